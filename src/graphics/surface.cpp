@@ -1,0 +1,109 @@
+#include "graphics/surface.h"
+
+#include "graphics/errors.h"
+#include "platform/imaging.h"
+
+#include <climits>
+#include <new>
+
+namespace Corvanith::Graphics {
+
+TCorvSurface::TBits TCorvSurface::Allocate(int32_t Width, int32_t Height)
+{
+    if (Width < 0 || Height < 0)
+        throw ERangeError("Surface size " + std::to_string(Width) + " x " + std::to_string(Height) +
+                          " is negative");
+    const int64_t bytes = int64_t(Width) * Height * 4;
+    // The raw stream and the imaging layer address the buffer with 32-bit counts.
+    if (bytes > INT32_MAX)
+        throw ERangeError("Surface size " + std::to_string(Width) + " x " + std::to_string(Height) +
+                          " is too large");
+    if (bytes == 0)
+        return nullptr;
+    // 64-byte alignment keeps whole rows of small surfaces on cache lines and
+    // lets the streaming stores of the row kernels run aligned.
+    void* p = std::aligned_alloc(64, size_t((bytes + 63) & ~int64_t(63)));
+    if (p == nullptr)
+        throw EOutOfMemory("Out of memory for a " + std::to_string(Width) + " x " + std::to_string(Height) +
+                           " surface");
+    return TBits(static_cast<TCorvColor*>(p));
+}
+
+TCorvSurface::TCorvSurface(int32_t Width, int32_t Height)
+    : FWidth(Width), FHeight(Height), FBits(Allocate(Width, Height))
+{
+    // Only now is Width known to be small enough for its byte count.
+    FStride = Width * 4;
+}
+
+TCorvSurface::~TCorvSurface() { FreeGraphicsCache(); }
+
+std::unique_ptr<TCorvSurface> TCorvSurface::Create(int32_t Width, int32_t Height)
+{
+    return std::unique_ptr<TCorvSurface>(new TCorvSurface(Width, Height));
+}
+
+std::unique_ptr<TCorvSurface> TCorvSurface::CreateFilled(int32_t Width, int32_t Height, TCorvColor Color)
+{
+    auto s = Create(Width, Height);
+    s->FillRect({0, 0, Width, Height}, Color);
+    s->FHasAlpha = AlphaOf(Color) != 255;
+    return s;
+}
+
+void TCorvSurface::TakeOver(TCorvSurface& Source)
+{
+    if (&Source == this)
+        return;
+    FreeGraphicsCache();
+    Source.FreeGraphicsCache();
+    FBits = std::move(Source.FBits);
+    FWidth = Source.FWidth;
+    FHeight = Source.FHeight;
+    FStride = Source.FStride;
+    FHasAlpha = Source.FHasAlpha;
+    Source.FWidth = Source.FHeight = Source.FStride = 0;
+}
+
+Platform::TSharedBitmap& TCorvSurface::GetGPBitmap()
+{
+    if (!FGPBitmap)
+        FGPBitmap = std::make_unique<Platform::TSharedBitmap>(Bits(), FWidth, FHeight, FStride);
+    return *FGPBitmap;
+}
+
+Platform::TCanvas& TCorvSurface::GetGPGraphics()
+{
+    if (!FGPGraphics)
+        FGPGraphics = std::make_unique<Platform::TCanvas>(GetGPBitmap());
+    return *FGPGraphics;
+}
+
+void TCorvSurface::FreeGraphicsCache()
+{
+    // The painter must end before the image it paints on goes.
+    FGPGraphics.reset();
+    FGPBitmap.reset();
+}
+
+void TCorvSurface::Draw(Platform::TCanvas& DC, int32_t X, int32_t Y) const
+{
+    DC.DrawOpaque(Bits(), FStride, 0, 0, FWidth, FHeight, X, Y);
+}
+
+void TCorvSurface::DrawRect(Platform::TCanvas& DC, const TCorvRectangle& Rect) const
+{
+    DC.DrawOpaque(Bits(), FStride, Rect.X, Rect.Y, Rect.Width, Rect.Height, Rect.X, Rect.Y);
+}
+
+bool TCorvSurface::DetectAlpha() const
+{
+    const int64_t count = int64_t(FWidth) * FHeight;
+    const TCorvColor* p = FBits.get();
+    for (int64_t i = 0; i < count; ++i)
+        if (p[i] < 0xFF000000u)
+            return true;
+    return false;
+}
+
+} // namespace Corvanith::Graphics

@@ -1,0 +1,157 @@
+// Seam removal and insertion at the pixel level: pixels move whole, nothing
+// is blended. Rows above and below the band a horizontal seam spans move as
+// whole blocks; only the band itself is treated pixel by pixel.
+#include "graphics/surface.h"
+
+#include "graphics/errors.h"
+#include "graphics/rowkernels.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+namespace Corvanith::Graphics {
+
+namespace {
+
+// Every point is checked before a pixel moves, so a bad seam changes nothing.
+void CheckSeam(const TCorvPointArray& Seam, int32_t Length, int32_t AcrossLimit, bool Horizontal,
+               const char* Operation)
+{
+    if (int64_t(Seam.size()) != Length)
+        throw EArgumentError(std::string(Operation) + ": seam of " + std::to_string(Seam.size()) +
+                             " points for a length of " + std::to_string(Length));
+    for (const TCorvPoint& p : Seam) {
+        const int32_t across = Horizontal ? p.Y : p.X;
+        const int32_t along = Horizontal ? p.X : p.Y;
+        if (across < 0 || across >= AcrossLimit || along < 0 || along >= Length)
+            throw EArgumentError(std::string(Operation) + ": seam point outside the surface");
+    }
+}
+
+struct TSpan {
+    int32_t Min;
+    int32_t Max;
+};
+
+TSpan AcrossSpan(const TCorvPointArray& Seam, bool Horizontal)
+{
+    TSpan s{INT32_MAX, INT32_MIN};
+    for (const TCorvPoint& p : Seam) {
+        const int32_t v = Horizontal ? p.Y : p.X;
+        s.Min = std::min(s.Min, v);
+        s.Max = std::max(s.Max, v);
+    }
+    return s;
+}
+
+} // namespace
+
+void TCorvSurface::RemoveHorizontalSeam(const TCorvPointArray& Seam)
+{
+    // Removals read the across coordinate by index: point i lies in column W - 1 - i.
+    if (int64_t(Seam.size()) != FWidth)
+        throw EArgumentError("RemoveHorizontalSeam: seam of " + std::to_string(Seam.size()) +
+                             " points for a width of " + std::to_string(FWidth));
+    for (const TCorvPoint& p : Seam)
+        if (p.Y < 0 || p.Y >= FHeight)
+            throw EArgumentError("RemoveHorizontalSeam: seam point outside the surface");
+    if (FHeight == 0)
+        throw EArgumentError("RemoveHorizontalSeam: no row to remove");
+    const int32_t newHeight = FHeight - 1;
+    if (FWidth > 0) {
+        const TSpan span = AcrossSpan(Seam, true);
+        TCorvColor* bits = FBits.get();
+        const int64_t w = FWidth;
+        // Rows from the span's top to its bottom: only the pixels at or below
+        // their column's seam pixel take the pixel below them.
+        const int32_t bandEnd = std::min(span.Max, newHeight);
+        for (int32_t r = span.Min; r < bandEnd; ++r) {
+            TCorvColor* row = bits + r * w;
+            const TCorvColor* below = row + w;
+            const TCorvPoint* last = Seam.data() + (w - 1);
+            for (int64_t x = 0; x < w; ++x)
+                if (last[-x].Y <= r)
+                    row[x] = below[x];
+        }
+        // Below the span every row moves up whole.
+        if (span.Max < newHeight)
+            std::memmove(bits + span.Max * w, bits + (span.Max + 1) * w,
+                         size_t(newHeight - span.Max) * size_t(w) * 4);
+    }
+    FHeight = newHeight;
+    FreeGraphicsCache();
+}
+
+void TCorvSurface::RemoveVerticalSeam(const TCorvPointArray& Seam)
+{
+    if (int64_t(Seam.size()) != FHeight)
+        throw EArgumentError("RemoveVerticalSeam: seam of " + std::to_string(Seam.size()) +
+                             " points for a height of " + std::to_string(FHeight));
+    for (const TCorvPoint& p : Seam)
+        if (p.X < 0 || p.X >= FWidth)
+            throw EArgumentError("RemoveVerticalSeam: seam point outside the surface");
+    if (FWidth == 0)
+        throw EArgumentError("RemoveVerticalSeam: no column to remove");
+    const int32_t newWidth = FWidth - 1;
+    TCorvColor* bits = FBits.get();
+    // Rows are compacted from the top: each new row starts y pixels left of its
+    // old place, and both moves run low to high, so nothing is overwritten
+    // before it has moved.
+    for (int32_t y = 0; y < FHeight; ++y) {
+        const int32_t x = Seam[size_t(FHeight - 1 - y)].X;
+        const TCorvColor* oldRow = bits + int64_t(y) * FWidth;
+        TCorvColor* newRow = bits + int64_t(y) * newWidth;
+        if (newRow != oldRow)
+            MoveLongword(newRow, oldRow, x);
+        MoveLongword(newRow + x, oldRow + x + 1, newWidth - x);
+    }
+    FWidth = newWidth;
+    FStride = newWidth * 4;
+    FreeGraphicsCache();
+}
+
+void TCorvSurface::InsertHorizontalSeam(const TCorvPointArray& Seam)
+{
+    CheckSeam(Seam, FWidth, FHeight, true, "InsertHorizontalSeam");
+    auto fresh = Create(FWidth, FHeight + 1);
+    if (FWidth > 0) {
+        const TSpan span = AcrossSpan(Seam, true);
+        const int64_t w = FWidth;
+        const TCorvColor* src = FBits.get();
+        TCorvColor* dst = fresh->FBits.get();
+        // Rows 0 .. span.Min lie at or above every seam pixel: copied as they are.
+        std::memcpy(dst, src, size_t(span.Min + 1) * size_t(w) * 4);
+        // Rows after span.Max + 1 lie below every gap: each takes the old row above.
+        const int32_t tailFirst = span.Max + 2;
+        if (tailFirst <= FHeight)
+            std::memcpy(dst + tailFirst * w, src + (tailFirst - 1) * w, size_t(FHeight + 1 - tailFirst) * size_t(w) * 4);
+        // The band between, column by column.
+        for (const TCorvPoint& p : Seam) {
+            for (int32_t r = span.Min + 1; r < tailFirst; ++r) {
+                if (r <= p.Y)
+                    dst[r * w + p.X] = src[r * w + p.X];
+                else if (r >= p.Y + 2)
+                    dst[r * w + p.X] = src[(r - 1) * w + p.X];
+            }
+        }
+    }
+    TakeOver(*fresh);
+}
+
+void TCorvSurface::InsertVerticalSeam(const TCorvPointArray& Seam)
+{
+    CheckSeam(Seam, FHeight, FWidth, false, "InsertVerticalSeam");
+    auto fresh = Create(FWidth + 1, FHeight);
+    const TCorvColor* src = FBits.get();
+    TCorvColor* dst = fresh->FBits.get();
+    for (const TCorvPoint& p : Seam) {
+        const TCorvColor* oldRow = src + int64_t(p.Y) * FWidth;
+        TCorvColor* newRow = dst + int64_t(p.Y) * (FWidth + 1);
+        MoveLongword(newRow, oldRow, p.X + 1);
+        MoveLongword(newRow + p.X + 2, oldRow + p.X + 1, FWidth - 1 - p.X);
+    }
+    TakeOver(*fresh);
+}
+
+} // namespace Corvanith::Graphics

@@ -1,0 +1,51 @@
+#pragma once
+// The imaging layer: 32-bit straight-ARGB bitmaps over memory the caller owns
+// and drawing into them. Everything above this folder reaches Qt's imaging
+// through these classes only.
+#include <QImage>
+#include <QPainter>
+
+#include <cstdint>
+#include <optional>
+
+namespace Corvanith::Platform {
+
+// A bitmap sharing the caller's buffer (B, G, R, A bytes, straight alpha).
+// Never copied: a copied QImage detaches on the next paint and the caller's
+// buffer would silently stop receiving the drawing.
+class TSharedBitmap {
+public:
+    TSharedBitmap(uint8_t* Bits, int32_t Width, int32_t Height, int32_t Stride);
+    TSharedBitmap(const TSharedBitmap&) = delete;
+    TSharedBitmap& operator=(const TSharedBitmap&) = delete;
+
+    QImage& Image() { return FImage; }
+    const QImage& Image() const { return FImage; }
+
+private:
+    QImage FImage;
+};
+
+// A drawing target: either a painter of its own on a shared bitmap, or a
+// painter someone else runs (a widget's paint event).
+class TCanvas {
+public:
+    explicit TCanvas(TSharedBitmap& Target);
+    explicit TCanvas(QPainter& Borrowed);
+    TCanvas(const TCanvas&) = delete;
+    TCanvas& operator=(const TCanvas&) = delete;
+    ~TCanvas();
+
+    QPainter& Painter() { return *FPainter; }
+
+    // Draws Width x Height pixels of a buffer 1:1 at (DestX, DestY), replacing
+    // what is there; the alpha byte plays no part (the result is opaque).
+    void DrawOpaque(const uint8_t* Bits, int32_t Stride, int32_t SrcX, int32_t SrcY, int32_t Width,
+                    int32_t Height, int32_t DestX, int32_t DestY);
+
+private:
+    std::optional<QPainter> FOwned;
+    QPainter* FPainter;
+};
+
+} // namespace Corvanith::Platform

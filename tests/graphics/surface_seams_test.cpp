@@ -1,0 +1,181 @@
+#include "graphics/errors.h"
+#include "graphics/surface.h"
+#include "platform/imaging.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace Corvanith;
+using namespace Corvanith::Graphics;
+
+namespace {
+
+// Pixels named by letters: 'a' is 0xFF000061 and so on.
+std::unique_ptr<TCorvSurface> Letters(int32_t w, int32_t h, char first = 'a')
+{
+    auto s = TCorvSurface::Create(w, h);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            *s->GetPixelPtr(x, y) = 0xFF000000u | TCorvColor(first + y * w + x);
+    return s;
+}
+
+std::string Row(const TCorvSurface& s, int32_t y, char gap = '_', int32_t gapX = -1)
+{
+    std::string r;
+    for (int32_t x = 0; x < s.Width(); ++x)
+        r += x == gapX ? gap : char(*s.GetPixelPtr(x, y) & 0xFF);
+    return r;
+}
+
+std::string Column(const TCorvSurface& s, int32_t x, int32_t gapY = -1)
+{
+    std::string c;
+    for (int32_t y = 0; y < s.Height(); ++y)
+        c += y == gapY ? '_' : char(*s.GetPixelPtr(x, y) & 0xFF);
+    return c;
+}
+
+TEST(SurfaceSeams, RemoveVerticalCompactsTheRows)
+{
+    auto s = Letters(4, 2);
+    s->GetGPBitmap();
+    s->RemoveVerticalSeam({{2, 1}, {1, 0}});
+    EXPECT_EQ(s->Width(), 3);
+    EXPECT_EQ(s->Stride(), 12);
+    EXPECT_EQ(Row(*s, 0), "acd");
+    EXPECT_EQ(Row(*s, 1), "efh");
+    const TCorvColor* buffer = reinterpret_cast<const TCorvColor*>(s->Bits());
+    std::string flat;
+    for (int i = 0; i < 6; ++i)
+        flat += char(buffer[i] & 0xFF);
+    EXPECT_EQ(flat, "acdefh");
+    EXPECT_EQ(char(*s->GetPixelPtr(0, 1) & 0xFF), 'e');
+    // The cache was freed: a new bitmap wraps the narrower geometry.
+    EXPECT_EQ(s->GetGPBitmap().Image().width(), 3);
+}
+
+TEST(SurfaceSeams, RemoveVerticalAtTheEdges)
+{
+    auto s = Letters(3, 2);
+    s->RemoveVerticalSeam({{2, 1}, {0, 0}});
+    EXPECT_EQ(Row(*s, 0), "bc");
+    EXPECT_EQ(Row(*s, 1), "de");
+}
+
+TEST(SurfaceSeams, RemoveHorizontalMovesThePixelsBelowUp)
+{
+    auto s = Letters(3, 3);
+    // Point i lies in column W - 1 - i.
+    s->RemoveHorizontalSeam({{2, 2}, {1, 0}, {0, 1}});
+    EXPECT_EQ(s->Height(), 2);
+    EXPECT_EQ(s->Stride(), 12);
+    EXPECT_EQ(Column(*s, 0), "ag");
+    EXPECT_EQ(Column(*s, 1), "eh");
+    EXPECT_EQ(Column(*s, 2), "cf");
+}
+
+TEST(SurfaceSeams, RemoveHorizontalOnAnEmptyRowChangesOnlyTheHeight)
+{
+    auto s = TCorvSurface::Create(0, 3);
+    s->RemoveHorizontalSeam({});
+    EXPECT_EQ(s->Height(), 2);
+    EXPECT_EQ(s->Width(), 0);
+}
+
+TEST(SurfaceSeams, InsertLeavesTheGapAfterTheSeamPixel)
+{
+    auto v = Letters(2, 2);
+    v->InsertVerticalSeam({{1, 1}, {0, 0}});
+    EXPECT_EQ(v->Width(), 3);
+    EXPECT_TRUE(v->HasAlpha());
+    EXPECT_EQ(Row(*v, 0, '_', 1), "a_b");
+    EXPECT_EQ(Row(*v, 1, '_', 2), "cd_");
+
+    auto h = Letters(2, 3);
+    h->InsertHorizontalSeam({{1, 2}, {0, 0}});
+    EXPECT_EQ(h->Height(), 4);
+    EXPECT_EQ(Column(*h, 0, 1), "a_ce");
+    EXPECT_EQ(Column(*h, 1, 3), "bdf_");
+}
+
+TEST(SurfaceSeams, RemoveThenInsertRestoresAllButTheGap)
+{
+    std::mt19937 rng(7);
+    for (int trial = 0; trial < 20; ++trial) {
+        const int32_t w = 2 + int32_t(rng() % 30), h = 1 + int32_t(rng() % 30);
+        auto s = Letters(w, h, 0);
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x)
+                *s->GetPixelPtr(x, y) = rng();
+        std::vector<std::vector<TCorvColor>> before(static_cast<size_t>(h));
+        for (int32_t y = 0; y < h; ++y)
+            before[size_t(y)].assign(s->GetPixelPtr(0, y), s->GetPixelPtr(0, y) + w);
+        // A connected seam with every x at least 1.
+        TCorvPointArray seam(static_cast<size_t>(h));
+        int32_t x = 1 + int32_t(rng() % uint32_t(w - 1));
+        for (int32_t i = 0; i < h; ++i) {
+            seam[size_t(i)] = {x, h - 1 - i};
+            x = std::clamp(x + int32_t(rng() % 3) - 1, 1, w - 1);
+        }
+        s->RemoveVerticalSeam(seam);
+        TCorvPointArray back = seam;
+        for (auto& p : back)
+            --p.X;
+        s->InsertVerticalSeam(back);
+        ASSERT_EQ(s->Width(), w);
+        for (const TCorvPoint& p : seam)
+            for (int32_t cx = 0; cx < w; ++cx)
+                if (cx != p.X) {
+                    ASSERT_EQ(*s->GetPixelPtr(cx, p.Y), before[size_t(p.Y)][size_t(cx)]);
+                }
+    }
+}
+
+TEST(SurfaceSeams, HorizontalRemoveThenInsertRestoresAllButTheGap)
+{
+    std::mt19937 rng(11);
+    for (int trial = 0; trial < 20; ++trial) {
+        const int32_t w = 1 + int32_t(rng() % 30), h = 2 + int32_t(rng() % 30);
+        auto s = TCorvSurface::Create(w, h);
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x)
+                *s->GetPixelPtr(x, y) = rng();
+        std::vector<TCorvColor> before(s->GetPixelPtr(0, 0), s->GetPixelPtr(0, 0) + size_t(w) * size_t(h));
+        TCorvPointArray seam(static_cast<size_t>(w));
+        int32_t y = 1 + int32_t(rng() % uint32_t(h - 1));
+        for (int32_t i = 0; i < w; ++i) {
+            seam[size_t(i)] = {w - 1 - i, y};
+            y = std::clamp(y + int32_t(rng() % 3) - 1, 1, h - 1);
+        }
+        s->RemoveHorizontalSeam(seam);
+        TCorvPointArray back = seam;
+        for (auto& p : back)
+            --p.Y;
+        s->InsertHorizontalSeam(back);
+        ASSERT_EQ(s->Height(), h);
+        for (const TCorvPoint& p : seam)
+            for (int32_t cy = 0; cy < h; ++cy)
+                if (cy != p.Y) {
+                    ASSERT_EQ(*s->GetPixelPtr(p.X, cy), before[size_t(cy) * size_t(w) + size_t(p.X)]);
+                }
+    }
+}
+
+TEST(SurfaceSeams, MismatchedSeamsThrowAndChangeNothing)
+{
+    auto s = Letters(3, 2);
+    EXPECT_THROW(s->RemoveVerticalSeam({{0, 0}}), EArgumentError);
+    EXPECT_THROW(s->RemoveVerticalSeam({{3, 1}, {0, 0}}), EArgumentError);
+    EXPECT_THROW(s->RemoveHorizontalSeam({{0, 0}, {0, 0}}), EArgumentError);
+    EXPECT_THROW(s->RemoveHorizontalSeam({{2, 0}, {1, 2}, {0, 0}}), EArgumentError);
+    EXPECT_THROW(s->InsertVerticalSeam({{0, 0}, {-1, 1}}), EArgumentError);
+    EXPECT_THROW(s->InsertHorizontalSeam({{0, 0}, {1, 0}}), EArgumentError);
+    EXPECT_EQ(s->Width(), 3);
+    EXPECT_EQ(s->Height(), 2);
+    EXPECT_EQ(Row(*s, 0), "abc");
+    EXPECT_EQ(Row(*s, 1), "def");
+}
+
+} // namespace
