@@ -11,9 +11,9 @@ namespace Corvanith::Utils {
 // The platform's identifier of the roaming application-data folder.
 inline constexpr int CsidlAppData = 26;
 
-// A byte count as text: "1023 bytes", "1.50 Kb", "2.00 Gb"; the quotient is cut
-// to seven significant digits, then shown with two decimals and the locale's
-// decimal separator.
+// A byte count as text: "1023 bytes", "-1 bytes", "1.50 Kb", "2.00 Gb"; the
+// quotient has two decimals (halves away from zero), the locale's decimal
+// separator and no grouping.
 QString FormatSize(int32_t Size);
 
 // True when Url has both a scheme and a host; never throws.
