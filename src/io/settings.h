@@ -4,6 +4,8 @@
 // afterwards. Before that every value is zero.
 #include "graphics/types.h"
 
+#include <QString>
+
 #include <cstdint>
 
 namespace Corvanith::Settings {
@@ -30,7 +32,8 @@ struct TSettings {
 const TSettings& Current();
 
 // Assigns the defaults; the view colours are taken from the application
-// palette of this moment. Needs a QGuiApplication.
+// palette of this moment (button face and dark shadow, made opaque), so later
+// palette changes do not reach them. Needs a QGuiApplication.
 void InitializeSettings();
 
 inline constexpr const char* ApplicationName = "Corvanith";
@@ -39,5 +42,12 @@ inline constexpr const char* OpenImageFilter =
     "All Images (jpeg, jpg, png, gif, bmp, tiff, tif)|*.jpeg;*.jpg;*.png;*.gif;*.bmp;*.tiff;*.tif|All Files (*.*)|*.*";
 inline constexpr const char* BmpDefaultExt = "bmp";
 inline constexpr const char* BmpFilter = "BMP Images (bmp)|*.bmp|All Files (*.*)|*.*";
+
+// One of the "Description|pattern;pattern|..." filters above in the form a Qt
+// file dialog takes: "Description (pattern pattern);;...". Qt reads the
+// patterns from the last parentheses, so they are always appended, and "*.*"
+// becomes "*" so names without a dot match too. A description without
+// patterns at the end is dropped.
+QString FileDialogFilter(const char* Filter);
 
 } // namespace Corvanith::Settings
