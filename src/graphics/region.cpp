@@ -4,12 +4,6 @@
 
 namespace Corvanith::Graphics {
 
-namespace {
-
-Platform::TRegionRect ToPlatform(const TCorvRectangle& r) { return {r.X, r.Y, r.Width, r.Height}; }
-
-} // namespace
-
 TCorvRegion::TCorvRegion(std::unique_ptr<Platform::TPlatformRegion> Region) : FRegion(std::move(Region)) {}
 
 TCorvRegion::TCorvRegion(TCorvRegion&&) noexcept = default;
@@ -18,7 +12,7 @@ TCorvRegion::~TCorvRegion() = default;
 
 TCorvRegion TCorvRegion::Create(const TCorvRectangle& Rect)
 {
-    return TCorvRegion(std::make_unique<Platform::TPlatformRegion>(ToPlatform(Rect)));
+    return TCorvRegion(std::make_unique<Platform::TPlatformRegion>(Rect));
 }
 
 TCorvRegion TCorvRegion::CreateRect(int32_t X, int32_t Y, int32_t Width, int32_t Height)
@@ -39,19 +33,19 @@ void TCorvRegion::Changed()
 
 void TCorvRegion::Intersect(const TCorvRectangle& Rect)
 {
-    FRegion->Intersect(ToPlatform(Rect));
+    FRegion->Intersect(Rect);
     Changed();
 }
 
 void TCorvRegion::Union(const TCorvRectangle& Rect)
 {
-    FRegion->Unite(ToPlatform(Rect));
+    FRegion->Unite(Rect);
     Changed();
 }
 
 void TCorvRegion::Exclude(const TCorvRectangle& Rect)
 {
-    FRegion->Subtract(ToPlatform(Rect));
+    FRegion->Subtract(Rect);
     Changed();
 }
 
@@ -71,10 +65,8 @@ bool TCorvRegion::IsEmpty() const { return FRegion->IsEmpty(); }
 
 TCorvRectangle TCorvRegion::GetBounds()
 {
-    if (FBounds.Width == 0 || FBounds.Height == 0) {
-        const Platform::TRegionRect b = FRegion->Bounds();
-        FBounds = {b.X, b.Y, b.Width, b.Height};
-    }
+    if (FBounds.Width == 0 || FBounds.Height == 0)
+        FBounds = FRegion->Bounds();
     return FBounds;
 }
 
@@ -92,10 +84,7 @@ std::unique_ptr<Platform::TPlatformRegion> TCorvRegion::GetHRGN() const
 
 void TCorvRegion::UpdateRects()
 {
-    auto rects = std::make_shared<TCorvRectangleArray>();
-    for (const Platform::TRegionRect& r : GetHRGN()->Rects())
-        rects->push_back({r.X, r.Y, r.Width, r.Height});
-    FRects = std::move(rects);
+    FRects = std::make_shared<const TCorvRectangleArray>(GetHRGN()->Rects());
 }
 
 } // namespace Corvanith::Graphics

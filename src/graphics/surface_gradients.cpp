@@ -12,11 +12,32 @@ namespace Corvanith::Graphics {
 
 namespace {
 
+using TRunRow = void (*)(TCorvColor* Dest, const TCorvColor* Source, int32_t Count);
+using TColorRow = void (*)(TCorvColor* Dest, TCorvColor Color, int32_t Count);
+
 // The run entry for the first pixel of Rect along the gradient direction.
 const TCorvColor* RunStart(const TCorvColorArray& Run, int32_t Index, [[maybe_unused]] int32_t Count)
 {
     assert(Index >= 0 && size_t(Index) + size_t(Count) <= Run->size());
     return Run->data() + Index;
+}
+
+// Horizontal: every row of Rect gets the run's entries from Rect.X - GradRect.X
+// on; vertical: row y gets the single entry y - GradRect.Y.
+void PaintGradient(TCorvSurface& Surface, const TCorvRectangle& Rect, const TCorvRectangle& GradRect,
+                   TCorvColor Color1, TCorvColor Color2, bool Horizontal, TRunRow RunRow, TColorRow ColorRow)
+{
+    if (Horizontal) {
+        const TCorvColorArray run = TCorvGradientManager::GetGradient(Color1, Color2, GradRect.Width);
+        const TCorvColor* source = RunStart(run, Rect.X - GradRect.X, Rect.Width);
+        for (int32_t y = Rect.Y; y < Rect.Y + Rect.Height; ++y)
+            RunRow(Surface.GetPixelPtr(Rect.X, y), source, Rect.Width);
+    } else {
+        const TCorvColorArray run = TCorvGradientManager::GetGradient(Color1, Color2, GradRect.Height);
+        const TCorvColor* colors = RunStart(run, Rect.Y - GradRect.Y, Rect.Height);
+        for (int32_t i = 0; i < Rect.Height; ++i)
+            ColorRow(Surface.GetPixelPtr(Rect.X, Rect.Y + i), colors[i], Rect.Width);
+    }
 }
 
 } // namespace
@@ -30,17 +51,7 @@ void TCorvSurface::GradientFillRect(const TCorvRectangle& Rect, const TCorvRecta
         FillRect(Rect, Color1);
         return;
     }
-    if (Horizontal) {
-        const TCorvColorArray run = TCorvGradientManager::GetGradient(Color1, Color2, GradRect.Width);
-        const TCorvColor* source = RunStart(run, Rect.X - GradRect.X, Rect.Width);
-        for (int32_t y = Rect.Y; y < Rect.Y + Rect.Height; ++y)
-            MoveLongwordStreaming(GetPixelPtr(Rect.X, y), source, Rect.Width);
-    } else {
-        const TCorvColorArray run = TCorvGradientManager::GetGradient(Color1, Color2, GradRect.Height);
-        const TCorvColor* colors = RunStart(run, Rect.Y - GradRect.Y, Rect.Height);
-        for (int32_t i = 0; i < Rect.Height; ++i)
-            FillLongword(GetPixelPtr(Rect.X, Rect.Y + i), colors[i], Rect.Width);
-    }
+    PaintGradient(*this, Rect, GradRect, Color1, Color2, Horizontal, MoveLongwordStreaming, FillLongword);
     FenceStreamingStores();
 }
 
@@ -62,17 +73,9 @@ void TCorvSurface::GradientBlendRect(const TCorvRectangle& Rect, const TCorvRect
         BlendFillRect(Rect, Color1);
         return;
     }
-    if (Horizontal) {
-        const TCorvColorArray run = TCorvGradientManager::GetGradient(Color1, Color2, GradRect.Width);
-        const TCorvColor* source = RunStart(run, Rect.X - GradRect.X, Rect.Width);
-        for (int32_t y = Rect.Y; y < Rect.Y + Rect.Height; ++y)
-            BlendLine(GetPixelPtr(Rect.X, y), source, Rect.Width);
-    } else {
-        const TCorvColorArray run = TCorvGradientManager::GetGradient(Color1, Color2, GradRect.Height);
-        const TCorvColor* colors = RunStart(run, Rect.Y - GradRect.Y, Rect.Height);
-        for (int32_t i = 0; i < Rect.Height; ++i)
-            BlendColorLine(GetPixelPtr(Rect.X, Rect.Y + i), colors[i], Rect.Width);
-    }
+    // Horizontally every entry blends with its own alpha (pixel blend),
+    // vertically each row with its entry's (colour blend).
+    PaintGradient(*this, Rect, GradRect, Color1, Color2, Horizontal, BlendLine, BlendColorLine);
 }
 
 } // namespace Corvanith::Graphics

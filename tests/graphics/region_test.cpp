@@ -79,7 +79,7 @@ TEST(Region, ExcludingAnotherRegionLeavesThatOneAlone)
 
 TEST(Region, PlatformRegionsAreCopiedBothWays)
 {
-    Platform::TPlatformRegion platform(Platform::TRegionRect{1, 2, 3, 4});
+    Platform::TPlatformRegion platform(TCorvRectangle{1, 2, 3, 4});
     TCorvRegion r = TCorvRegion::CreateFromHandle(platform);
     r.Translate(10, 10);
     EXPECT_EQ(platform.Bounds().X, 1);
