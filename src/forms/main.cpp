@@ -1,19 +1,24 @@
-// Program entry: until the main window is built, an empty window titled with
-// the application's name.
+// Program entry. Command-line arguments are not read: a file named there is
+// not opened.
+#include "forms/mainform.h"
+#include "forms/startup.h"
 #include "graphics/imagingcore.h"
-#include "io/settings.h"
 
 #include <QApplication>
-#include <QMainWindow>
+
+#include <memory>
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    Corvanith::Settings::InitializeSettings();
+    Corvanith::Forms::StartProgram();
     const Corvanith::Graphics::TCorvImagingCore imagingCore;
-    QMainWindow window;
-    window.setWindowTitle(QString::fromUtf8(Corvanith::Settings::ApplicationName));
-    window.resize(800, 600);
-    window.show();
-    return app.exec();
+    // The window outlives the saving of the data files: its destruction
+    // touches neither.
+    auto window = std::make_unique<Corvanith::Forms::TMainForm>();
+    window->show();
+    const int result = app.exec();
+    Corvanith::Forms::EndProgram();
+    window.reset();
+    return result;
 }
