@@ -137,15 +137,28 @@ void TBitmap::ReadPixels(uint8_t* Bits, int32_t Stride) const
 std::unique_ptr<TBitmap> DecodeImage(IStream& Stream)
 {
     SetDecodeLimit();
-    TStreamDevice device(Stream, QIODevice::ReadOnly);
-    const TDecodedFormat* format = SniffFormat(device.peek(8));
-    if (format == nullptr)
+    uint64_t start = 0;
+    if (!Succeeded(Stream.Seek(0, 1, &start)))
         return nullptr;
+    char head[8];
+    uint32_t got = 0;
+    if (!Succeeded(Stream.Read(head, sizeof(head), &got)))
+        got = 0;
+    // A picture that does not decode leaves the stream where it was.
+    const auto refuse = [&] {
+        Stream.Seek(int64_t(start), 0, nullptr);
+        return nullptr;
+    };
+    const TDecodedFormat* format = SniffFormat(QByteArray(head, int(got)));
+    if (format == nullptr)
+        return refuse();
+    Stream.Seek(int64_t(start), 0, nullptr);
+    TStreamDevice device(Stream, QIODevice::ReadOnly);
     QImageReader reader(&device, format->QtFormat);
     reader.setAutoDetectImageFormat(false);
     QImage image;
     if (!reader.read(&image) || image.isNull())
-        return nullptr;
+        return refuse();
     const QColorSpace space = image.colorSpace();
     if (space.isValid() && space != QColorSpace(QColorSpace::SRgb))
         image.convertToColorSpace(QColorSpace::SRgb);
