@@ -96,7 +96,7 @@ public:
 
 // Writes go to a temporary file beside FileName, which replaces FileName only
 // at Commit: until then, and when the stream ends without Commit, an existing
-// file stays as it was.
+// file stays as it was. Write only.
 class TSaveFileStream : public TDeviceStream {
 public:
     explicit TSaveFileStream(const QString& FileName);
