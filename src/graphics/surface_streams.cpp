@@ -78,30 +78,28 @@ std::unique_ptr<TCorvSurface> TCorvSurface::CreateFromStream(Platform::TStream& 
         return s;
     }
 
-    std::unique_ptr<Platform::TBitmap> bitmap;
-    {
-        IO::TCorvStreamAdapter adapter(Stream, [&s](Platform::TStream& st, int32_t position) {
-            s->StreamProgress(st, position);
-        });
-        const std::shared_ptr<Platform::IStream> stream = IO::CreateStreamInterface(adapter);
-        bitmap = Platform::DecodeImage(*stream);
-    }
     const auto finished = [&s] {
         if (s->OnProgress)
             s->OnProgress(s.get(), -1, -1);
     };
-    if (!bitmap) {
-        finished();
-        throw EStreamError("Unknown image format.");
-    }
     try {
-        s->AssignBitmap(*bitmap, true);
+        IO::TCorvStreamAdapter adapter(Stream, [&s](Platform::TStream& st, int32_t position) {
+            s->StreamProgress(st, position);
+        });
+        const std::shared_ptr<Platform::IStream> stream = IO::CreateStreamInterface(adapter);
+        Platform::TImageDecoder decoder(*stream);
+        if (!decoder.Valid())
+            throw EStreamError("Unknown image format.");
+        s->TakeOver(*Create(decoder.Width(), decoder.Height()));
+        // The decoder converts straight into the buffer.
+        if (!decoder.Read(s->Bits(), s->FStride))
+            throw EStreamError("Unknown image format.");
+        s->FHasAlpha = !decoder.Opaque() && s->DetectAlpha();
+        s->FRawFormat = decoder.RawFormat();
     } catch (...) {
         finished();
         throw;
     }
-    s->FRawFormat = bitmap->RawFormat();
-    bitmap.reset();
     finished();
     return s;
 }

@@ -7,13 +7,13 @@
 #include <QImageReader>
 #include <QImageWriter>
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
 
 namespace Corvanith::Platform {
-
-namespace {
 
 // Qt's codecs read and write a QIODevice; this one passes everything on to
 // the stream interface. Offsets count from the stream position at opening, so
@@ -69,6 +69,8 @@ private:
     int64_t FBase = 0;
 };
 
+namespace {
+
 struct TDecodedFormat {
     const char* QtFormat;
     TGuid Format;
@@ -96,6 +98,22 @@ const TDecodedFormat* SniffFormat(const QByteArray& Head)
     return nullptr;
 }
 
+// RGB32 leaves the alpha bytes to the writer; ours must hold 255.
+void SetOpaque(uint8_t* Bits, int32_t Stride, int32_t Width, int32_t Height)
+{
+    for (int32_t y = 0; y < Height; ++y) {
+        uint8_t* row = Bits + int64_t(y) * Stride;
+        int32_t x = 0;
+        const __m128i alpha = _mm_set1_epi32(int32_t(0xFF000000u));
+        for (; x + 4 <= Width; x += 4) {
+            auto* p = reinterpret_cast<__m128i*>(row + int64_t(x) * 4);
+            _mm_storeu_si128(p, _mm_or_si128(_mm_loadu_si128(p), alpha));
+        }
+        for (; x < Width; ++x)
+            row[int64_t(x) * 4 + 3] = 0xFF;
+    }
+}
+
 void SetDecodeLimit()
 {
     // Qt's limit is in MiB of decoded pixels; room for MaxDecodedSide squared
@@ -119,50 +137,72 @@ TBitmap::TBitmap(QImage Image, const TGuid& RawFormat) : FImage(std::move(Image)
 
 void TBitmap::ReadPixels(uint8_t* Bits, int32_t Stride) const
 {
-    const int32_t width = FImage.width();
-    const bool opaque = FImage.format() == QImage::Format_RGB32;
-    for (int32_t y = 0; y < FImage.height(); ++y) {
-        const auto* source = reinterpret_cast<const uint32_t*>(FImage.constScanLine(y));
-        auto* dest = reinterpret_cast<uint32_t*>(Bits + int64_t(y) * Stride);
-        // RGB32 leaves the alpha byte undefined; the copy is bound by memory
-        // either way, so setting it costs nothing.
-        if (opaque)
-            for (int32_t x = 0; x < width; ++x)
-                dest[x] = source[x] | 0xFF000000u;
-        else
-            std::memcpy(dest, source, size_t(width) * 4);
-    }
+    const size_t rowBytes = size_t(FImage.width()) * 4;
+    for (int32_t y = 0; y < FImage.height(); ++y)
+        std::memcpy(Bits + int64_t(y) * Stride, FImage.constScanLine(y), rowBytes);
+    if (FImage.format() == QImage::Format_RGB32)
+        SetOpaque(Bits, Stride, FImage.width(), FImage.height());
 }
 
-std::unique_ptr<TBitmap> DecodeImage(IStream& Stream)
+TImageDecoder::TImageDecoder(IStream& Stream) : FStream(Stream)
 {
     SetDecodeLimit();
-    uint64_t start = 0;
-    if (!Succeeded(Stream.Seek(0, 1, &start)))
-        return nullptr;
+    if (!Succeeded(FStream.Seek(0, 1, &FStart)))
+        return;
     char head[8];
     uint32_t got = 0;
-    if (!Succeeded(Stream.Read(head, sizeof(head), &got)))
+    if (!Succeeded(FStream.Read(head, sizeof(head), &got)))
         got = 0;
-    // A picture that does not decode leaves the stream where it was.
-    const auto refuse = [&] {
-        Stream.Seek(int64_t(start), 0, nullptr);
-        return nullptr;
-    };
+    FStream.Seek(int64_t(FStart), 0, nullptr);
     const TDecodedFormat* format = SniffFormat(QByteArray(head, int(got)));
     if (format == nullptr)
-        return refuse();
-    Stream.Seek(int64_t(start), 0, nullptr);
-    TStreamDevice device(Stream, QIODevice::ReadOnly);
-    QImageReader reader(&device, format->QtFormat);
-    reader.setAutoDetectImageFormat(false);
-    QImage image;
-    if (!reader.read(&image) || image.isNull())
-        return refuse();
+        return;
+    FDevice = std::make_unique<TStreamDevice>(FStream, QIODevice::ReadOnly);
+    FReader = std::make_unique<QImageReader>(FDevice.get(), format->QtFormat);
+    FReader->setAutoDetectImageFormat(false);
+    // Pixels as stored, not turned by an orientation tag.
+    FReader->setAutoTransform(false);
+    const QSize size = FReader->size();
+    if (!size.isValid() || size.isEmpty()) {
+        Refuse();
+        return;
+    }
+    FWidth = size.width();
+    FHeight = size.height();
+    FRawFormat = format->Format;
+}
+
+TImageDecoder::~TImageDecoder() = default;
+
+bool TImageDecoder::Refuse()
+{
+    FReader.reset();
+    FDevice.reset();
+    FStream.Seek(int64_t(FStart), 0, nullptr);
+    return false;
+}
+
+bool TImageDecoder::Read(uint8_t* Bits, int32_t Stride)
+{
+    if (!FReader)
+        return false;
+    // Qt's PNG and JPEG readers decode into an image of the right size and
+    // format as it stands: over our buffer, the pixels land there directly.
+    QImage::Format format = FReader->imageFormat();
+    if (format != QImage::Format_RGB32)
+        format = QImage::Format_ARGB32;
+    QImage image(Bits, FWidth, FHeight, Stride, format);
+    if (!FReader->read(&image) || image.size() != QSize(FWidth, FHeight))
+        return Refuse();
     const QColorSpace space = image.colorSpace();
     if (space.isValid() && space != QColorSpace(QColorSpace::SRgb))
         image.convertToColorSpace(QColorSpace::SRgb);
-    return std::make_unique<TBitmap>(std::move(image), format->Format);
+    FOpaque = !image.hasAlphaChannel();
+    if (image.constBits() != Bits || image.format() != format)
+        TBitmap(std::move(image)).ReadPixels(Bits, Stride);
+    else if (FOpaque)
+        SetOpaque(Bits, Stride, FWidth, FHeight);
+    return true;
 }
 
 const std::vector<TImageCodecInfo>& ImageEncoders()

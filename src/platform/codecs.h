@@ -7,6 +7,8 @@
 
 #include <QImage>
 
+class QImageReader;
+
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -34,11 +36,46 @@ private:
     TGuid FRawFormat;
 };
 
-// The picture at the stream's current position, or nothing when it holds no
-// BMP, GIF, JPEG, PNG or TIFF picture that decodes. Other formats are refused
-// even where Qt could read them: text that merely looks like an X bitmap is
-// no picture. An embedded colour profile is applied (the pixels are sRGB).
-std::unique_ptr<TBitmap> DecodeImage(IStream& Stream);
+class TStreamDevice;
+
+// Decodes the picture at the stream's current position straight into the
+// caller's buffer. Only BMP, GIF, JPEG, PNG and TIFF are read, recognised by
+// their signatures: Qt would also take text that merely looks like an X
+// bitmap for a picture. An embedded colour profile is applied (the pixels
+// are sRGB). A picture that is refused or fails to decode leaves the stream
+// where it was.
+class TImageDecoder {
+public:
+    // Reads the signature and the header only.
+    explicit TImageDecoder(IStream& Stream);
+    TImageDecoder(const TImageDecoder&) = delete;
+    TImageDecoder& operator=(const TImageDecoder&) = delete;
+    ~TImageDecoder();
+
+    // A picture of an allowed format whose size is known.
+    bool Valid() const { return FWidth >= 0; }
+    int32_t Width() const { return FWidth; }
+    int32_t Height() const { return FHeight; }
+    const TGuid& RawFormat() const { return FRawFormat; }
+
+    // Width x Height straight ARGB pixels into Bits, Stride bytes a row;
+    // false when the data does not decode.
+    bool Read(uint8_t* Bits, int32_t Stride);
+    // After Read: the picture has no alpha channel, every alpha byte is 255.
+    bool Opaque() const { return FOpaque; }
+
+private:
+    bool Refuse();
+
+    IStream& FStream;
+    uint64_t FStart = 0;
+    std::unique_ptr<TStreamDevice> FDevice;
+    std::unique_ptr<QImageReader> FReader;
+    int32_t FWidth = -1;
+    int32_t FHeight = -1;
+    TGuid FRawFormat = ImageFormatUndefined;
+    bool FOpaque = false;
+};
 
 // Largest picture the decoder accepts, in pixels per side of a square.
 inline constexpr int32_t MaxDecodedSide = 16000;

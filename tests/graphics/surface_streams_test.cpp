@@ -252,6 +252,12 @@ TEST(SurfaceDecode, EveryFormatGivesItsPixelsAndRawFormat)
         EXPECT_EQ(Pixels(*s), FixturePixels(false)) << c.Format;
         EXPECT_FALSE(s->HasAlpha()) << c.Format;
     }
+    // A PNG without alpha channel decodes opaque.
+    TMemoryStream rgb(Encoded(Fixture(false).convertToFormat(QImage::Format_RGB32), "png"));
+    auto opaque = TCorvSurface::CreateFromStream(rgb);
+    EXPECT_EQ(Pixels(*opaque), FixturePixels(false));
+    EXPECT_FALSE(opaque->HasAlpha());
+
     // JPEG is lossy: a flat colour comes back close and opaque.
     QImage flat(16, 8, QImage::Format_RGB32);
     flat.fill(0xFF336699);
@@ -319,6 +325,27 @@ TEST_F(SurfaceFiles, BmpSaveAndReadBack)
     EXPECT_EQ(Pixels(*back), FixturePixels(false));
     EXPECT_EQ(back->RawFormat(), ImageFormatBMP);
     EXPECT_EQ(progress.Reports.back(), std::make_pair(-1, -1));
+}
+
+TEST_F(SurfaceFiles, EveryWritableFormatRoundTrips)
+{
+    struct TCase {
+        const char* Name;
+        TGuid Format;
+    };
+    const TCase cases[] = {{"a.png", ImageFormatPNG}, {"a.tiff", ImageFormatTIFF}, {"a.raw", ImageFormatRawSurface}};
+    for (const TCase& c : cases) {
+        auto s = Surface(4, 3, FixturePixels(false));
+        s->SaveToFile(Path(c.Name), c.Format);
+        auto back = TCorvSurface::CreateFromFile(Path(c.Name));
+        EXPECT_EQ(Pixels(*back), FixturePixels(false)) << c.Name;
+        EXPECT_EQ(back->RawFormat(), c.Format) << c.Name;
+    }
+    auto flat = TCorvSurface::CreateFilled(16, 16, 0xFF336699);
+    flat->SaveToFile(Path("a.jpg"), ImageFormatJPEG);
+    auto back = TCorvSurface::CreateFromFile(Path("a.jpg"));
+    EXPECT_EQ(back->RawFormat(), ImageFormatJPEG);
+    EXPECT_EQ(back->Width(), 16);
 }
 
 TEST_F(SurfaceFiles, PngSaveKeepsStraightAlpha)

@@ -62,7 +62,10 @@ TEST(Codecs, DecodeRefusesWhatIsNoAllowedPicture)
                              "P1\n1 1\n0\n", ""}) {
         TMemoryStream stream(std::vector<uint8_t>(text, text + std::strlen(text)));
         TStreamAdapter adapter(stream);
-        EXPECT_EQ(DecodeImage(adapter), nullptr) << text;
+        TImageDecoder decoder(adapter);
+        EXPECT_FALSE(decoder.Valid()) << text;
+        std::vector<uint8_t> pixels(4);
+        EXPECT_FALSE(decoder.Read(pixels.data(), 4));
         EXPECT_EQ(stream.Position(), 0);
     }
 }
