@@ -12,7 +12,14 @@
 #include <cmath>
 
 // Outside any namespace, as the resource initialiser must be.
-static void InitShadowResources() { Q_INIT_RESOURCE(shadows); }
+static void InitShadowResources()
+{
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(shadows);
+        return true;
+    }();
+    (void)registered;
+}
 
 namespace Corvanith::Graphics {
 
@@ -107,7 +114,7 @@ void TCorvSurface::DrawShadow(const TCorvRectangle& Rect, const TCorvRectangle& 
     for (size_t i = 0; i < Corners.size(); ++i) {
         const TCorvRectangle& k = corners[i];
         const TCorvRectangle c = IntersectRectangles(k, ClipRect);
-        if (c.Width > 0 && c.Height > 0)
+        if (Corners[i] && c.Width > 0 && c.Height > 0)
             Corners[i]->AlphaBlendTo(*this, c.X, c.Y, {c.X - k.X, c.Y - k.Y, c.Width, c.Height});
     }
 }
@@ -125,10 +132,11 @@ std::unique_ptr<TCorvSurface> TCorvSurface::CreateThumbnail(int32_t MaxWidth, in
 
     std::unique_ptr<TCorvSurface> result;
     if (FWidth == 0 || FHeight == 0) {
-        result = Create(size.Width, size.Height);
+        result = CreateFilled(size.Width, size.Height, 0);
     } else {
-        const auto scaled =
-            Platform::ScaleImage(GetGPBitmap(), FWidth, sourceHeight, size.Width, size.Height, !FHasAlpha);
+        // A MinAspect above 1 can ask for a square taller than the picture.
+        const auto scaled = Platform::ScaleImage(GetGPBitmap(), FWidth, std::min(sourceHeight, FHeight), size.Width,
+                                                 size.Height, !FHasAlpha);
         result = CreateFromGPBitmap(*scaled, true);
         // The top square is drawn onto a transparent surface: it counts as
         // transparent whatever the picture.

@@ -163,7 +163,10 @@ TImageDecoder::TImageDecoder(IStream& Stream) : FStream(Stream)
     // Pixels as stored, not turned by an orientation tag.
     FReader->setAutoTransform(false);
     const QSize size = FReader->size();
-    if (!size.isValid() || size.isEmpty()) {
+    // The picture is decoded into a buffer the caller allocates from this
+    // size, so Qt's own allocation limit never sees it.
+    if (!size.isValid() || size.isEmpty() ||
+        int64_t(size.width()) * size.height() > int64_t(MaxDecodedSide) * MaxDecodedSide) {
         Refuse();
         return;
     }

@@ -143,6 +143,15 @@ TEST(Thumbnails, EmptyPicturesAndBoxes)
     auto t = flat->CreateThumbnail(56, 56, true, 0.25f);
     EXPECT_EQ(t->Width(), 5);
     EXPECT_EQ(t->Height(), 0);
+    // A side of 0 scaled is still at least 1; the pixels are transparent.
+    auto thin = TCorvSurface::Create(100, 0)->CreateThumbnail(56, 56, false, 0.25f);
+    EXPECT_EQ(thin->Width(), 56);
+    EXPECT_EQ(thin->Height(), 1);
+    EXPECT_EQ(*thin->GetPixelPtr(55, 0), 0u);
+    // The top square of a picture without columns is empty.
+    auto none = TCorvSurface::Create(0, 100)->CreateThumbnail(56, 56, true, 0.25f);
+    EXPECT_EQ(none->Width(), 0);
+    EXPECT_EQ(none->Height(), 0);
     EXPECT_THROW(flat->CreateThumbnail(0, 56, true, 0.25f), EArgumentError);
     EXPECT_THROW(flat->CreateThumbnail(56, -1, true, 0.25f), EArgumentError);
 }
@@ -159,6 +168,16 @@ TEST(Thumbnails, TallPictureShowsItsTopSquare)
     for (int y = 0; y < 56; ++y)
         for (int x = 0; x < 56; ++x)
             ASSERT_EQ(*t->GetPixelPtr(x, y), 0xFFFF0000u) << x << ", " << y;
+}
+
+TEST(Thumbnails, TopSquareOfAWidePictureStaysInsideIt)
+{
+    // A MinAspect above 1 takes a square taller than the picture.
+    auto s = TCorvSurface::CreateFilled(150, 100, 0xFF00FF00);
+    auto t = s->CreateThumbnail(56, 56, false, 2.0f);
+    EXPECT_EQ(t->Width(), 56);
+    EXPECT_EQ(t->Height(), 56);
+    EXPECT_EQ(*t->GetPixelPtr(28, 28), 0xFF00FF00u);
 }
 
 TEST(Thumbnails, CheckerboardOnlyBehindTransparentPictures)

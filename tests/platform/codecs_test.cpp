@@ -70,4 +70,44 @@ TEST(Codecs, DecodeRefusesWhatIsNoAllowedPicture)
     }
 }
 
+TEST(Codecs, DecodeLimitFitsTheLargestSquare)
+{
+    // A BMP header alone: 24-bit, Width x Height, no pixels following.
+    const auto bmp = [](int32_t Width, int32_t Height) {
+        std::vector<uint8_t> data(54, 0);
+        const auto put = [&](size_t at, uint32_t v) {
+            for (int i = 0; i < 4; ++i)
+                data[at + size_t(i)] = uint8_t(v >> (8 * i));
+        };
+        data[0] = 'B';
+        data[1] = 'M';
+        put(2, 54);
+        put(10, 54);
+        put(14, 40);
+        put(18, uint32_t(Width));
+        put(22, uint32_t(Height));
+        data[26] = 1;
+        data[28] = 24;
+        return data;
+    };
+    struct TCase {
+        int32_t Width, Height;
+        bool Valid;
+    };
+    const TCase cases[] = {
+        {16000, 16000, true}, {256000000, 1, true}, {16001, 16000, false}, {100000, 100000, false}, {1 << 30, 2, false},
+    };
+    for (const TCase& c : cases) {
+        TMemoryStream stream(bmp(c.Width, c.Height));
+        TStreamAdapter adapter(stream);
+        TImageDecoder decoder(adapter);
+        EXPECT_EQ(decoder.Valid(), c.Valid) << c.Width << " x " << c.Height;
+        if (c.Valid) {
+            EXPECT_EQ(decoder.Width(), c.Width);
+            EXPECT_EQ(decoder.Height(), c.Height);
+            EXPECT_EQ(decoder.RawFormat(), ImageFormatBMP);
+        }
+    }
+}
+
 } // namespace
