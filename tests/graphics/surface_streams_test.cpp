@@ -1,5 +1,6 @@
 #include "graphics/errors.h"
 #include "graphics/surface.h"
+#include "platform/codecs.h"
 #include "platform/streams.h"
 
 #include <gtest/gtest.h>
@@ -407,6 +408,33 @@ TEST_F(SurfaceFiles, MissingFilesAndFoldersRaise)
     EXPECT_THROW(TCorvSurface::CreateFromFile(Path("none.png")), EStreamError);
     EXPECT_THROW(TCorvSurface::CreateFilled(1, 1, 0)->SaveToFile(Path("no/such/dir.png"), ImageFormatPNG),
                  EStreamError);
+}
+
+TEST(SurfaceBitmaps, PixelsArriveStraightWithTheirFormat)
+{
+    // A premultiplied picture, as the user interface may hand one over.
+    const QImage premultiplied = Fixture(true).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage straight = premultiplied.convertToFormat(QImage::Format_ARGB32);
+    std::vector<TCorvColor> expected;
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x)
+            expected.push_back(straight.pixel(x, y));
+
+    const TBitmap decoded(premultiplied, ImageFormatTIFF);
+    auto fromDecoded = TCorvSurface::CreateFromGPBitmap(decoded, true);
+    EXPECT_EQ(Pixels(*fromDecoded), expected);
+    EXPECT_EQ(fromDecoded->RawFormat(), ImageFormatTIFF);
+    EXPECT_TRUE(fromDecoded->HasAlpha());
+
+    auto pasted = TCorvSurface::CreateFromBitmap(decoded, true);
+    EXPECT_EQ(Pixels(*pasted), expected);
+    EXPECT_EQ(pasted->RawFormat(), ImageFormatUndefined);
+
+    // An opaque picture: the flag follows the pixels only when asked to.
+    const TBitmap opaque(Fixture(false).convertToFormat(QImage::Format_RGB32));
+    EXPECT_FALSE(TCorvSurface::CreateFromBitmap(opaque, true)->HasAlpha());
+    EXPECT_TRUE(TCorvSurface::CreateFromBitmap(opaque, false)->HasAlpha());
+    EXPECT_EQ(Pixels(*TCorvSurface::CreateFromBitmap(opaque, false)), FixturePixels(false));
 }
 
 TEST(EncoderLookup, LastMatchWinsAndNoMatchKeepsClsid)
