@@ -126,7 +126,8 @@ public:
     // its encoder, and a format without one writes nothing. A failed encode or
     // write throws EStreamError.
     void SaveToStream(Platform::TStream& Stream, const Platform::TGuid& Format);
-    // Through a temporary file: a failed save leaves an existing file as it was.
+    // Through a temporary file: a failed save leaves an existing file as it
+    // was, and so does a format without an encoder.
     void SaveToFile(const QString& FileName, const Platform::TGuid& Format);
 
     // Stamps SrcRect of this brush image onto Mask at (X, Y), row by row with

@@ -158,6 +158,12 @@ void TCorvSurface::SaveToStream(Platform::TStream& Stream, const Platform::TGuid
 
 void TCorvSurface::SaveToFile(const QString& FileName, const Platform::TGuid& Format)
 {
+    // A format nothing can write leaves an existing file as it was rather
+    // than an empty one in its place.
+    Platform::TGuid clsid{};
+    GetEncoderClsidByFormat(Format, clsid);
+    if (Format != ImageFormatRawSurface && clsid == Platform::TGuid{})
+        return;
     Platform::TSaveFileStream file(FileName);
     SaveToStream(file, Format);
     file.Commit();

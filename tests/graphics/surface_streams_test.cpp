@@ -403,6 +403,20 @@ TEST_F(SurfaceFiles, FailedSaveLeavesTheOldFile)
     EXPECT_EQ(QDir(FDir.path()).entryList(QDir::Files), QStringList{"keep.gif"});
 }
 
+TEST_F(SurfaceFiles, FormatWithoutEncoderLeavesTheOldFile)
+{
+    const QString path = Path("keep.emf");
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("old picture");
+    }
+    TCorvSurface::CreateFilled(4, 4, 0xFF0000FF)->SaveToFile(path, ImageFormatEMF);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll() == "old picture");
+}
+
 TEST_F(SurfaceFiles, MissingFilesAndFoldersRaise)
 {
     EXPECT_THROW(TCorvSurface::CreateFromFile(Path("none.png")), EStreamError);
