@@ -16,19 +16,6 @@ namespace {
 
 constexpr uint32_t RawSurfaceVersion = 1;
 
-uint32_t ReadLE32(Platform::TStream& Stream)
-{
-    uint8_t b[4];
-    Stream.ReadBuffer(b, 4);
-    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
-}
-
-void WriteLE32(Platform::TStream& Stream, uint32_t Value)
-{
-    const uint8_t b[4] = {uint8_t(Value), uint8_t(Value >> 8), uint8_t(Value >> 16), uint8_t(Value >> 24)};
-    Stream.WriteBuffer(b, 4);
-}
-
 } // namespace
 
 void GetEncoderClsidByFormat(const Platform::TGuid& FormatID, Platform::TGuid& Clsid)
@@ -118,17 +105,17 @@ void TCorvSurface::StreamProgress(Platform::TStream& Stream, int32_t Position)
 
 void TCorvSurface::LoadRaw(Platform::TStream& Stream)
 {
-    ReadLE32(Stream); // magic, already compared
-    ReadLE32(Stream); // version, not examined
-    const auto width = int32_t(ReadLE32(Stream));
-    const auto height = int32_t(ReadLE32(Stream));
+    Stream.ReadUInt32(); // magic, already compared
+    Stream.ReadUInt32(); // version, not examined
+    const auto width = int32_t(Stream.ReadUInt32());
+    const auto height = int32_t(Stream.ReadUInt32());
     // Raw blocks come from files on the user's disk (the recent list's
     // thumbnails): a damaged header must not size the buffer.
     if (width < 0 || height < 0)
         throw EStreamError("Damaged surface stream: size " + std::to_string(width) + " x " +
                            std::to_string(height));
     const int64_t bytes = int64_t(width) * height * 4;
-    if (bytes > INT32_MAX || bytes > Stream.Size() - Stream.Position())
+    if (bytes > INT32_MAX || bytes > Stream.Remaining())
         throw EStreamError("Damaged surface stream: " + std::to_string(width) + " x " + std::to_string(height) +
                            " pixels are more than the stream holds");
     TakeOver(*Create(width, height));
@@ -139,10 +126,10 @@ void TCorvSurface::LoadRaw(Platform::TStream& Stream)
 void TCorvSurface::SaveToStream(Platform::TStream& Stream, const Platform::TGuid& Format)
 {
     if (Format == ImageFormatRawSurface) {
-        WriteLE32(Stream, RawSurfaceMagic);
-        WriteLE32(Stream, RawSurfaceVersion);
-        WriteLE32(Stream, uint32_t(FWidth));
-        WriteLE32(Stream, uint32_t(FHeight));
+        Stream.WriteUInt32(RawSurfaceMagic);
+        Stream.WriteUInt32(RawSurfaceVersion);
+        Stream.WriteUInt32(uint32_t(FWidth));
+        Stream.WriteUInt32(uint32_t(FHeight));
         Stream.WriteBuffer(Bits(), FWidth * FHeight * 4);
         return;
     }

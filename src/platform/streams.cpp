@@ -38,6 +38,41 @@ void TStream::WriteBuffer(const void* Buffer, int32_t Count)
         throw EStreamError("Stream write error");
 }
 
+uint32_t TStream::ReadUInt32()
+{
+    uint8_t b[4];
+    ReadBuffer(b, 4);
+    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+}
+
+double TStream::ReadDouble()
+{
+    uint8_t b[8];
+    ReadBuffer(b, 8);
+    uint64_t bits = 0;
+    for (int i = 7; i >= 0; --i)
+        bits = bits << 8 | b[i];
+    double value;
+    std::memcpy(&value, &bits, 8);
+    return value;
+}
+
+void TStream::WriteUInt32(uint32_t Value)
+{
+    const uint8_t b[4] = {uint8_t(Value), uint8_t(Value >> 8), uint8_t(Value >> 16), uint8_t(Value >> 24)};
+    WriteBuffer(b, 4);
+}
+
+void TStream::WriteDouble(double Value)
+{
+    uint64_t bits;
+    std::memcpy(&bits, &Value, 8);
+    uint8_t b[8];
+    for (int i = 0; i < 8; ++i)
+        b[i] = uint8_t(bits >> (8 * i));
+    WriteBuffer(b, 8);
+}
+
 int32_t TMemoryStream::Read(void* Buffer, int32_t Count)
 {
     const int64_t available = int64_t(FData.size()) - FPosition;

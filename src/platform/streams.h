@@ -39,6 +39,15 @@ public:
     // Whole transfers: a short one throws EStreamError.
     void ReadBuffer(void* Buffer, int32_t Count);
     void WriteBuffer(const void* Buffer, int32_t Count);
+
+    // The fields of our own files, little-endian; a short read throws EStreamError.
+    uint32_t ReadUInt32();
+    double ReadDouble();
+    void WriteUInt32(uint32_t Value);
+    void WriteDouble(double Value);
+    // Bytes between the position and the end: what a stored length is checked
+    // against before anything is allocated for it.
+    int64_t Remaining() { return Size() - Position(); }
 };
 
 class TMemoryStream : public TStream {
