@@ -154,7 +154,6 @@ private:
     void LoadRaw(Platform::TStream& Stream);
     void StreamProgress(Platform::TStream& Stream, int32_t Position);
 
-
     struct TFreeBits {
         void operator()(TCorvColor* p) const { std::free(p); }
     };
