@@ -1,5 +1,6 @@
 #include "forms/startup.h"
 
+#include "graphics/surface.h"
 #include "io/datafolders.h"
 #include "io/random.h"
 #include "io/settings.h"
@@ -16,12 +17,17 @@ void StartProgram(const QString& AppDataFolder)
 {
     SetProgramFolderAsWorkingDirectory();
     Utils::Randomize();
+    Graphics::LoadShadowCorners();
     Settings::InitializeSettings();
     Settings::InitializeDataFolders(AppDataFolder);
 }
 
 void StartProgram() { StartProgram(Utils::GetSpecialFolderPath(Utils::CsidlAppData)); }
 
-void EndProgram() { Settings::EnsureDataFolders(); }
+void EndProgram()
+{
+    Settings::EnsureDataFolders();
+    Graphics::FreeShadowCorners();
+}
 
 } // namespace Corvanith::Forms

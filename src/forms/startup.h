@@ -10,12 +10,14 @@ namespace Corvanith::Forms {
 void SetProgramFolderAsWorkingDirectory();
 
 // In this order: the program's folder becomes the working directory, the
-// process's random generator is seeded, the fixed settings are assigned, and
-// the data folder with its cache sub-folder is made under AppDataFolder (the
-// user's application-data folder unless a caller says otherwise).
+// process's random generator is seeded, the shadow corners are loaded, the
+// fixed settings are assigned, and the data folder with its cache sub-folder
+// is made under AppDataFolder (the user's application-data folder unless a
+// caller says otherwise).
 void StartProgram(const QString& AppDataFolder);
 void StartProgram();
-// Makes the data folders again (they may have been deleted meanwhile).
+// Makes the data folders again (they may have been deleted meanwhile), then
+// frees the shadow corners.
 void EndProgram();
 
 } // namespace Corvanith::Forms
