@@ -137,4 +137,10 @@ void TCorvDocument::Paint(TCorvSurface& Target, int32_t X, int32_t Y, const TCor
     }
 }
 
+std::unique_ptr<TCorvSurface> TCorvDocument::CreateThumbnail(int32_t MaxWidth, int32_t MaxHeight,
+                                                             bool Checkerboard) const
+{
+    return FImageLayer->Surface().CreateThumbnail(MaxWidth, MaxHeight, Checkerboard, 0.25f);
+}
+
 } // namespace Corvanith::Document

@@ -99,6 +99,10 @@ public:
     TCorvBrushesLayer& BrushesLayer() const { return *FBrushesLayer; }
     const TCorvDocumentSource& Source() const { return FSource; }
 
+    // The picture's thumbnail (a picture narrower than a quarter of its
+    // height by its top square); the caller owns the new surface.
+    std::unique_ptr<Graphics::TCorvSurface> CreateThumbnail(int32_t MaxWidth, int32_t MaxHeight,
+                                                            bool Checkerboard) const;
     // Renders the area ClipRect (document coordinates) so that its top-left
     // lands at (X, Y) of Target; Target pixels outside the painted layer parts
     // stay as they were.

@@ -96,6 +96,39 @@ void TCorvBackgroundLayer::Paint(TCorvSurface& Target, int32_t X, int32_t Y, con
     }
 }
 
+// ---- Shadow layer ----
+
+namespace {
+// The shadow's band reaches this far beyond the frame.
+constexpr int32_t ShadowExtent = 3;
+} // namespace
+
+int32_t TCorvDocumentShadowLayer::GetHeight() const
+{
+    return FSettings.ShowShadow ? ImageOf(*this).GetHeight() + 2 * (FSettings.BorderWidth + ShadowExtent) : 0;
+}
+
+int32_t TCorvDocumentShadowLayer::GetLeft() const
+{
+    return FSettings.ShowShadow ? ImageOf(*this).GetLeft() - FSettings.BorderWidth - ShadowExtent : 0;
+}
+
+int32_t TCorvDocumentShadowLayer::GetTop() const
+{
+    return FSettings.ShowShadow ? ImageOf(*this).GetTop() - FSettings.BorderWidth - ShadowExtent : 0;
+}
+
+int32_t TCorvDocumentShadowLayer::GetWidth() const
+{
+    return FSettings.ShowShadow ? ImageOf(*this).GetWidth() + 2 * (FSettings.BorderWidth + ShadowExtent) : 0;
+}
+
+void TCorvDocumentShadowLayer::Paint(TCorvSurface& Target, int32_t X, int32_t Y, const TCorvRectangle& SrcRect)
+{
+    Target.DrawShadow({X - SrcRect.X, Y - SrcRect.Y, GetWidth(), GetHeight()},
+                      {X, Y, SrcRect.Width, SrcRect.Height}, FSettings.ShadowColor1, FSettings.ShadowColor2);
+}
+
 // ---- Brushes layer ----
 
 TCorvBrushesLayer::TCorvBrushesLayer() = default;

@@ -52,6 +52,25 @@ private:
     const Settings::TSettings& FSettings;
 };
 
+// The soft shadow in a 3-pixel band just outside the frame; without a shadow
+// the layer has zero size (and counts as opaque, which adds nothing).
+class TCorvDocumentShadowLayer : public TCorvLayer {
+public:
+    explicit TCorvDocumentShadowLayer(const Settings::TSettings& Settings = Settings::Current()) : FSettings(Settings)
+    {
+    }
+
+    int32_t GetHeight() const override;
+    int32_t GetLeft() const override;
+    int32_t GetTop() const override;
+    int32_t GetWidth() const override;
+    bool IsOpaque() const override { return !FSettings.ShowShadow; }
+    void Paint(Graphics::TCorvSurface& Target, int32_t X, int32_t Y, const Graphics::TCorvRectangle& SrcRect) override;
+
+private:
+    const Settings::TSettings& FSettings;
+};
+
 // The mask of brush strokes, made at the picture's size on first use; drawn
 // translucently over the picture unless Hidden. Without a mask it has zero
 // size and paints nothing.

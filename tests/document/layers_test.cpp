@@ -149,4 +149,82 @@ TEST_F(LayersTest, MaskSmallerThanThePictureIsDrawnOnlyWhereItHasPixels)
     EXPECT_EQ(*t->GetPixelPtr(19, 14), 0xFF000000u);
 }
 
+class ShadowLayerTest : public LayersTest {
+protected:
+    static void SetUpTestSuite()
+    {
+        LayersTest::SetUpTestSuite();
+        Graphics::LoadShadowCorners();
+    }
+    static void TearDownTestSuite() { Graphics::FreeShadowCorners(); }
+
+    // The standard stack: background, shadow, image, brushes.
+    std::unique_ptr<TCorvDocument> MakeStandard(int32_t W, int32_t H, TCorvColor Color)
+    {
+        auto doc = std::make_unique<TCorvDocument>(TCorvSurface::CreateFilled(W, H, Color), TCorvDocumentSource{});
+        doc->Layers().Insert(std::make_unique<TCorvDocumentShadowLayer>(Fixed), 0);
+        doc->Layers().Insert(std::make_unique<TCorvBackgroundLayer>(Fixed), 0);
+        return doc;
+    }
+};
+
+TEST_F(ShadowLayerTest, StandardStackDrawsShadowFrameAndPicture)
+{
+    auto doc = MakeStandard(100, 50, 0xFF336699);
+    EXPECT_EQ(doc->GetBounds(), (TCorvRectangle{-4, -4, 108, 58}));
+    EXPECT_EQ(doc->Layers().GetItem(1).GetBounds(), (TCorvRectangle{-4, -4, 108, 58}));
+    auto t = Render(*doc, {-4, -4, 108, 58});
+
+    auto want = TCorvSurface::CreateFilled(108, 58, Paper);
+    want->DrawShadow({0, 0, 108, 58}, {0, 0, 108, 58}, Fixed.ShadowColor1, Fixed.ShadowColor2);
+    want->FillRect({3, 3, 102, 52}, 0xFF000000);
+    want->FillRect({4, 4, 100, 50}, 0xFF336699);
+    for (int32_t y = 0; y < 58; ++y)
+        for (int32_t x = 0; x < 108; ++x)
+            ASSERT_EQ(*t->GetPixelPtr(x, y), *want->GetPixelPtr(x, y)) << x << "," << y;
+    // The shadow darkens the band outside the frame.
+    EXPECT_NE(*t->GetPixelPtr(2, 20), Paper);
+
+    // A part painted alone matches the whole, corners and edges included.
+    for (const TCorvRectangle& part : {TCorvRectangle{-4, -4, 7, 9}, TCorvRectangle{98, 40, 6, 14}}) {
+        auto p = Render(*doc, part);
+        for (int32_t y = 0; y < part.Height; ++y)
+            for (int32_t x = 0; x < part.Width; ++x)
+                ASSERT_EQ(*p->GetPixelPtr(x, y), *t->GetPixelPtr(part.X + 4 + x, part.Y + 4 + y)) << x << "," << y;
+    }
+}
+
+TEST_F(ShadowLayerTest, ShadowFollowsTheSettings)
+{
+    struct Case {
+        bool Show;
+        int32_t Border;
+        TCorvRectangle Shadow;
+        TCorvRectangle Bounds;
+    };
+    for (const Case& c : {Case{false, 1, {0, 0, 0, 0}, {-1, -1, 12, 7}}, Case{true, 0, {-3, -3, 16, 11}, {-3, -3, 16, 11}},
+                          Case{true, 1, {-4, -4, 18, 13}, {-4, -4, 18, 13}}}) {
+        Fixed.ShowShadow = c.Show;
+        Fixed.BorderWidth = c.Border;
+        auto doc = MakeStandard(10, 5, 0xFF000000);
+        const TCorvLayer& shadow = doc->Layers().GetItem(1);
+        EXPECT_EQ(shadow.GetBounds(), c.Shadow);
+        EXPECT_EQ(shadow.IsOpaque(), !c.Show);
+        EXPECT_EQ(doc->GetBounds(), c.Bounds);
+    }
+}
+
+TEST_F(LayersTest, ThumbnailOfThePicture)
+{
+    struct Case {
+        int32_t W, H, TW, TH;
+    };
+    for (const Case c : {Case{200, 100, 56, 28}, Case{100, 1000, 56, 56}, Case{40, 30, 40, 30}}) {
+        TCorvDocument doc(TCorvSurface::CreateFilled(c.W, c.H, 0xFF808080), {});
+        auto thumb = doc.CreateThumbnail(56, 56, true);
+        EXPECT_EQ(thumb->Width(), c.TW);
+        EXPECT_EQ(thumb->Height(), c.TH);
+    }
+}
+
 } // namespace
