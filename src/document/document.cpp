@@ -73,26 +73,23 @@ void TCorvDocument::LayersChanged(TCorvLayer&) { UpdateBounds(); }
 
 void TCorvDocument::UpdateBounds()
 {
-    int32_t minX = 100000, maxX = -100000;
-    for (int32_t i = 0; i < FLayers->GetCount(); ++i) {
-        const TCorvLayer& l = FLayers->GetItem(i);
-        if (l.GetLeft() < minX)
-            minX = l.GetLeft();
-        if (l.GetLeft() + l.GetWidth() > maxX)
-            maxX = l.GetLeft() + l.GetWidth();
-    }
-    FBounds.X = minX;
-    FBounds.Width = maxX - minX;
-    int32_t minY = 100000, maxY = -100000;
-    for (int32_t i = 0; i < FLayers->GetCount(); ++i) {
-        const TCorvLayer& l = FLayers->GetItem(i);
-        if (l.GetTop() < minY)
-            minY = l.GetTop();
-        if (l.GetTop() + l.GetHeight() > maxY)
-            maxY = l.GetTop() + l.GetHeight();
-    }
-    FBounds.Y = minY;
-    FBounds.Height = maxY - minY;
+    // One extent at a time, over every layer from the bottom; comparisons are
+    // strict, so equal values change nothing.
+    const auto extent = [this](int32_t (TCorvLayer::*Start)() const, int32_t (TCorvLayer::*Size)() const,
+                               int32_t& Origin, int32_t& Length) {
+        int32_t lo = 100000, hi = -100000;
+        for (int32_t i = 0; i < FLayers->GetCount(); ++i) {
+            const TCorvLayer& l = FLayers->GetItem(i);
+            if ((l.*Start)() < lo)
+                lo = (l.*Start)();
+            if ((l.*Start)() + (l.*Size)() > hi)
+                hi = (l.*Start)() + (l.*Size)();
+        }
+        Origin = lo;
+        Length = hi - lo;
+    };
+    extent(&TCorvLayer::GetLeft, &TCorvLayer::GetWidth, FBounds.X, FBounds.Width);
+    extent(&TCorvLayer::GetTop, &TCorvLayer::GetHeight, FBounds.Y, FBounds.Height);
 }
 
 TCorvRegion TCorvDocument::GetOpaqueRegion() const

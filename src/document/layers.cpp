@@ -52,12 +52,12 @@ void TCorvImageLayer::SurfaceChanged()
         Document()->UpdateBounds();
 }
 
-// ---- Background layer ----
+// ---- Layers around the picture ----
 
-int32_t TCorvBackgroundLayer::GetHeight() const { return ImageOf(*this).GetHeight() + 2 * FSettings.BorderWidth; }
-int32_t TCorvBackgroundLayer::GetLeft() const { return -FSettings.BorderWidth; }
-int32_t TCorvBackgroundLayer::GetTop() const { return -FSettings.BorderWidth; }
-int32_t TCorvBackgroundLayer::GetWidth() const { return ImageOf(*this).GetWidth() + 2 * FSettings.BorderWidth; }
+int32_t TCorvSurroundLayer::GetHeight() const { return Shown() ? ImageOf(*this).GetHeight() + 2 * Margin() : 0; }
+int32_t TCorvSurroundLayer::GetLeft() const { return Shown() ? ImageOf(*this).GetLeft() - Margin() : 0; }
+int32_t TCorvSurroundLayer::GetTop() const { return Shown() ? ImageOf(*this).GetTop() - Margin() : 0; }
+int32_t TCorvSurroundLayer::GetWidth() const { return Shown() ? ImageOf(*this).GetWidth() + 2 * Margin() : 0; }
 
 void TCorvBackgroundLayer::Paint(TCorvSurface& Target, int32_t X, int32_t Y, const TCorvRectangle& SrcRect)
 {
@@ -94,33 +94,6 @@ void TCorvBackgroundLayer::Paint(TCorvSurface& Target, int32_t X, int32_t Y, con
             Target.FillRegion(frame, FSettings.BorderColor);
         }
     }
-}
-
-// ---- Shadow layer ----
-
-namespace {
-// The shadow's band reaches this far beyond the frame.
-constexpr int32_t ShadowExtent = 3;
-} // namespace
-
-int32_t TCorvDocumentShadowLayer::GetHeight() const
-{
-    return FSettings.ShowShadow ? ImageOf(*this).GetHeight() + 2 * (FSettings.BorderWidth + ShadowExtent) : 0;
-}
-
-int32_t TCorvDocumentShadowLayer::GetLeft() const
-{
-    return FSettings.ShowShadow ? ImageOf(*this).GetLeft() - FSettings.BorderWidth - ShadowExtent : 0;
-}
-
-int32_t TCorvDocumentShadowLayer::GetTop() const
-{
-    return FSettings.ShowShadow ? ImageOf(*this).GetTop() - FSettings.BorderWidth - ShadowExtent : 0;
-}
-
-int32_t TCorvDocumentShadowLayer::GetWidth() const
-{
-    return FSettings.ShowShadow ? ImageOf(*this).GetWidth() + 2 * (FSettings.BorderWidth + ShadowExtent) : 0;
 }
 
 void TCorvDocumentShadowLayer::Paint(TCorvSurface& Target, int32_t X, int32_t Y, const TCorvRectangle& SrcRect)

@@ -35,40 +35,55 @@ private:
     std::unique_ptr<Graphics::TCorvSurface> FSurface;
 };
 
-// The frame of BorderWidth around the picture and, under a picture with
-// alpha, the solid or checkerboard fill. Always opaque.
-class TCorvBackgroundLayer : public TCorvLayer {
+// A layer around the picture, reaching Margin() pixels beyond it on every
+// side; while not Shown() it has zero size at (0, 0).
+class TCorvSurroundLayer : public TCorvLayer {
 public:
-    explicit TCorvBackgroundLayer(const Settings::TSettings& Settings = Settings::Current()) : FSettings(Settings) {}
-
     int32_t GetHeight() const override;
     int32_t GetLeft() const override;
     int32_t GetTop() const override;
     int32_t GetWidth() const override;
+
+protected:
+    explicit TCorvSurroundLayer(const Settings::TSettings& Settings) : FSettings(Settings) {}
+    virtual int32_t Margin() const = 0;
+    virtual bool Shown() const { return true; }
+
+    const Settings::TSettings& FSettings;
+};
+
+// The frame of BorderWidth around the picture and, under a picture with
+// alpha, the solid or checkerboard fill. Always opaque.
+class TCorvBackgroundLayer : public TCorvSurroundLayer {
+public:
+    explicit TCorvBackgroundLayer(const Settings::TSettings& Settings = Settings::Current())
+        : TCorvSurroundLayer(Settings)
+    {
+    }
+
     bool IsOpaque() const override { return true; }
     void Paint(Graphics::TCorvSurface& Target, int32_t X, int32_t Y, const Graphics::TCorvRectangle& SrcRect) override;
 
-private:
-    const Settings::TSettings& FSettings;
+protected:
+    int32_t Margin() const override { return FSettings.BorderWidth; }
 };
 
 // The soft shadow in a 3-pixel band just outside the frame; without a shadow
 // the layer has zero size (and counts as opaque, which adds nothing).
-class TCorvDocumentShadowLayer : public TCorvLayer {
+class TCorvDocumentShadowLayer : public TCorvSurroundLayer {
 public:
-    explicit TCorvDocumentShadowLayer(const Settings::TSettings& Settings = Settings::Current()) : FSettings(Settings)
+    explicit TCorvDocumentShadowLayer(const Settings::TSettings& Settings = Settings::Current())
+        : TCorvSurroundLayer(Settings)
     {
     }
 
-    int32_t GetHeight() const override;
-    int32_t GetLeft() const override;
-    int32_t GetTop() const override;
-    int32_t GetWidth() const override;
     bool IsOpaque() const override { return !FSettings.ShowShadow; }
     void Paint(Graphics::TCorvSurface& Target, int32_t X, int32_t Y, const Graphics::TCorvRectangle& SrcRect) override;
 
-private:
-    const Settings::TSettings& FSettings;
+protected:
+    // The shadow's band reaches 3 pixels beyond the frame.
+    int32_t Margin() const override { return FSettings.BorderWidth + 3; }
+    bool Shown() const override { return FSettings.ShowShadow; }
 };
 
 // The mask of brush strokes, made at the picture's size on first use; drawn

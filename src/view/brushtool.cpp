@@ -32,9 +32,8 @@ void CheckSize(int32_t Size)
 
 // ---- Overlay ----
 
-TCorvBrushToolOverlay::TCorvBrushToolOverlay(int32_t Size, Graphics::TCorvColor SurroundColor,
-                                             Graphics::TCorvColor CenterColor)
-    : TCorvOverlay({0, 0, Size, Size}), FSurroundColor(SurroundColor), FCenterColor(CenterColor)
+TCorvBrushToolOverlay::TCorvBrushToolOverlay(int32_t Size, const TCorvBrushKind& Kind)
+    : TCorvOverlay({0, 0, Size, Size}), FKind(Kind)
 {
     SetSize(Size);
 }
@@ -55,7 +54,7 @@ void TCorvBrushToolOverlay::SetSize(int32_t Size)
     auto image = TCorvSurface::CreateFilled(Size, Size, 0);
     {
         Platform::TCanvas& canvas = image->GetGPGraphics();
-        canvas.FillEllipseGradient(0, 0, Size, Size, FSurroundColor, FCenterColor,
+        canvas.FillEllipseGradient(0, 0, Size, Size, FKind.SurroundColor, FKind.CenterColor,
                                    float(Size - 2 * FadeWidth) / float(Size));
         canvas.DrawEllipse(RingColor, RingInset, RingInset, Size - 2 * RingInset, Size - 2 * RingInset);
     }
@@ -67,13 +66,16 @@ void TCorvBrushToolOverlay::SetSize(int32_t Size)
 
 // ---- Tool ----
 
-TCorvBrushTool::TCorvBrushTool(int32_t Size) : FSize(Size) { CheckSize(Size); }
+TCorvBrushTool::TCorvBrushTool(int32_t Size, const TCorvBrushKind& Kind) : FKind(Kind), FSize(Size)
+{
+    CheckSize(Size);
+}
 
 void TCorvBrushTool::SetActive(bool Value)
 {
     TCorvTool::SetActive(Value);
     if (Active() && FOverlay == nullptr && Tools() != nullptr)
-        FOverlay = static_cast<TCorvBrushToolOverlay*>(&Tools()->Overlays().Add(CreateOverlay(FSize)));
+        FOverlay = static_cast<TCorvBrushToolOverlay*>(&Tools()->Overlays().Add(FKind.CreateOverlay(FSize)));
     if (FOverlay != nullptr)
         FOverlay->SetVisible(false);
 }
@@ -96,7 +98,7 @@ void TCorvBrushTool::Track(TShiftState Shift, int32_t X, int32_t Y, int32_t DocX
     if ((Shift & ssLeft) == 0 || FOverlay == nullptr || !FOverlay->Visible())
         return;
     Document::TCorvDocument* document = FOverlay->Overlays()->Document;
-    if (document != nullptr && CanStamp(*document))
+    if (document != nullptr && (!FKind.NeedsStrokes || document->BrushesLayer().HasBrushes()))
         Stamp(*document, DocX, DocY);
 }
 
@@ -116,7 +118,7 @@ void TCorvBrushTool::Stamp(Document::TCorvDocument& Document, int32_t DocX, int3
         return;
     src.X -= dstX;
     src.Y -= dstY;
-    StampMask(FOverlay->Image(), mask, std::max(dstX, 0), std::max(dstY, 0), src);
+    (FOverlay->Image().*FKind.StampMask)(mask, std::max(dstX, 0), std::max(dstY, 0), src);
 }
 
 void TCorvBrushTool::MouseEnter(TShiftState Shift, int32_t X, int32_t Y)

@@ -12,19 +12,27 @@
 #include <cstdint>
 #include <memory>
 
-namespace Corvanith::Graphics {
-class TCorvSurface;
-}
-namespace Corvanith::Document {
-class TCorvDocument;
-}
-
 namespace Corvanith::View {
+
+class TCorvBrushToolOverlay;
+
+// What sets one brush apart from the other.
+struct TCorvBrushKind {
+    const char* Name;
+    // The disc: SurroundColor at its edge, CenterColor inside.
+    Graphics::TCorvColor SurroundColor;
+    Graphics::TCorvColor CenterColor;
+    // Stamps only once strokes exist; never makes the mask.
+    bool NeedsStrokes;
+    // What a stamp of the disc does to the mask.
+    void (Graphics::TCorvSurface::*StampMask)(Graphics::TCorvSurface& Mask, int32_t X, int32_t Y,
+                                              const Graphics::TCorvRectangle& SrcRect) const;
+    // An overlay of the brush's own class.
+    std::unique_ptr<TCorvBrushToolOverlay> (*CreateOverlay)(int32_t Size);
+};
 
 class TCorvBrushToolOverlay : public TCorvOverlay {
 public:
-    // Hidden at (0, 0). Throws ERangeError for a Size below 1.
-    TCorvBrushToolOverlay(int32_t Size, Graphics::TCorvColor SurroundColor, Graphics::TCorvColor CenterColor);
     ~TCorvBrushToolOverlay() override;
 
     void Paint(Graphics::TCorvSurface& Target, const Graphics::TCorvRectangle& ClipRect) override;
@@ -36,14 +44,18 @@ public:
     // inside the disc of diameter Size - 4 and a thin dark ring 4 pixels in.
     const Graphics::TCorvSurface& Image() const { return *FImage; }
 
+protected:
+    // Hidden at (0, 0). Throws ERangeError for a Size below 1.
+    TCorvBrushToolOverlay(int32_t Size, const TCorvBrushKind& Kind);
+
 private:
-    Graphics::TCorvColor FSurroundColor;
-    Graphics::TCorvColor FCenterColor;
+    const TCorvBrushKind& FKind;
     std::unique_ptr<Graphics::TCorvSurface> FImage;
 };
 
 class TCorvBrushTool : public TCorvTool {
 public:
+    QString GetName() const override { return QString::fromLatin1(FKind.Name); }
     void SetActive(bool Value) override;
     void MouseMove(TShiftState Shift, int32_t X, int32_t Y, int32_t DocX, int32_t DocY) override;
     void MouseDown(TShiftState Shift, int32_t X, int32_t Y, int32_t DocX, int32_t DocY) override;
@@ -61,12 +73,7 @@ public:
 
 protected:
     // Throws ERangeError for a Size below 1.
-    explicit TCorvBrushTool(int32_t Size);
-    virtual std::unique_ptr<TCorvBrushToolOverlay> CreateOverlay(int32_t Size) const = 0;
-    // Whether a stamp may touch the document at all.
-    virtual bool CanStamp(Document::TCorvDocument& Document) const = 0;
-    virtual void StampMask(const Graphics::TCorvSurface& Image, Graphics::TCorvSurface& Mask, int32_t X, int32_t Y,
-                           const Graphics::TCorvRectangle& SrcRect) const = 0;
+    TCorvBrushTool(int32_t Size, const TCorvBrushKind& Kind);
 
 private:
     void Track(TShiftState Shift, int32_t X, int32_t Y, int32_t DocX, int32_t DocY);
@@ -74,6 +81,7 @@ private:
     // and to the mask.
     void Stamp(Document::TCorvDocument& Document, int32_t DocX, int32_t DocY);
 
+    const TCorvBrushKind& FKind;
     TCorvBrushToolOverlay* FOverlay = nullptr;
     int32_t FSize;
 };

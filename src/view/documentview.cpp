@@ -16,8 +16,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <optional>
 #include <thread>
+#include <utility>
 
 namespace Corvanith::View {
 
@@ -31,19 +33,17 @@ QRect ToQRect(const TCorvRectangle& R) { return QRect(R.X, R.Y, R.Width, R.Heigh
 
 TShiftState ShiftStateOf(Qt::KeyboardModifiers Modifiers, Qt::MouseButtons Buttons)
 {
+    static constexpr std::pair<Qt::KeyboardModifier, TShiftState> keys[] = {
+        {Qt::ShiftModifier, ssShift}, {Qt::AltModifier, ssAlt}, {Qt::ControlModifier, ssCtrl}};
+    static constexpr std::pair<Qt::MouseButton, TShiftState> buttons[] = {
+        {Qt::LeftButton, ssLeft}, {Qt::RightButton, ssRight}, {Qt::MiddleButton, ssMiddle}};
     TShiftState s = 0;
-    if (Modifiers & Qt::ShiftModifier)
-        s |= ssShift;
-    if (Modifiers & Qt::AltModifier)
-        s |= ssAlt;
-    if (Modifiers & Qt::ControlModifier)
-        s |= ssCtrl;
-    if (Buttons & Qt::LeftButton)
-        s |= ssLeft;
-    if (Buttons & Qt::RightButton)
-        s |= ssRight;
-    if (Buttons & Qt::MiddleButton)
-        s |= ssMiddle;
+    for (const auto& [key, flag] : keys)
+        if (Modifiers & key)
+            s |= flag;
+    for (const auto& [button, flag] : buttons)
+        if (Buttons & button)
+            s |= flag;
     return s;
 }
 
@@ -468,25 +468,17 @@ void TCorvDocumentView::scrollContentsBy(int DX, int DY)
 
 void TCorvDocumentView::BarAction(Qt::Orientation Bar, int Action)
 {
-    TScrollCode code;
-    switch (Action) {
-    case QAbstractSlider::SliderSingleStepSub:
-        code = scLineUp;
-        break;
-    case QAbstractSlider::SliderSingleStepAdd:
-        code = scLineDown;
-        break;
-    case QAbstractSlider::SliderPageStepSub:
-        code = scPageUp;
-        break;
-    case QAbstractSlider::SliderPageStepAdd:
-        code = scPageDown;
-        break;
-    default:
-        // Thumb dragging and the jumps to either end take the bar's own
-        // course; scrollContentsBy repaints around them.
+    static constexpr std::pair<int, TScrollCode> stepped[] = {{QAbstractSlider::SliderSingleStepSub, scLineUp},
+                                                              {QAbstractSlider::SliderSingleStepAdd, scLineDown},
+                                                              {QAbstractSlider::SliderPageStepSub, scPageUp},
+                                                              {QAbstractSlider::SliderPageStepAdd, scPageDown}};
+    const auto found = std::find_if(std::begin(stepped), std::end(stepped),
+                                    [Action](const auto& Entry) { return Entry.first == Action; });
+    // Thumb dragging and the jumps to either end take the bar's own course;
+    // scrollContentsBy repaints around them.
+    if (found == std::end(stepped))
         return;
-    }
+    const TScrollCode code = found->second;
     // The bar has already moved its slider by its own step: undo that and
     // step there smoothly; the bar then settles on where the steps ended.
     QScrollBar* bar = this->Bar(Bar);

@@ -4,17 +4,10 @@
 
 namespace Corvanith::View {
 
-std::unique_ptr<TCorvBrushToolOverlay> TCorvPreserveBrushTool::CreateOverlay(int32_t Size) const
-{
-    return std::make_unique<TCorvPreserveBrushToolOverlay>(Size);
-}
-
-bool TCorvPreserveBrushTool::CanStamp(Document::TCorvDocument&) const { return true; }
-
-void TCorvPreserveBrushTool::StampMask(const Graphics::TCorvSurface& Image, Graphics::TCorvSurface& Mask, int32_t X,
-                                       int32_t Y, const Graphics::TCorvRectangle& SrcRect) const
-{
-    Image.PaintMaskTo(Mask, X, Y, SrcRect);
-}
+const TCorvBrushKind PreserveBrushKind = {
+    "Preserve Brush", 0x004A5AF7, 0xAF4A5AF7, false, &Graphics::TCorvSurface::PaintMaskTo,
+    [](int32_t Size) -> std::unique_ptr<TCorvBrushToolOverlay> {
+        return std::make_unique<TCorvPreserveBrushToolOverlay>(Size);
+    }};
 
 } // namespace Corvanith::View

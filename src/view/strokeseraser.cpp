@@ -1,25 +1,13 @@
 #include "view/strokeseraser.h"
 
-#include "document/document.h"
-#include "document/layers.h"
 #include "graphics/surface.h"
 
 namespace Corvanith::View {
 
-std::unique_ptr<TCorvBrushToolOverlay> TCorvStrokesEraserTool::CreateOverlay(int32_t Size) const
-{
-    return std::make_unique<TCorvStrokesEraserToolOverlay>(Size);
-}
-
-bool TCorvStrokesEraserTool::CanStamp(Document::TCorvDocument& Document) const
-{
-    return Document.BrushesLayer().HasBrushes();
-}
-
-void TCorvStrokesEraserTool::StampMask(const Graphics::TCorvSurface& Image, Graphics::TCorvSurface& Mask, int32_t X,
-                                       int32_t Y, const Graphics::TCorvRectangle& SrcRect) const
-{
-    Image.EraseMaskTo(Mask, X, Y, SrcRect);
-}
+const TCorvBrushKind StrokesEraserKind = {
+    "Brush Strokes Eraser", 0x00FFFFFF, 0xAFFFFFFF, true, &Graphics::TCorvSurface::EraseMaskTo,
+    [](int32_t Size) -> std::unique_ptr<TCorvBrushToolOverlay> {
+        return std::make_unique<TCorvStrokesEraserToolOverlay>(Size);
+    }};
 
 } // namespace Corvanith::View

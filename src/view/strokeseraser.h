@@ -1,29 +1,21 @@
 #pragma once
-// The brush-strokes eraser: takes paint out of the preserve mask again. It
-// never makes the mask: on a document without strokes it does nothing.
+// The strokes eraser, "Brush Strokes Eraser": takes paint out of the
+// preserve mask again. It never makes the mask: on a document without
+// strokes it does nothing. Its disc is white.
 #include "view/brushtool.h"
 
 namespace Corvanith::View {
 
+extern const TCorvBrushKind StrokesEraserKind;
+
 class TCorvStrokesEraserToolOverlay : public TCorvBrushToolOverlay {
 public:
-    static constexpr Graphics::TCorvColor SurroundColor = 0x00FFFFFF;
-    static constexpr Graphics::TCorvColor CenterColor = 0xAFFFFFFF;
-
-    explicit TCorvStrokesEraserToolOverlay(int32_t Size) : TCorvBrushToolOverlay(Size, SurroundColor, CenterColor) {}
+    explicit TCorvStrokesEraserToolOverlay(int32_t Size) : TCorvBrushToolOverlay(Size, StrokesEraserKind) {}
 };
 
 class TCorvStrokesEraserTool : public TCorvBrushTool {
 public:
-    explicit TCorvStrokesEraserTool(int32_t Size) : TCorvBrushTool(Size) {}
-
-    QString GetName() const override { return QStringLiteral("Brush Strokes Eraser"); }
-
-protected:
-    std::unique_ptr<TCorvBrushToolOverlay> CreateOverlay(int32_t Size) const override;
-    bool CanStamp(Document::TCorvDocument& Document) const override;
-    void StampMask(const Graphics::TCorvSurface& Image, Graphics::TCorvSurface& Mask, int32_t X, int32_t Y,
-                   const Graphics::TCorvRectangle& SrcRect) const override;
+    explicit TCorvStrokesEraserTool(int32_t Size) : TCorvBrushTool(Size, StrokesEraserKind) {}
 };
 
 } // namespace Corvanith::View

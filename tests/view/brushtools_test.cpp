@@ -84,8 +84,8 @@ TEST_F(BrushToolsTest, DiscHasTheCentreColourInsideAndATransparentSquareAround)
         Graphics::TCorvColor Center;
         bool Eraser;
     };
-    for (const Case c : {Case{50, TCorvPreserveBrushToolOverlay::CenterColor, false},
-                         Case{25, TCorvStrokesEraserToolOverlay::CenterColor, true}}) {
+    for (const Case c : {Case{50, PreserveBrushKind.CenterColor, false},
+                         Case{25, StrokesEraserKind.CenterColor, true}}) {
         std::unique_ptr<TCorvBrushToolOverlay> o;
         if (c.Eraser)
             o = std::make_unique<TCorvStrokesEraserToolOverlay>(c.Size);

@@ -112,6 +112,17 @@ protected:
         return doc;
     }
 
+    // A shown view of the given client size on a picture of the given size.
+    std::unique_ptr<TCorvDocumentView> ShowDocument(int32_t Width, int32_t Height, int32_t PictureWidth,
+                                                    int32_t PictureHeight)
+    {
+        auto view = MakeView(Width, Height);
+        Doc = MakeDocument(PictureWidth, PictureHeight);
+        view->SetDocument(Doc.get());
+        QApplication::processEvents();
+        return view;
+    }
+
     // Paints the whole client area onto an image, as a paint message would.
     static QImage PaintAll(TCorvDocumentView& View)
     {
@@ -140,6 +151,7 @@ protected:
     };
 
     Settings::TSettings Fixed;
+    std::unique_ptr<TCorvDocument> Doc;
     TCorvOverlays Overlays;
     TCorvTools Tools{Overlays};
 };
@@ -192,14 +204,11 @@ TEST_F(DocumentViewTest, CentringHalvesEachOperandSeparately)
 
 TEST_F(DocumentViewTest, LargeDocumentScrollsAndMapsTheCursorToPictureColumns)
 {
-    auto view = MakeView(300, 200);
-    auto doc = MakeDocument(1000, 800);
-    view->SetDocument(doc.get());
-    QApplication::processEvents();
+    auto view = ShowDocument(300, 200, 1000, 800);
     PaintAll(*view);
     EXPECT_EQ(view->HorzRange(), 1016);
     EXPECT_EQ(view->VertRange(), 816);
-    EXPECT_EQ(view->GetItemScreenRect(doc->ImageLayer()).X, 8);
+    EXPECT_EQ(view->GetItemScreenRect(Doc->ImageLayer()).X, 8);
 
     TLogTool& tool = static_cast<TLogTool&>(Tools.Add(std::make_unique<TLogTool>()));
     Tools.SetActiveTool(&tool);
@@ -211,7 +220,7 @@ TEST_F(DocumentViewTest, LargeDocumentScrollsAndMapsTheCursorToPictureColumns)
     for (const Case c : {Case{3, 5, 0}, Case{8, 0, 5}, Case{20, 0, 17}}) {
         view->horizontalScrollBar()->setValue(c.Position);
         ASSERT_EQ(view->HorzPosition(), c.Position);
-        EXPECT_EQ(view->GetItemScreenRect(doc->ImageLayer()).X, c.RectX);
+        EXPECT_EQ(view->GetItemScreenRect(Doc->ImageLayer()).X, c.RectX);
         tool.Log.clear();
         view->ViewMouseMove(0, 5, 50);
         view->ViewMouseMove(0, 5, 50);
@@ -246,25 +255,20 @@ TEST_F(DocumentViewTest, PaintRectangleIsClippedToTheClientArea)
 
 TEST_F(DocumentViewTest, BufferGrowsWithTheClientAndNeverShrinks)
 {
+    struct Step {
+        int32_t Width, Height;
+        int32_t BufferWidth, BufferHeight;
+    };
     auto view = MakeView(120, 90);
-    PaintAll(*view);
-    EXPECT_EQ(view->Buffer()->Height(), 91);
-    view->resize(120, 91);
-    QApplication::processEvents();
-    PaintAll(*view);
-    EXPECT_EQ(view->Buffer()->Width(), 120);
-    EXPECT_EQ(view->Buffer()->Height(), 92);
-    view->resize(60, 40);
-    QApplication::processEvents();
-    PaintAll(*view);
-    EXPECT_EQ(view->Buffer()->Width(), 120);
-    EXPECT_EQ(view->Buffer()->Height(), 92);
-    // Wider only: replaced at the current size in both directions.
-    view->resize(130, 40);
-    QApplication::processEvents();
-    PaintAll(*view);
-    EXPECT_EQ(view->Buffer()->Width(), 130);
-    EXPECT_EQ(view->Buffer()->Height(), 41);
+    // One row taller than the client; a replacement takes the current size
+    // in both directions, also the one that was large enough.
+    for (const Step s : {Step{120, 90, 120, 91}, Step{120, 91, 120, 92}, Step{60, 40, 120, 92}, Step{130, 40, 130, 41}}) {
+        view->resize(s.Width, s.Height);
+        QApplication::processEvents();
+        PaintAll(*view);
+        EXPECT_EQ(view->Buffer()->Width(), s.BufferWidth);
+        EXPECT_EQ(view->Buffer()->Height(), s.BufferHeight);
+    }
 }
 
 TEST_F(DocumentViewTest, SameSourceKeepsTheScrollPositions)
@@ -414,10 +418,7 @@ std::vector<int> Steps(TCorvDocumentView& View, Qt::Orientation Bar, const std::
 TEST_F(DocumentViewTest, LineAndPageScrollsMoveInSteps)
 {
     // Only the height overflows: the client stays 500 high.
-    auto view = MakeView(300, 500);
-    auto doc = MakeDocument(100, 3000);
-    view->SetDocument(doc.get());
-    QApplication::processEvents();
+    auto view = ShowDocument(300, 500, 100, 3000);
     ASSERT_EQ(view->ClientHeight(), 500);
     EXPECT_EQ(Steps(*view, Qt::Vertical, [&] { view->SmoothScroll(Qt::Vertical, scLineDown); }),
               (std::vector<int>{11, 11, 11, 11, 1}));
@@ -443,10 +444,7 @@ TEST_F(DocumentViewTest, LineAndPageScrollsMoveInSteps)
 TEST_F(DocumentViewTest, ShortLineStepsAreZeroUntilTheLast)
 {
     // 40 pixels high: the line distance is 40 * 9 / 10 / 10 = 3.
-    auto view = MakeView(300, 40);
-    auto doc = MakeDocument(100, 3000);
-    view->SetDocument(doc.get());
-    QApplication::processEvents();
+    auto view = ShowDocument(300, 40, 100, 3000);
     ASSERT_EQ(view->ClientHeight(), 40);
     EXPECT_EQ(Steps(*view, Qt::Vertical, [&] { view->SmoothScroll(Qt::Vertical, scLineDown); }),
               (std::vector<int>{3}));
@@ -454,10 +452,7 @@ TEST_F(DocumentViewTest, ShortLineStepsAreZeroUntilTheLast)
 
 TEST_F(DocumentViewTest, ScrollingRepaintsTheUncoveredStripAndTheOverlaysAtOnce)
 {
-    auto view = MakeView(300, 200);
-    auto doc = MakeDocument(100, 3000);
-    view->SetDocument(doc.get());
-    QApplication::processEvents();
+    auto view = ShowDocument(300, 200, 100, 3000);
     QApplication::processEvents();
     TCorvOverlay& o = Overlays.Add(std::make_unique<TFillOverlay>(TCorvRectangle{10, 150, 20, 20}, 0xFFAA0000));
     o.SetVisible(true);
