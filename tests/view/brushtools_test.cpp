@@ -212,6 +212,20 @@ TEST_F(BrushToolsTest, MaskSmallerThanThePictureIsNeverWrittenBeyond)
     EXPECT_EQ(MaskAt(299, 199), MaskCorePaint);
 }
 
+TEST_F(BrushToolsTest, StampOnAnEmptyPictureWritesNothing)
+{
+    TCorvDocument empty(TCorvSurface::CreateFilled(0, 0, 0xFF000000), {});
+    Overlays.Document = &empty;
+    Ready(Brush);
+    Brush.MouseDown(ssLeft, 10, 10, 0, 0);
+    EXPECT_EQ(empty.BrushesLayer().GetSurface().Width(), 0);
+    Ready(Eraser);
+    Eraser.MouseDown(ssLeft, 10, 10, 0, 0);
+    Overlays.Document = nullptr;
+    Eraser.MouseDown(ssLeft, 10, 10, 0, 0);
+    EXPECT_TRUE(Eraser.Overlay()->Visible());
+}
+
 TEST_F(BrushToolsTest, DraggingOntoThePictureStampsFromTheSecondEvent)
 {
     TCorvDocumentView view(nullptr, Settings::Current());

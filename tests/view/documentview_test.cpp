@@ -234,6 +234,22 @@ TEST_F(DocumentViewTest, LargeDocumentScrollsAndMapsTheCursorToPictureColumns)
     EXPECT_EQ(BufferPixel(*view, 0, 7), 0xFF000000u);
 }
 
+TEST_F(DocumentViewTest, EmptyPictureShowsOnlyItsFrameAndNeverReachesTheTool)
+{
+    auto view = ShowDocument(200, 100, 0, 0);
+    TLogTool& tool = static_cast<TLogTool&>(Tools.Add(std::make_unique<TLogTool>()));
+    Tools.SetActiveTool(&tool);
+    PaintAll(*view);
+    EXPECT_EQ(view->HorzRange(), 16);
+    // The frame of a 0 x 0 picture: the 2 x 2 square at the centre.
+    EXPECT_EQ(BufferPixel(*view, 99, 49), 0xFF000000u);
+    EXPECT_EQ(BufferPixel(*view, 100, 50), 0xFF000000u);
+    for (int32_t x = 95; x < 105; ++x)
+        view->ViewMouseMove(ssLeft, x, 50);
+    EXPECT_TRUE(tool.Log.empty());
+    EXPECT_FALSE(view->MouseInDocument());
+}
+
 TEST_F(DocumentViewTest, PaintRectangleIsClippedToTheClientArea)
 {
     auto view = MakeView(100, 80);
