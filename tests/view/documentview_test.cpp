@@ -79,7 +79,12 @@ public:
 
 class DocumentViewTest : public testing::Test {
 protected:
-    static void SetUpTestSuite() { Settings::InitializeSettings(); }
+    static void SetUpTestSuite()
+    {
+        Settings::InitializeSettings();
+        Graphics::LoadShadowCorners();
+    }
+    static void TearDownTestSuite() { Graphics::FreeShadowCorners(); }
 
     void SetUp() override
     {
@@ -101,14 +106,13 @@ protected:
         return view;
     }
 
-    // A document with the standard background layer (the shadow is left out).
+    // A document with the standard layers.
     std::unique_ptr<TCorvDocument> MakeDocument(int32_t W, int32_t H, const QString& Location = QStringLiteral("a"))
     {
         auto doc = std::make_unique<TCorvDocument>(TCorvSurface::CreateFilled(W, H, PictureColor),
                                                    Document::MakeFileSource(Location));
+        doc->Layers().Insert(std::make_unique<Document::TCorvDocumentShadowLayer>(Fixed), 0);
         doc->Layers().Insert(std::make_unique<Document::TCorvBackgroundLayer>(Fixed), 0);
-        // Stand-in for the shadow: the bounds the standard stack has.
-        doc->Layers().Insert(std::make_unique<TFrameLayer>(), 0);
         return doc;
     }
 
@@ -138,17 +142,6 @@ protected:
     {
         return *View.Buffer()->GetPixelPtr(X, Y);
     }
-
-    // An empty, see-through layer reaching 3 pixels beyond the frame.
-    class TFrameLayer : public Document::TCorvLayer {
-    public:
-        int32_t GetHeight() const override { return Document()->ImageLayer().GetHeight() + 8; }
-        int32_t GetLeft() const override { return -4; }
-        int32_t GetTop() const override { return -4; }
-        int32_t GetWidth() const override { return Document()->ImageLayer().GetWidth() + 8; }
-        bool IsOpaque() const override { return false; }
-        void Paint(TCorvSurface&, int32_t, int32_t, const TCorvRectangle&) override {}
-    };
 
     Settings::TSettings Fixed;
     std::unique_ptr<TCorvDocument> Doc;
@@ -187,9 +180,11 @@ TEST_F(DocumentViewTest, SmallDocumentIsCentredWithItsFrame)
     EXPECT_EQ(BufferPixel(*view, 299, 174), PictureColor);
     EXPECT_EQ(BufferPixel(*view, 199, 124), 0xFF000000u);
     EXPECT_EQ(BufferPixel(*view, 300, 175), 0xFF000000u);
-    // The gradient around the frame, including the see-through shadow band.
+    // The gradient around the frame; the shadow band just outside the frame
+    // is the gradient of its row darkened.
     EXPECT_EQ(BufferPixel(*view, 0, 0), Top);
-    EXPECT_EQ(BufferPixel(*view, 198, 124), BufferPixel(*view, 0, 124));
+    EXPECT_EQ(BufferPixel(*view, 195, 130), BufferPixel(*view, 0, 130));
+    EXPECT_LT(BufferPixel(*view, 198, 130) & 0xFF, BufferPixel(*view, 0, 130) & 0xFF);
     EXPECT_EQ(image.pixel(200, 125), PictureColor);
 }
 
