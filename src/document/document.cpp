@@ -12,14 +12,10 @@ using Graphics::TCorvRectangle;
 using Graphics::TCorvRegion;
 using Graphics::TCorvSurface;
 
-namespace {
-
-[[noreturn]] void ListIndexError(int32_t Index)
+void ListIndexError(int32_t Index)
 {
     throw ERangeError("List index out of bounds (" + std::to_string(Index) + ")");
 }
-
-} // namespace
 
 TCorvRectangle TCorvLayer::GetBounds() const { return {GetLeft(), GetTop(), GetWidth(), GetHeight()}; }
 
@@ -47,12 +43,7 @@ TCorvLayer& TCorvLayers::Insert(std::unique_ptr<TCorvLayer> Layer, int32_t Index
     return layer;
 }
 
-TCorvLayer& TCorvLayers::GetItem(int32_t Index) const
-{
-    if (Index < 0 || Index >= GetCount())
-        ListIndexError(Index);
-    return *FList[size_t(Index)];
-}
+TCorvLayer& TCorvLayers::GetItem(int32_t Index) const { return ListItem(FList, Index); }
 
 TCorvDocument::TCorvDocument(std::unique_ptr<TCorvSurface> Surface, const TCorvDocumentSource& Source)
     : FSource(Source), FLayers(std::make_unique<TCorvLayers>(*this))

@@ -60,6 +60,18 @@ private:
 
 using TCorvLayerEvent = std::function<void(TCorvLayer& Layer)>;
 
+// The index error of the owning lists: ERangeError "List index out of bounds (Index)".
+[[noreturn]] void ListIndexError(int32_t Index);
+
+// Item Index of an owning list, or the index error.
+template <typename T>
+T& ListItem(const std::vector<std::unique_ptr<T>>& List, int32_t Index)
+{
+    if (Index < 0 || size_t(Index) >= List.size())
+        ListIndexError(Index);
+    return *List[size_t(Index)];
+}
+
 // The layer stack; index 0 is the bottom layer, painted first. Owns its layers.
 class TCorvLayers {
 public:

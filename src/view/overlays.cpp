@@ -1,5 +1,7 @@
 #include "view/overlays.h"
 
+#include "document/document.h"
+
 namespace Corvanith::View {
 
 using Graphics::TCorvRectangle;
@@ -34,6 +36,8 @@ TCorvOverlay& TCorvOverlays::Add(std::unique_ptr<TCorvOverlay> Overlay)
     FList.push_back(std::move(Overlay));
     return *FList.back();
 }
+
+TCorvOverlay& TCorvOverlays::GetItem(int32_t Index) const { return Document::ListItem(FList, Index); }
 
 void TCorvOverlays::Paint(Graphics::TCorvSurface& Target, const TCorvRectangle& ClipRect)
 {

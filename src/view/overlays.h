@@ -70,7 +70,8 @@ public:
     // The visible overlays' parts inside ClipRect, in list order.
     void Paint(Graphics::TCorvSurface& Target, const Graphics::TCorvRectangle& ClipRect);
     int32_t GetCount() const { return int32_t(FList.size()); }
-    TCorvOverlay& GetItem(int32_t Index) const { return *FList.at(size_t(Index)); }
+    // Out of range throws ERangeError.
+    TCorvOverlay& GetItem(int32_t Index) const;
 
     void DoOverlayMoved(TCorvOverlay& Overlay, const Graphics::TCorvRectangle& OldBounds,
                         const Graphics::TCorvRectangle& NewBounds);

@@ -1,5 +1,7 @@
 #include "view/tools.h"
 
+#include "document/document.h"
+
 #include <typeindex>
 
 namespace Corvanith::View {
@@ -22,6 +24,8 @@ TCorvTool& TCorvTools::Add(std::unique_ptr<TCorvTool> Tool)
     FList.back()->FTools = this;
     return *FList.back();
 }
+
+TCorvTool& TCorvTools::GetItem(int32_t Index) const { return Document::ListItem(FList, Index); }
 
 TCorvTool* TCorvTools::FindTool(const TCorvToolClass& ToolClass) const
 {

@@ -63,7 +63,8 @@ public:
 
     TCorvTool& Add(std::unique_ptr<TCorvTool> Tool);
     int32_t GetCount() const { return int32_t(FList.size()); }
-    TCorvTool& GetItem(int32_t Index) const { return *FList.at(size_t(Index)); }
+    // Out of range throws ERangeError.
+    TCorvTool& GetItem(int32_t Index) const;
     // The first tool of exactly that class (not a derived one), or null.
     TCorvTool* FindTool(const TCorvToolClass& ToolClass) const;
     template <typename T>

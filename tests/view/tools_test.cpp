@@ -1,3 +1,4 @@
+#include "graphics/errors.h"
 #include "view/overlays.h"
 #include "view/tools.h"
 
@@ -65,6 +66,8 @@ TEST_F(ToolsTest, FindToolMatchesTheExactClassFirstAdded)
     EXPECT_EQ(List.FindTool(typeid(TCorvTool)), nullptr);
     EXPECT_EQ(List.GetCount(), 3);
     EXPECT_EQ(&List.GetItem(2), &A2);
+    EXPECT_THROW(List.GetItem(3), Corvanith::ERangeError);
+    EXPECT_THROW(Overlays.GetItem(0), Corvanith::ERangeError);
 }
 
 TEST_F(ToolsTest, SelectingAnAbsentClassLeavesNoToolActive)
