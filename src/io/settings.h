@@ -7,6 +7,10 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
+#include <optional>
+
+class QSettings;
 
 namespace Corvanith::Settings {
 
@@ -49,5 +53,44 @@ inline constexpr const char* BmpFilter = "BMP Images (bmp)|*.bmp|All Files (*.*)
 // becomes "*" so names without a dot match too. A description without
 // patterns at the end is dropped.
 QString FileDialogFilter(const char* Filter);
+
+// ---- Window placement ----
+
+enum class TFormState : uint8_t { fsNormal = 0, fsMinimized = 1, fsMaximized = 2 };
+
+// A window's normal (restored) rectangle in screen pixels and its state.
+struct TFormPlacement {
+    int32_t Top = 0;
+    int32_t Left = 0;
+    int32_t Width = 0;
+    int32_t Height = 0;
+    TFormState State = TFormState::fsNormal;
+
+    friend bool operator==(const TFormPlacement&, const TFormPlacement&) = default;
+};
+
+// "software\Corvanith\Forms": one sub-key per window below it.
+QString FormsKey();
+
+// The user's own store of window placements.
+std::unique_ptr<QSettings> OpenPlacementStore();
+
+// The framework's integer form of a stored text: leading blanks, an optional
+// sign, then decimal digits or hexadecimal ones after "$" or "0x"; nothing
+// may follow. Empty for anything else and for numbers outside 32 bits.
+std::optional<int32_t> ParseStoredInteger(const QString& Text);
+
+// Writes "Top", "Left", "Width", "Height" and "State" as decimal text in the
+// sub-key FormName of FormsKey(). Only the main window stores its placement,
+// so the state is always written. Throws EArgumentError for an empty name and
+// EStreamError when the store cannot be written.
+void WriteFormPlacement(QSettings& Store, const QString& FormName, const TFormPlacement& Placement);
+
+// Replaces each field of Placement whose stored value is text holding an
+// integer; a missing value, one of another type or one that is no integer
+// keeps the field. A width or height below 1 is kept out, and so is every
+// state but normal and maximised: a window never starts minimised. The result
+// says whether FormName's sub-key existed.
+bool ReadFormPlacement(const QSettings& Store, const QString& FormName, TFormPlacement& Placement);
 
 } // namespace Corvanith::Settings
