@@ -49,6 +49,20 @@ void Finish(benchmark::State& state)
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(b.Pixels) * 4);
 }
 
+// Runs Row over every row of the picture, then fences, as a surface operation does.
+template <typename TRow>
+void RunRows(benchmark::State& state, TRow Row)
+{
+    auto& b = Buffers(state);
+    for (auto _ : state) {
+        for (int32_t y = 0; y < b.H; ++y)
+            Row(b.dest + size_t(y) * b.W, b.source + size_t(y) * b.W, b.W);
+        FenceStreamingStores();
+        benchmark::ClobberMemory();
+    }
+    Finish(state);
+}
+
 void BM_Memset(benchmark::State& state)
 {
     auto& b = Buffers(state);
@@ -59,46 +73,11 @@ void BM_Memset(benchmark::State& state)
     Finish(state);
 }
 
-void BM_FillLongword(benchmark::State& state)
-{
-    auto& b = Buffers(state);
-    for (auto _ : state) {
-        for (int32_t y = 0; y < b.H; ++y)
-            FillLongword(b.dest + size_t(y) * b.W, 0xFF5A5A5A, b.W);
-        FenceStreamingStores();
-        benchmark::ClobberMemory();
-    }
-    Finish(state);
-}
-
 void BM_Memcpy(benchmark::State& state)
 {
     auto& b = Buffers(state);
     for (auto _ : state) {
         std::memcpy(b.dest, b.source, b.Pixels * 4);
-        benchmark::ClobberMemory();
-    }
-    Finish(state);
-}
-
-void BM_MoveLongwordStreaming(benchmark::State& state)
-{
-    auto& b = Buffers(state);
-    for (auto _ : state) {
-        for (int32_t y = 0; y < b.H; ++y)
-            MoveLongwordStreaming(b.dest + size_t(y) * b.W, b.source + size_t(y) * b.W, b.W);
-        FenceStreamingStores();
-        benchmark::ClobberMemory();
-    }
-    Finish(state);
-}
-
-void BM_MoveLongword(benchmark::State& state)
-{
-    auto& b = Buffers(state);
-    for (auto _ : state) {
-        for (int32_t y = 0; y < b.H; ++y)
-            MoveLongword(b.dest + size_t(y) * b.W, b.source + size_t(y) * b.W, b.W);
         benchmark::ClobberMemory();
     }
     Finish(state);
@@ -122,48 +101,24 @@ void BM_MoveLongword(benchmark::State& state)
     }
 }
 
-void BM_ScalarBlendLine(benchmark::State& state)
+void BM_FillLongword(benchmark::State& state)
 {
-    auto& b = Buffers(state);
-    for (auto _ : state) {
-        for (int32_t y = 0; y < b.H; ++y)
-            ScalarBlendLine(b.dest + size_t(y) * b.W, b.source + size_t(y) * b.W, b.W);
-        benchmark::ClobberMemory();
-    }
-    Finish(state);
+    RunRows(state, [](TCorvColor* d, const TCorvColor*, int32_t n) { FillLongword(d, 0xFF5A5A5A, n); });
 }
 
-void BM_BlendLine(benchmark::State& state)
-{
-    auto& b = Buffers(state);
-    for (auto _ : state) {
-        for (int32_t y = 0; y < b.H; ++y)
-            BlendLine(b.dest + size_t(y) * b.W, b.source + size_t(y) * b.W, b.W);
-        benchmark::ClobberMemory();
-    }
-    Finish(state);
-}
+void BM_MoveLongwordStreaming(benchmark::State& state) { RunRows(state, MoveLongwordStreaming); }
+void BM_MoveLongword(benchmark::State& state) { RunRows(state, MoveLongword); }
+void BM_ScalarBlendLine(benchmark::State& state) { RunRows(state, ScalarBlendLine); }
+void BM_BlendLine(benchmark::State& state) { RunRows(state, BlendLine); }
 
 void BM_BlendColorLine(benchmark::State& state)
 {
-    auto& b = Buffers(state);
-    for (auto _ : state) {
-        for (int32_t y = 0; y < b.H; ++y)
-            BlendColorLine(b.dest + size_t(y) * b.W, 0x5C000000, b.W);
-        benchmark::ClobberMemory();
-    }
-    Finish(state);
+    RunRows(state, [](TCorvColor* d, const TCorvColor*, int32_t n) { BlendColorLine(d, 0x5C000000, n); });
 }
 
 void BM_SubtractColorLine(benchmark::State& state)
 {
-    auto& b = Buffers(state);
-    for (auto _ : state) {
-        for (int32_t y = 0; y < b.H; ++y)
-            SubtractColorLine(b.dest + size_t(y) * b.W, 0x01000000, b.W);
-        benchmark::ClobberMemory();
-    }
-    Finish(state);
+    RunRows(state, [](TCorvColor* d, const TCorvColor*, int32_t n) { SubtractColorLine(d, 0x01000000, n); });
 }
 
 } // namespace

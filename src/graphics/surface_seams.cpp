@@ -49,15 +49,9 @@ TSpan AcrossSpan(const TCorvPointArray& Seam, bool Horizontal)
 
 void TCorvSurface::RemoveHorizontalSeam(const TCorvPointArray& Seam)
 {
-    // Removals read the across coordinate by index: point i lies in column W - 1 - i.
-    if (int64_t(Seam.size()) != FWidth)
-        throw EArgumentError("RemoveHorizontalSeam: seam of " + std::to_string(Seam.size()) +
-                             " points for a width of " + std::to_string(FWidth));
-    for (const TCorvPoint& p : Seam)
-        if (p.Y < 0 || p.Y >= FHeight)
-            throw EArgumentError("RemoveHorizontalSeam: seam point outside the surface");
     if (FHeight == 0)
         throw EArgumentError("RemoveHorizontalSeam: no row to remove");
+    CheckSeam(Seam, FWidth, FHeight, true, "RemoveHorizontalSeam");
     const int32_t newHeight = FHeight - 1;
     if (FWidth > 0) {
         const TSpan span = AcrossSpan(Seam, true);
@@ -69,7 +63,8 @@ void TCorvSurface::RemoveHorizontalSeam(const TCorvPointArray& Seam)
         for (int32_t r = span.Min; r < bandEnd; ++r) {
             TCorvColor* row = bits + r * w;
             const TCorvColor* below = row + w;
-            const TCorvPoint* last = Seam.data() + (w - 1);
+            // Removals take the column from the index: point i lies in column W - 1 - i.
+        const TCorvPoint* last = Seam.data() + (w - 1);
             for (int64_t x = 0; x < w; ++x)
                 if (last[-x].Y <= r)
                     row[x] = below[x];
@@ -85,14 +80,9 @@ void TCorvSurface::RemoveHorizontalSeam(const TCorvPointArray& Seam)
 
 void TCorvSurface::RemoveVerticalSeam(const TCorvPointArray& Seam)
 {
-    if (int64_t(Seam.size()) != FHeight)
-        throw EArgumentError("RemoveVerticalSeam: seam of " + std::to_string(Seam.size()) +
-                             " points for a height of " + std::to_string(FHeight));
-    for (const TCorvPoint& p : Seam)
-        if (p.X < 0 || p.X >= FWidth)
-            throw EArgumentError("RemoveVerticalSeam: seam point outside the surface");
     if (FWidth == 0)
         throw EArgumentError("RemoveVerticalSeam: no column to remove");
+    CheckSeam(Seam, FHeight, FWidth, false, "RemoveVerticalSeam");
     const int32_t newWidth = FWidth - 1;
     TCorvColor* bits = FBits.get();
     // Rows are compacted from the top: each new row starts y pixels left of its
