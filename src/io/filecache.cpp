@@ -1,8 +1,9 @@
 #include "io/filecache.h"
 
 #include "graphics/errors.h"
-#include "io/streams.h"
+#include "io/datafiles.h"
 #include "io/utils.h"
+#include "platform/streams.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,16 +25,15 @@ struct TCorvFileCache::TOpenFiles {
 
 namespace {
 
-constexpr int32_t IndexVersion = 1;
+constexpr uint32_t IndexVersion = 1;
 
 // A cache file that no other opening reaches while it lives.
-class TCacheEntryStream : public QFile {
+class TCacheEntryStream : public Platform::TDeviceStream {
 public:
-    TCacheEntryStream(const QString& FileName, std::shared_ptr<void> Claim)
-        : QFile(FileName), FClaim(std::move(Claim))
+    TCacheEntryStream(std::unique_ptr<QFile> File, std::shared_ptr<void> Claim)
+        : TDeviceStream(std::move(File)), FClaim(std::move(Claim))
     {
     }
-    ~TCacheEntryStream() override { close(); }
 
 private:
     // Releases the file's name from the open set when the stream goes.
@@ -44,17 +44,17 @@ bool SameKey(const QString& A, const QString& B) { return QString::compare(A, B,
 
 } // namespace
 
-TCorvFileCache::TCorvFileCacheItem TCorvFileCache::TCorvFileCacheItem::CreateFromStream(QIODevice& Stream)
+TCorvFileCache::TCorvFileCacheItem TCorvFileCache::TCorvFileCacheItem::CreateFromStream(Platform::TStream& Stream)
 {
-    ReadInt32(Stream); // every version reads alike
+    Stream.ReadUInt32(); // every version reads alike
     QString key = ReadText(Stream);
     QString fileName = ReadText(Stream);
     return {std::move(key), std::move(fileName)};
 }
 
-void TCorvFileCache::TCorvFileCacheItem::SaveToStream(QIODevice& Stream) const
+void TCorvFileCache::TCorvFileCacheItem::SaveToStream(Platform::TStream& Stream) const
 {
-    WriteInt32(Stream, 1);
+    Stream.WriteUInt32(IndexVersion);
     WriteText(Stream, FKey);
     WriteText(Stream, FFileName);
 }
@@ -88,7 +88,7 @@ const TCorvFileCache::TCorvFileCacheItem* TCorvFileCache::Find(const QString& Ke
     return found == FList.end() ? nullptr : &*found;
 }
 
-std::unique_ptr<QFile> TCorvFileCache::OpenEntry(const QString& Key)
+std::unique_ptr<Platform::TStream> TCorvFileCache::OpenEntry(const QString& Key)
 {
     const TCorvFileCacheItem* item = Find(Key);
     if (item == nullptr) {
@@ -107,11 +107,11 @@ std::unique_ptr<QFile> TCorvFileCache::OpenEntry(const QString& Key)
         const std::lock_guard lock(openFiles->Lock);
         openFiles->Names.erase(fileName);
     });
-    auto stream = std::make_unique<TCacheEntryStream>(fileName, std::move(claim));
-    if (!stream->open(QIODevice::ReadWrite))
+    auto file = std::make_unique<QFile>(fileName);
+    if (!file->open(QIODevice::ReadWrite))
         throw EStreamError("Cannot open the cache file \"" + fileName.toStdString()
-                           + "\": " + stream->errorString().toStdString());
-    return stream;
+                           + "\": " + file->errorString().toStdString());
+    return std::make_unique<TCacheEntryStream>(std::move(file), std::move(claim));
 }
 
 void TCorvFileCache::Remove(const QString& Key)
@@ -137,11 +137,11 @@ bool TCorvFileCache::IsCacheFile(const QString& FileName) const
         && CacheFileName.match(info.fileName()).hasMatch();
 }
 
-void TCorvFileCache::LoadFromStream(QIODevice& Stream)
+void TCorvFileCache::LoadFromStream(Platform::TStream& Stream)
 {
     try {
-        ReadInt32(Stream); // every version reads alike
-        const int32_t count = ReadInt32(Stream);
+        Stream.ReadUInt32(); // every version reads alike
+        const auto count = int32_t(Stream.ReadUInt32());
         for (int32_t i = 0; i < count; ++i) {
             TCorvFileCacheItem item = TCorvFileCacheItem::CreateFromStream(Stream);
             const QString fileName = QDir::cleanPath(item.FileName());
@@ -156,23 +156,23 @@ void TCorvFileCache::LoadFromStream(QIODevice& Stream)
     RemoveMissing();
 }
 
-void TCorvFileCache::SaveToStream(QIODevice& Stream)
+void TCorvFileCache::SaveToStream(Platform::TStream& Stream)
 {
     RemoveMissing();
-    WriteInt32(Stream, IndexVersion);
-    WriteInt32(Stream, Count());
+    Stream.WriteUInt32(IndexVersion);
+    Stream.WriteUInt32(uint32_t(Count()));
     for (const TCorvFileCacheItem& item : FList)
         item.SaveToStream(Stream);
 }
 
 void TCorvFileCache::LoadFromFile(const QString& FileName)
 {
-    ReadFileIfExists(FileName, [this](QIODevice& Stream) { LoadFromStream(Stream); });
+    ReadFileIfExists(FileName, [this](Platform::TStream& Stream) { LoadFromStream(Stream); });
 }
 
 void TCorvFileCache::SaveToFile(const QString& FileName)
 {
-    ReplaceFile(FileName, [this](QIODevice& Stream) { SaveToStream(Stream); });
+    ReplaceFile(FileName, [this](Platform::TStream& Stream) { SaveToStream(Stream); });
 }
 
 } // namespace Corvanith::IO

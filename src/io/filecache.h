@@ -10,8 +10,9 @@
 #include <memory>
 #include <vector>
 
-class QFile;
-class QIODevice;
+namespace Corvanith::Platform {
+class TStream;
+}
 
 namespace Corvanith::IO {
 
@@ -22,8 +23,8 @@ public:
         TCorvFileCacheItem(QString Key, QString FileName) : FKey(std::move(Key)), FFileName(std::move(FileName)) {}
         // One index record: int32 version (written as 1, any read alike),
         // then the key and the full path of the file as texts.
-        static TCorvFileCacheItem CreateFromStream(QIODevice& Stream);
-        void SaveToStream(QIODevice& Stream) const;
+        static TCorvFileCacheItem CreateFromStream(Platform::TStream& Stream);
+        void SaveToStream(Platform::TStream& Stream) const;
 
         const QString& Key() const { return FKey; }
         const QString& FileName() const { return FFileName; }
@@ -58,8 +59,8 @@ public:
     // made again, empty. The stream is exclusive: opening the entry again
     // while it lives throws EStreamError, as does a file that cannot be
     // opened. A writer that replaces the content ends it with
-    // resize(pos()), so nothing of a longer old content stays behind.
-    std::unique_ptr<QFile> OpenEntry(const QString& Key);
+    // SetSize(Position()), so nothing of a longer old content stays behind.
+    std::unique_ptr<Platform::TStream> OpenEntry(const QString& Key);
 
     // Deletes the first entry with that key and its file (a file that cannot
     // be deleted is left); nothing when there is none.
@@ -73,9 +74,9 @@ public:
     // entries read whole; a record whose file is not a cache file of this
     // folder, or is already another entry's file, is skipped, so the cache
     // never deletes anything else.
-    void LoadFromStream(QIODevice& Stream);
+    void LoadFromStream(Platform::TStream& Stream);
     // Drops entries whose files are gone first.
-    void SaveToStream(QIODevice& Stream);
+    void SaveToStream(Platform::TStream& Stream);
     // Nothing when FileName does not exist; EStreamError when it cannot be
     // opened.
     void LoadFromFile(const QString& FileName);

@@ -1,7 +1,8 @@
 #include "io/net.h"
 
-#include <QFileDevice>
-#include <QIODevice>
+#include "graphics/errors.h"
+#include "platform/streams.h"
+
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -24,7 +25,7 @@ bool IsSuccess(int Code) { return Code >= 200 && Code < 300; }
 
 } // namespace
 
-TCorvUrlDownloader::TCorvUrlDownloader(const QString& Url, QIODevice& Stream)
+TCorvUrlDownloader::TCorvUrlDownloader(const QString& Url, Platform::TStream& Stream)
     : FUrl(Url), FStream(Stream), FContext(std::make_unique<QObject>())
 {
 }
@@ -178,8 +179,10 @@ void TCorvUrlDownloader::BodyAvailable()
         Fail(QStringLiteral("The answer is larger than %1 bytes").arg(FMaxSize));
         return;
     }
-    if (FStream.write(data) != data.size()) {
-        Fail(QStringLiteral("Cannot store the download: ") + FStream.errorString());
+    try {
+        FStream.WriteBuffer(data.constData(), int32_t(data.size()));
+    } catch (const ECorvError& Error) {
+        Fail(QStringLiteral("Cannot store the download: ") + QString::fromStdString(Error.what()));
         return;
     }
     FWritten += data.size();
@@ -217,10 +220,13 @@ void TCorvUrlDownloader::TransferFinished()
         return;
     }
     // A shorter answer stored over an older one must not keep the old tail.
-    if (auto* file = qobject_cast<QFileDevice*>(&FStream))
-        file->resize(file->pos());
-    if (!FStream.isSequential())
-        FStream.seek(0);
+    try {
+        FStream.SetSize(FStream.Position());
+        FStream.SetPosition(0);
+    } catch (const ECorvError& Error) {
+        PostDone(false, QStringLiteral("Cannot store the download: ") + QString::fromStdString(Error.what()));
+        return;
+    }
     PostStatus(QStringLiteral("Disconnected."));
     PostDone(true, {});
 }

@@ -10,10 +10,13 @@
 #include <functional>
 #include <memory>
 
-class QIODevice;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QObject;
+
+namespace Corvanith::Platform {
+class TStream;
+}
 
 namespace Corvanith::Net {
 
@@ -30,7 +33,7 @@ class TCorvUrlDownloader {
 public:
     // Nothing is fetched before Start. Stream stays the owner's; the answer's
     // body is written from its current position.
-    TCorvUrlDownloader(const QString& Url, QIODevice& Stream);
+    TCorvUrlDownloader(const QString& Url, Platform::TStream& Stream);
     TCorvUrlDownloader(const TCorvUrlDownloader&) = delete;
     TCorvUrlDownloader& operator=(const TCorvUrlDownloader&) = delete;
     // Ends a running transfer without reporting anything.
@@ -66,8 +69,8 @@ public:
     void Stop();
 
     const QString& Url() const { return FUrl; }
-    // The GET completed, the body is in the stream (cut after it when the
-    // stream is a file) and the stream is back at its start.
+    // The GET completed, the body is in the stream, which ends after it, and
+    // the stream is back at its start.
     bool Succeeded() const { return FSucceeded; }
     // The last status, or what went wrong.
     const QString& StatusText() const { return FStatusText; }
@@ -88,7 +91,7 @@ private:
     void TransferFinished();
 
     QString FUrl;
-    QIODevice& FStream;
+    Platform::TStream& FStream;
     int FTransferTimeout = DefaultTransferTimeout;
     int64_t FMaxSize = INT32_MAX;
 
