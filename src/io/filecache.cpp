@@ -150,7 +150,7 @@ void TCorvFileCache::LoadFromStream(Platform::TStream& Stream)
             if (IsCacheFile(fileName) && !taken)
                 FList.emplace_back(item.Key(), fileName);
         }
-    } catch (const EStreamError&) {
+    } catch (const ECorvError&) {
         // A damaged index keeps what was read whole.
     }
     RemoveMissing();
