@@ -12,6 +12,11 @@
 
 class QSettings;
 
+namespace Corvanith::IO {
+class TCorvFileCache;
+class TCorvMruList;
+} // namespace Corvanith::IO
+
 namespace Corvanith::Settings {
 
 enum class TBackgroundStyle : uint8_t { Solid = 0, Checkerboard = 1 };
@@ -92,5 +97,53 @@ void WriteFormPlacement(QSettings& Store, const QString& FormName, const TFormPl
 // state but normal and maximised: a window never starts minimised. The result
 // says whether FormName's sub-key existed.
 bool ReadFormPlacement(const QSettings& Store, const QString& FormName, TFormPlacement& Placement);
+
+// ---- Data folder, recent documents and file cache ----
+
+inline constexpr int32_t MruCapacity = 7;
+
+// The data folder and what lives in it: the recent-documents list in
+// "MruFiles.data" and the file cache in "Cache/" with its "Index.data". A
+// cached picture goes when its entry leaves the list (not while loading,
+// and not when an entry is replaced by the same source).
+class TDataFiles {
+public:
+    // ApplicationDataFolder + "/" + ApplicationName + "/" and its "Cache/"
+    // are made when missing, then the list and the cache are loaded; a data
+    // file that cannot be read leaves its list or cache empty.
+    explicit TDataFiles(const QString& ApplicationDataFolder);
+    TDataFiles(const TDataFiles&) = delete;
+    TDataFiles& operator=(const TDataFiles&) = delete;
+    // Nothing is saved and no cached picture is deleted.
+    ~TDataFiles();
+
+    // Both end with "/".
+    const QString& ApplicationDataPath() const { return FApplicationDataPath; }
+    const QString& CachePath() const { return FCachePath; }
+    QString MruFileName() const;
+    QString IndexFileName() const;
+    IO::TCorvMruList& MruList() { return *FMruList; }
+    IO::TCorvFileCache& FileCache() { return *FFileCache; }
+
+    // Makes the folders again (they may have gone meanwhile) and replaces
+    // both files; both are tried, then the first failure is thrown as
+    // EStreamError.
+    void Save();
+
+private:
+    QString FApplicationDataPath;
+    QString FCachePath;
+    std::unique_ptr<IO::TCorvFileCache> FFileCache;
+    std::unique_ptr<IO::TCorvMruList> FMruList;
+};
+
+// The program's data files from start-up to shutdown, in the user's roaming
+// application-data folder (at the root when there is none).
+void InitializeDataFiles();
+// Saves and frees them; EStreamError when saving failed (they are freed all
+// the same).
+void FinalizeDataFiles();
+// Only between the two: EArgumentError otherwise.
+TDataFiles& DataFiles();
 
 } // namespace Corvanith::Settings
