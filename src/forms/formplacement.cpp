@@ -29,6 +29,11 @@ TFormState StateOf(const QWidget& Form)
     return TFormState::fsNormal;
 }
 
+TFormPlacement PlacementOf(const QRect& Rect, TFormState State)
+{
+    return {Rect.top(), Rect.left(), Rect.width(), Rect.height(), State};
+}
+
 bool OnSomeScreen(const QRect& Rect)
 {
     const QList<QScreen*> screens = QGuiApplication::screens();
@@ -45,14 +50,7 @@ bool OnSomeScreen(const QRect& Rect)
 
 void SaveFormPlacement(const QWidget& Form, QSettings& Store)
 {
-    const QRect normal = NormalRectangle(Form);
-    TFormPlacement placement;
-    placement.Top = normal.top();
-    placement.Left = normal.left();
-    placement.Width = normal.width();
-    placement.Height = normal.height();
-    placement.State = StateOf(Form);
-    Settings::WriteFormPlacement(Store, Form.objectName(), placement);
+    Settings::WriteFormPlacement(Store, Form.objectName(), PlacementOf(NormalRectangle(Form), StateOf(Form)));
 }
 
 void SaveFormPlacement(const QWidget& Form) { SaveFormPlacement(Form, *Settings::OpenPlacementStore()); }
@@ -60,12 +58,8 @@ void SaveFormPlacement(const QWidget& Form) { SaveFormPlacement(Form, *Settings:
 bool LoadFormPlacement(QWidget& Form, const QSettings& Store)
 {
     const QRect present = NormalRectangle(Form);
-    TFormPlacement placement;
-    placement.Top = present.top();
-    placement.Left = present.left();
-    placement.Width = present.width();
-    placement.Height = present.height();
-    placement.State = Form.isMaximized() ? TFormState::fsMaximized : TFormState::fsNormal;
+    TFormPlacement placement =
+        PlacementOf(present, Form.isMaximized() ? TFormState::fsMaximized : TFormState::fsNormal);
     const bool stored = Settings::ReadFormPlacement(Store, Form.objectName(), placement);
 
     QRect rect(placement.Left, placement.Top, placement.Width, placement.Height);
