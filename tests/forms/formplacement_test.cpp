@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QWidget>
 
@@ -12,6 +13,12 @@ using namespace Corvanith::Forms;
 
 class FormPlacementTest : public testing::Test {
 protected:
+    // The user's store goes back where it belongs.
+    void TearDown() override
+    {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+    }
     std::unique_ptr<QSettings> OpenStore() const
     {
         return std::make_unique<QSettings>(FDir.filePath(QStringLiteral("placement.ini")), QSettings::IniFormat);

@@ -355,6 +355,37 @@ TEST_F(DownloaderTest, StopBeforeAnyAnswerOrBeforeStart)
     EXPECT_EQ(FServer.Requests(), 1);
 }
 
+// A Stop that comes after the GET has ended but before its done report was
+// delivered is the one that reports.
+TEST_F(DownloaderTest, StopBeforeTheEndIsDeliveredTakesOver)
+{
+    {
+        const auto d = Make(FServer.Url(QStringLiteral("/page.html")), false);
+        QObject context;
+        d->OnCheckContentType = [&](const QString&) {
+            ++FReports.Checks;
+            QMetaObject::invokeMethod(&context, [&] { d->Stop(); }, Qt::QueuedConnection);
+            return false;
+        };
+        ASSERT_TRUE(Download(*d));
+        EXPECT_EQ(FReports.TextAtDone, QStringLiteral("Stoped"));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(FReports.Done, 1);
+    }
+    Reset();
+    const auto d = Make(FServer.Url(QStringLiteral("/image.png")));
+    d->OnProgress = [&] {
+        if (d->Position() == -1)
+            d->Stop();
+    };
+    ASSERT_TRUE(Download(*d));
+    EXPECT_FALSE(FReports.SucceededAtDone);
+    EXPECT_EQ(FReports.TextAtDone, QStringLiteral("Stoped"));
+    ASSERT_TRUE(RunUntil([this] { return FServer.OpenConnections() == 0; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(FReports.Done, 1);
+}
+
 // The owner lets go of the downloader inside its done report.
 TEST_F(DownloaderTest, OwnerMayFreeTheDownloaderWhenDone)
 {
