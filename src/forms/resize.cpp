@@ -324,8 +324,12 @@ void TBalloonTip::paintEvent(QPaintEvent*)
 
 void TBalloonTip::resizeEvent(QResizeEvent*)
 {
-    // A mask rather than a translucent window: it needs no compositor.
-    setMask(QRegion(BalloonPath(size(), FStemOnTop, FStemX).toFillPolygon().toPolygon()));
+    // A mask rather than a translucent window: it needs no compositor. It
+    // takes in the outline's pen as well.
+    const QPainterPath path = BalloonPath(size(), FStemOnTop, FStemX);
+    QPainterPathStroker pen;
+    pen.setWidth(2);
+    setMask(QRegion(path.united(pen.createStroke(path)).toFillPolygon().toPolygon()));
 }
 
 void TBalloonTip::mousePressEvent(QMouseEvent*)
@@ -425,9 +429,12 @@ void TResizeForm::BuildControls()
     proportionGrid->addWidget(FNewPropotionValueLabel, 1, 0);
     proportionGrid->addWidget(FOriginalProportionValueLabel, 1, 1);
     proportionGrid->addWidget(FKeepProportionCheck, 2, 0, 1, 2);
+    // The second column starts at the same place in every group.
     for (QGridLayout* grid : {sizeGrid, reuseGrid, proportionGrid}) {
-        grid->setColumnStretch(0, 1);
-        grid->setColumnStretch(1, 1);
+        for (int column = 0; column < 2; ++column) {
+            grid->setColumnStretch(column, 1);
+            grid->setColumnMinimumWidth(column, 110);
+        }
     }
 
     FResizeButton = new QPushButton(QStringLiteral("Resize"), this);
