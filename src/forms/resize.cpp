@@ -26,6 +26,8 @@ namespace Corvanith::Forms {
 
 namespace {
 
+const QString UnknownProportion = QStringLiteral("? : ? = ?");
+
 int DigitValue(QChar C, int Base)
 {
     const char16_t c = C.unicode();
@@ -173,7 +175,7 @@ bool ParseSizeValue(const QString& S, int32_t Current, int32_t& Value)
 QString ProportionText(int32_t Width, int32_t Height)
 {
     if (Height == 0)
-        return QStringLiteral("? : ? = ?");
+        return UnknownProportion;
     const int64_t g = GreatestCommonDivisor(Width, Height);
     const int64_t w = Width / g;
     const int64_t h = Height / g;
@@ -491,34 +493,34 @@ void TResizeForm::UpdateNewProportion()
     if (ParseSizeValue(FWidthEdit->text(), FOriginalWidth, w) && ParseSizeValue(FHeightEdit->text(), FOriginalHeight, h))
         FNewPropotionValueLabel->setText(ProportionText(w, h));
     else
-        FNewPropotionValueLabel->setText(ProportionText(0, 0));
+        FNewPropotionValueLabel->setText(UnknownProportion);
+}
+
+void TResizeForm::SizeEditChange(Controls::TNumericEdit& Edit, int32_t Original, Controls::TNumericEdit& Other,
+                                 double (*OtherSize)(int32_t Value, double Ratio))
+{
+    if (!Edit.isModified())
+        return;
+    int32_t value = 0;
+    // Without a ratio (a side of 0) there is nothing to keep.
+    if (FKeepProportionCheck->isChecked() && FOriginalWidth != 0 && FOriginalHeight != 0
+        && ParseSizeValue(Edit.text(), Original, value)) {
+        if (const auto other = RoundedSize(OtherSize(value, double(FOriginalWidth) / FOriginalHeight)))
+            Other.setText(QString::number(*other));
+    }
+    UpdateNewProportion();
 }
 
 void TResizeForm::WidthEditChange()
 {
-    if (!FWidthEdit->isModified())
-        return;
-    int32_t w = 0;
-    // Without a ratio (a side of 0) there is nothing to keep.
-    if (FKeepProportionCheck->isChecked() && FOriginalWidth != 0 && FOriginalHeight != 0
-        && ParseSizeValue(FWidthEdit->text(), FOriginalWidth, w)) {
-        if (const auto h = RoundedSize(w / (double(FOriginalWidth) / FOriginalHeight)))
-            FHeightEdit->setText(QString::number(*h));
-    }
-    UpdateNewProportion();
+    SizeEditChange(*FWidthEdit, FOriginalWidth, *FHeightEdit,
+                   [](int32_t Width, double Ratio) { return Width / Ratio; });
 }
 
 void TResizeForm::HeightEditChange()
 {
-    if (!FHeightEdit->isModified())
-        return;
-    int32_t h = 0;
-    if (FKeepProportionCheck->isChecked() && FOriginalWidth != 0 && FOriginalHeight != 0
-        && ParseSizeValue(FHeightEdit->text(), FOriginalHeight, h)) {
-        if (const auto w = RoundedSize(double(FOriginalWidth) / FOriginalHeight * h))
-            FWidthEdit->setText(QString::number(*w));
-    }
-    UpdateNewProportion();
+    SizeEditChange(*FHeightEdit, FOriginalHeight, *FWidthEdit,
+                   [](int32_t Height, double Ratio) { return Ratio * Height; });
 }
 
 void TResizeForm::RunAsModified(Controls::TNumericEdit& Edit, void (TResizeForm::*Handler)())

@@ -153,6 +153,11 @@ private:
     void FormCreate();
     void BuildControls();
     Controls::TNumericEdit& EditOf(TResizeEntry Entry) const;
+    // A change of the user's in Edit (against Original) carried over to
+    // Other when the proportion is kept: OtherSize gives Other's size from
+    // Edit's with the original width / height ratio.
+    void SizeEditChange(Controls::TNumericEdit& Edit, int32_t Original, Controls::TNumericEdit& Other,
+                        double (*OtherSize)(int32_t Value, double Ratio));
     // Runs a change handler as though the user had just typed into Edit.
     void RunAsModified(Controls::TNumericEdit& Edit, void (TResizeForm::*Handler)());
 

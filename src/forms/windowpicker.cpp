@@ -85,7 +85,9 @@ TWindowPicker::TWindowPicker(TWindowPickEvent OnPick, QScreen& Screen, const QPi
     setScreen(&Screen);
     setGeometry(FScreenRect);
     FHotRegion = QRegion(FScreenRect);
-    show();
+    // Full screen as well, for platforms where no window passes by the
+    // window manager.
+    showFullScreen();
     raise();
     activateWindow();
     Grab();

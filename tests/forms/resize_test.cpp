@@ -185,6 +185,7 @@ TEST(CheckResizeEntriesTest, ReportsTheFirstBadEntry)
         EXPECT_EQ(*check.BadEntry, c.Entry) << c.Width << " x " << c.Height;
         EXPECT_EQ(check.Message, QString::fromUtf8(c.Message)) << c.Width << " x " << c.Height;
     }
+    EXPECT_TRUE(QString::fromUtf8(ImageTooLargeMessage).contains(QString::number(MaxImagePixels)));
     // The largest picture that fits is still accepted.
     EXPECT_FALSE(CheckResizeEntries(QString::number(MaxImagePixels / 3), "3", "33", "33", 500, 300).BadEntry);
     EXPECT_TRUE(CheckResizeEntries(QString::number(MaxImagePixels / 3 + 1), "3", "33", "33", 500, 300).BadEntry);
