@@ -2,7 +2,6 @@
 
 #include "forms/forms.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
