@@ -1,6 +1,7 @@
 #include "forms/resize.h"
 
 #include "forms/forms.h"
+#include "io/utils.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -26,18 +27,6 @@ namespace Corvanith::Forms {
 namespace {
 
 const QString UnknownProportion = QStringLiteral("? : ? = ?");
-
-int DigitValue(QChar C, int Base)
-{
-    const char16_t c = C.unicode();
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (Base == 16 && c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (Base == 16 && c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
-}
 
 int64_t Pow10(int Exponent)
 {
@@ -83,7 +72,7 @@ std::optional<int32_t> RoundedSize(double Value)
 std::optional<double> ParseReuse(const QString& S, QString& Message)
 {
     int32_t percent = 0;
-    if (!TryStrToInt(S, percent)) {
+    if (!Utils::TryStrToInt(S, percent)) {
         Message = QString::fromUtf8(NotAnIntegerMessage);
         return std::nullopt;
     }
@@ -95,42 +84,6 @@ std::optional<double> ParseReuse(const QString& S, QString& Message)
 }
 
 } // namespace
-
-bool TryStrToInt(const QString& S, int32_t& Value)
-{
-    const qsizetype n = S.size();
-    qsizetype i = 0;
-    while (i < n && S[i] == u' ')
-        ++i;
-    bool negative = false;
-    if (i < n && (S[i] == u'+' || S[i] == u'-')) {
-        negative = S[i] == u'-';
-        ++i;
-    }
-    int base = 10;
-    if (i < n && (S[i] == u'$' || S[i] == u'x' || S[i] == u'X')) {
-        base = 16;
-        ++i;
-    } else if (i + 1 < n && S[i] == u'0' && (S[i + 1] == u'x' || S[i + 1] == u'X')) {
-        base = 16;
-        i += 2;
-    }
-    if (i == n)
-        return false;
-    int64_t magnitude = 0;
-    for (; i < n; ++i) {
-        const int digit = DigitValue(S[i], base);
-        if (digit < 0)
-            return false;
-        magnitude = magnitude * base + digit;
-        if (magnitude > int64_t(INT32_MAX) + 1)
-            return false;
-    }
-    if (!negative && magnitude > INT32_MAX)
-        return false;
-    Value = int32_t(negative ? -magnitude : magnitude);
-    return true;
-}
 
 int64_t GreatestCommonDivisor(int32_t A, int32_t B)
 {
@@ -155,7 +108,7 @@ bool ParseSizeValue(const QString& S, int32_t Current, int32_t& Value)
     if (sign != 0)
         number.remove(0, 1);
     int32_t n = 0;
-    if (!TryStrToInt(number, n))
+    if (!Utils::TryStrToInt(number, n))
         return false;
     int64_t amount = n;
     if (percent) {

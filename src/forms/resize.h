@@ -23,12 +23,6 @@ namespace Corvanith::Forms {
 // with a signed 32-bit byte count, as the surfaces require.
 inline constexpr int64_t MaxImagePixels = INT32_MAX / 4;
 
-// Text to integer as the user may write it: leading blanks, an optional sign,
-// then decimal digits or hexadecimal digits after $, x, X, 0x or 0X, and
-// nothing after them. False for anything else and for a value outside the
-// signed 32-bit range; Value is then left alone.
-bool TryStrToInt(const QString& S, int32_t& Value);
-
 // Of the absolute values; the other value when one is 0, and 0 for two zeros.
 // 64 bits wide because the divisor of two INT32_MIN is 2^31.
 int64_t GreatestCommonDivisor(int32_t A, int32_t B);
