@@ -3,22 +3,29 @@
 #include "forms/mainform.h"
 #include "forms/startup.h"
 #include "graphics/imagingcore.h"
-
-#include <QApplication>
+#include "io/utils.h"
 
 #include <memory>
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    Corvanith::Forms::StartProgram();
-    const Corvanith::Graphics::TCorvImagingCore imagingCore;
-    // The window outlives the saving of the data files: its destruction
-    // touches neither.
-    auto window = std::make_unique<Corvanith::Forms::TMainForm>();
-    window->show();
-    const int result = app.exec();
-    Corvanith::Forms::EndProgram();
-    window.reset();
-    return result;
+    using namespace Corvanith;
+    Forms::TCorvApplication app(argc, argv);
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { Utils::SetTerminating(true); });
+    try {
+        Forms::StartProgram();
+        const Graphics::TCorvImagingCore imagingCore;
+        // The window outlives the saving of the data files: its destruction
+        // touches neither.
+        auto window = std::make_unique<Forms::TMainForm>();
+        window->show();
+        const int result = app.exec();
+        Forms::EndProgram();
+        window.reset();
+        return result;
+    } catch (const std::exception& Error) {
+        // A data file that cannot be read at the start or written at the end.
+        Forms::ShowException(Error);
+        return 1;
+    }
 }

@@ -1,10 +1,31 @@
 #include "forms/mainform.h"
 
+#include "document/document.h"
+#include "forms/about.h"
+#include "forms/formplacement.h"
+#include "forms/forms.h"
+#include "forms/shield.h"
+#include "document/layers.h"
+#include "graphics/surface.h"
+#include "graphics/errors.h"
+#include "graphics/graphics.h"
+#include "io/mrulist.h"
 #include "io/settings.h"
+#include "io/utils.h"
+#include "platform/desktop.h"
+#include "view/documentview.h"
+#include "view/overlays.h"
+#include "view/preservebrush.h"
+#include "view/strokeseraser.h"
+#include "view/tools.h"
 
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QProxyStyle>
+#include <QScreen>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -20,13 +41,45 @@ static void InitMainFormResources() { Q_INIT_RESOURCE(mainform); }
 
 namespace Corvanith::Forms {
 
+QIcon TMainForm::StandardIcon(QStyle::StandardPixmap Pixmap) { return QApplication::style()->standardIcon(Pixmap); }
+
+QIcon TMainForm::OwnIcon(const char* Name)
+{
+    return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(Name)));
+}
+
 namespace {
 
-QIcon StandardIcon(QStyle::StandardPixmap Pixmap) { return QApplication::style()->standardIcon(Pixmap); }
-
-QIcon OwnIcon(const char* Name) { return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(Name))); }
-
 QString AppName() { return QString::fromUtf8(Settings::ApplicationName); }
+
+// The recent-documents submenu shows its thumbnails at full size.
+constexpr int32_t RecentImageSize = 60;
+constexpr int32_t RecentTextWidth = 250;
+
+class TRecentMenuStyle : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric Metric, const QStyleOption* Option, const QWidget* Widget) const override
+    {
+        if (Metric == PM_SmallIconSize)
+            return RecentImageSize;
+        return QProxyStyle::pixelMetric(Metric, Option, Widget);
+    }
+};
+
+// The thumbnail centred in the image box with its frame around it.
+QIcon RecentItemIcon(const Graphics::TCorvSurface& Thumbnail)
+{
+    const auto box = Graphics::TCorvSurface::CreateFilled(RecentImageSize, RecentImageSize, 0);
+    const int32_t w = Thumbnail.Width();
+    const int32_t h = Thumbnail.Height();
+    const Graphics::TCorvRectangle rect{(RecentImageSize - w) / 2, (RecentImageSize - h) / 2, w, h};
+    Graphics::DrawThumbnailFrame(box->GetGPGraphics(), rect);
+    box->FreeGraphicsCache();
+    Thumbnail.CopyTo(*box, rect.X, rect.Y, {0, 0, w, h});
+    return Platform::IconFromBitmap(box->GetGPBitmap());
+}
+
+IO::TCorvMruList& MruList() { return Settings::DataFiles().MruList(); }
 
 } // namespace
 
@@ -35,18 +88,57 @@ TMainForm::TMainForm(QWidget* Parent) : QMainWindow(Parent)
     InitMainFormResources();
     setObjectName(QStringLiteral("MainForm"));
     setMinimumSize(700, 500);
-    resize(800, 600);
     CreateMenus();
     CreateToolbars();
+    View = new View::TCorvDocumentView(this);
+    View->setFrameShape(QFrame::NoFrame);
+    View->OnClick = [this] { ViewClick(); };
+    View->OnMouseDown = [this](Qt::MouseButton, View::TShiftState, int32_t, int32_t) { ViewMouseDown(); };
+    setCentralWidget(View);
     CreateStatusBar();
 
     UpdateCaption();
+    QApplication::setWindowIcon(OwnIcon("program"));
     setWindowIcon(QApplication::windowIcon());
+    if (!LoadFormPlacement(*this)) {
+        resize(800, 600);
+        if (const QScreen* screen = QApplication::primaryScreen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+    const int32_t padding = Settings::Current().DocumentViewPadding;
+    View->SetPadding({padding, padding, padding, padding});
+    FOverlays = std::make_unique<View::TCorvOverlays>();
+    View->SetOverlays(FOverlays.get());
+    FTools = std::make_unique<View::TCorvTools>(*FOverlays);
+    FTools->Add(std::make_unique<View::TCorvPreserveBrushTool>(50));
+    FTools->Add(std::make_unique<View::TCorvStrokesEraserTool>(50));
+    View->SetTools(FTools.get());
+    FTools->SelectTool(typeid(View::TCorvPreserveBrushTool));
     AboutMenuItem->setText(QStringLiteral("About ") + AppName());
     UpdateControls();
+    setAcceptDrops(true);
+    qApp->installEventFilter(this);
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm()
+{
+    qApp->removeEventFilter(this);
+    try {
+        SaveFormPlacement(*this);
+    } catch (const std::exception&) {
+        // A placement that cannot be stored is taken afresh at the next start.
+    }
+    // The view refers to what is freed below; the tools go before the
+    // overlays they put their discs in.
+    delete View;
+    View = nullptr;
+    FTools.reset();
+    FOverlays.reset();
+    FDocument.reset();
+}
 
 QAction* TMainForm::AddMenuItem(QMenu& Menu, const QString& Caption, const QKeySequence& Keys, TPopup Popup)
 {
@@ -84,8 +176,6 @@ void TMainForm::CreateMenus()
     OpenMenuItem = AddMenuItem(*FileMenu, QStringLiteral("&Open..."), QKeySequence(Qt::CTRL | Qt::Key_O),
                                &TMainForm::FileMenuPopup);
     OpenMenuItem->setIcon(StandardIcon(QStyle::SP_DialogOpenButton));
-    OpenUrlMenuItem = AddMenuItem(*FileMenu, QStringLiteral("Open &URL..."), QKeySequence(Qt::CTRL | Qt::Key_U),
-                                  &TMainForm::FileMenuPopup);
     SaveMenuItem = AddMenuItem(*FileMenu, QStringLiteral("&Save..."), QKeySequence(Qt::CTRL | Qt::Key_S),
                                &TMainForm::FileMenuPopup);
     SaveMenuItem->setIcon(StandardIcon(QStyle::SP_DialogSaveButton));
@@ -100,29 +190,18 @@ void TMainForm::CreateMenus()
                                   &TMainForm::FileMenuPopup);
     RefreshMenuItem->setIcon(StandardIcon(QStyle::SP_BrowserReload));
     OpenRecentMenuItem = FileMenu->addMenu(QStringLiteral("O&pen Recent"));
+    auto* recentStyle = new TRecentMenuStyle;
+    recentStyle->setParent(OpenRecentMenuItem);
+    OpenRecentMenuItem->setStyle(recentStyle);
     FileMenu->addSeparator();
     ExitMenuItem = FileMenu->addAction(QStringLiteral("&Exit"));
     connect(ExitMenuItem, &QAction::triggered, this, &TMainForm::ExitMenuItemClick);
-
-    ResizeMenu = menuBar()->addMenu(QStringLiteral("&Resize"));
-    connect(ResizeMenu, &QMenu::aboutToShow, this, &TMainForm::ResizeMenuPopup);
-    ResizeMenuItem = AddMenuItem(*ResizeMenu, QStringLiteral("&Numeric Resize..."),
-                                 QKeySequence(Qt::CTRL | Qt::Key_R), &TMainForm::ResizeMenuPopup);
-    ResizeMenuItem->setIcon(OwnIcon("resize"));
-    ResizeMenu->addSeparator();
-    DecWidthMenuItem = AddMenuItem(*ResizeMenu, QStringLiteral("Decrease &Width"), QKeySequence(Qt::Key_Left),
-                                   &TMainForm::ResizeMenuPopup);
-    DecWidthMenuItem->setIcon(StandardIcon(QStyle::SP_ArrowLeft));
-    DecHeightMenuItem = AddMenuItem(*ResizeMenu, QStringLiteral("Decrease &Height"), QKeySequence(Qt::Key_Down),
-                                    &TMainForm::ResizeMenuPopup);
-    DecHeightMenuItem->setIcon(StandardIcon(QStyle::SP_ArrowDown));
-    ResizeMenu->addSeparator();
-    IncWidthMenuItem = AddMenuItem(*ResizeMenu, QStringLiteral("Increase W&idth"), QKeySequence(Qt::Key_Right),
-                                   &TMainForm::ResizeMenuPopup);
-    IncWidthMenuItem->setIcon(StandardIcon(QStyle::SP_ArrowRight));
-    IncHeightMenuItem = AddMenuItem(*ResizeMenu, QStringLiteral("Increase H&eight"), QKeySequence(Qt::Key_Up),
-                                    &TMainForm::ResizeMenuPopup);
-    IncHeightMenuItem->setIcon(StandardIcon(QStyle::SP_ArrowUp));
+    connect(OpenMenuItem, &QAction::triggered, this, &TMainForm::OpenMenuItemClick);
+    connect(SaveMenuItem, &QAction::triggered, this, &TMainForm::SaveMenuItemClick);
+    connect(RefreshMenuItem, &QAction::triggered, this, &TMainForm::RefreshMenuItemClick);
+    connect(CaptureWindowMenuItem, &QAction::triggered, this, &TMainForm::CaptureWindowMenuItemClick);
+    connect(CaptureFullscreenMenuItem, &QAction::triggered, this, &TMainForm::CaptureFullscreenMenuItemClick);
+    connect(FromClipboardMenuItem, &QAction::triggered, this, &TMainForm::FromClipboardMenuItemClick);
 
     ToolMenu = menuBar()->addMenu(QStringLiteral("&Tool"));
     connect(ToolMenu, &QMenu::aboutToShow, this, &TMainForm::ToolMenuPopup);
@@ -148,27 +227,31 @@ void TMainForm::CreateMenus()
     ToolMenu->addSeparator();
     HideStrokesMenuItem = AddMenuItem(*ToolMenu, QStringLiteral("Hide Brush Strokes"),
                                       QKeySequence(Qt::CTRL | Qt::Key_B), &TMainForm::ToolMenuPopup);
+    connect(HideStrokesMenuItem, &QAction::triggered, this, &TMainForm::HideStrokesMenuItemClick);
+
+    connect(PreserveBrushMenuItem, &QAction::triggered, this, &TMainForm::PreserveBrushMenuItemClick);
+    connect(BrushEraserMenuItem, &QAction::triggered, this, &TMainForm::BrushEraserMenuItemClick);
 
     HelpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     AboutMenuItem = HelpMenu->addAction(QStringLiteral("&About..."));
+    connect(AboutMenuItem, &QAction::triggered, this, &TMainForm::AboutMenuItemClick);
+}
+
+QToolBar* TMainForm::AddDockedToolbar(const QString& Name)
+{
+    QToolBar* toolbar = addToolBar(Name);
+    toolbar->setObjectName(Name);
+    toolbar->setMovable(false);
+    toolbar->setFloatable(false);
+    toolbar->setIconSize(QSize(24, 24));
+    return toolbar;
 }
 
 void TMainForm::CreateToolbars()
 {
-    const auto makeToolbar = [this](const QString& Name) {
-        QToolBar* toolbar = addToolBar(Name);
-        toolbar->setObjectName(Name);
-        toolbar->setMovable(false);
-        toolbar->setFloatable(false);
-        toolbar->setIconSize(QSize(24, 24));
-        return toolbar;
-    };
-
-    FileToolbar = makeToolbar(QStringLiteral("FileToolbar"));
+    FileToolbar = AddDockedToolbar(QStringLiteral("FileToolbar"));
     OpenToolbarItem = AddToolbarTwin(*FileToolbar, QStringLiteral("Open"), StandardIcon(QStyle::SP_DialogOpenButton),
                                      *OpenMenuItem, &TMainForm::FileMenuPopup);
-    OpenUrlToolbarItem = AddToolbarTwin(*FileToolbar, QStringLiteral("Open URL"), StandardIcon(QStyle::SP_DriveNetIcon),
-                                        *OpenUrlMenuItem, &TMainForm::FileMenuPopup);
     SaveToolbarItem = AddToolbarTwin(*FileToolbar, QStringLiteral("Save"), StandardIcon(QStyle::SP_DialogSaveButton),
                                      *SaveMenuItem, &TMainForm::FileMenuPopup);
     FileToolbar->addSeparator();
@@ -176,34 +259,7 @@ void TMainForm::CreateToolbars()
                                         StandardIcon(QStyle::SP_BrowserReload), *RefreshMenuItem,
                                         &TMainForm::FileMenuPopup);
 
-    RetargetingToolbar = makeToolbar(QStringLiteral("RetargetingToolbar"));
-    ResizeToolbarItem = AddToolbarTwin(*RetargetingToolbar, QStringLiteral("Resize"), OwnIcon("resize"),
-                                       *ResizeMenuItem, &TMainForm::ResizeMenuPopup);
-    ResizeToolbarItem->setToolTip(QStringLiteral("Numeric Resize"));
-    RetargetingToolbar->addSeparator();
-    DecreaseWidthToolbarItem = AddToolbarTwin(*RetargetingToolbar, QStringLiteral("Decrease Width (Left Arrow)"),
-                                              StandardIcon(QStyle::SP_ArrowLeft), *DecWidthMenuItem,
-                                              &TMainForm::ResizeMenuPopup);
-    DecreaseHeightToolbarItem = AddToolbarTwin(*RetargetingToolbar, QStringLiteral("Decrease Height (Down Arrow)"),
-                                               StandardIcon(QStyle::SP_ArrowDown), *DecHeightMenuItem,
-                                               &TMainForm::ResizeMenuPopup);
-    IncreaseWidthToolbarItem = AddToolbarTwin(*RetargetingToolbar, QStringLiteral("Increase Width (Right Arrow)"),
-                                              StandardIcon(QStyle::SP_ArrowRight), *IncWidthMenuItem,
-                                              &TMainForm::ResizeMenuPopup);
-    IncreaseHeightToolbarItem = AddToolbarTwin(*RetargetingToolbar, QStringLiteral("Increase Height (Up Arrow)"),
-                                               StandardIcon(QStyle::SP_ArrowUp), *IncHeightMenuItem,
-                                               &TMainForm::ResizeMenuPopup);
-    SeamReuseLabel = new QLabel(QStringLiteral("Reuse:"), RetargetingToolbar);
-    SeamReuseLabel->setMargin(2);
-    RetargetingToolbar->addWidget(SeamReuseLabel);
-    SeamReuseSpinEdit = new QSpinBox(RetargetingToolbar);
-    SeamReuseSpinEdit->setRange(1, 100);
-    SeamReuseSpinEdit->setValue(33);
-    SeamReuseSpinEdit->setSuffix(QStringLiteral("%"));
-    SeamReuseSpinEdit->setFocusPolicy(Qt::ClickFocus);
-    RetargetingToolbar->addWidget(SeamReuseSpinEdit);
-
-    BrushToolbar = makeToolbar(QStringLiteral("BrushToolbar"));
+    BrushToolbar = AddDockedToolbar(QStringLiteral("BrushToolbar"));
     PreserveBrushToolbarItem = AddToolbarTwin(*BrushToolbar, QStringLiteral("Preserve Brush"), OwnIcon("preserve"),
                                               *PreserveBrushMenuItem, &TMainForm::ToolMenuPopup);
     StrokesEraserToolbarItem = AddToolbarTwin(*BrushToolbar, QStringLiteral("Brush Strokes Eraser"),
@@ -224,6 +280,7 @@ void TMainForm::CreateToolbars()
     BrushSizeSpinEdit->setSuffix(QStringLiteral("px"));
     BrushSizeSpinEdit->setFocusPolicy(Qt::ClickFocus);
     BrushToolbar->addWidget(BrushSizeSpinEdit);
+    connect(BrushSizeSpinEdit, &QSpinBox::valueChanged, this, &TMainForm::BrushSizeSpinEditValueChange);
 }
 
 void TMainForm::CreateStatusBar()
@@ -241,86 +298,184 @@ void TMainForm::CreateStatusBar()
     ProgressBar->hide();
 }
 
+void TMainForm::RefreshNow() { repaint(); }
+
+bool TMainForm::CanRefresh() const
+{
+    using enum Document::TCorvDocumentSourceKind;
+    if (!FDocument)
+        return false;
+    const Document::TCorvDocumentSourceKind kind = FDocument->Source().Kind;
+    return kind == dskFile;
+}
+
+void TMainForm::OpenSource(Document::TCorvDocumentSource& Source, std::unique_ptr<Graphics::TCorvSurface> Surface)
+{
+    using enum Document::TCorvDocumentSourceKind;
+    RefreshNow();
+    if (!Surface) {
+        switch (Source.Kind) {
+        case dskFile:
+            Surface = LoadFromFile(Source);
+            break;
+        case dskClipboard:
+            Surface = LoadFromClipboard(Source);
+            break;
+        case dskScreenshot:
+            Surface = CaptureFullScreen(Source);
+            break;
+        case dskWindowshot:
+            Surface = CaptureWindow(Source);
+            break;
+        default:
+            break;
+        }
+    }
+    if (Surface) {
+        Graphics::TCorvSurface& picture = *Surface;
+        auto doc = std::make_unique<Document::TCorvDocument>(std::move(Surface), Source);
+        doc->Layers().Insert(std::make_unique<Document::TCorvDocumentShadowLayer>(), 0);
+        doc->Layers().Insert(std::make_unique<Document::TCorvBackgroundLayer>(), 0);
+        // Nothing refers to the old document by the time it is freed.
+        FOverlays->Document = doc.get();
+        View->SetDocument(doc.get());
+        View->Repaint();
+        MruList().Add(doc->Source(), picture);
+        FDocument = std::move(doc);
+    }
+    UpdateCaption();
+}
+
+std::unique_ptr<Graphics::TCorvSurface> TMainForm::LoadFromFile(const Document::TCorvDocumentSource& Source)
+{
+    try {
+        return Graphics::TCorvSurface::CreateFromFile(Source.Location, ProgressHandler());
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
+Graphics::TCorvProgressEvent TMainForm::ProgressHandler()
+{
+    return [this](const void* Sender, int32_t Position, int32_t Size) { LoadProgress(Sender, Position, Size); };
+}
+
+void TMainForm::ReloadDocument(Document::TCorvDocument& Doc)
+{
+    using enum Document::TCorvDocumentSourceKind;
+    RefreshNow();
+    const Document::TCorvDocumentSource source = Doc.Source();
+    std::unique_ptr<Graphics::TCorvSurface> surface;
+    if (source.Kind == dskFile)
+        surface = LoadFromFile(source);
+    if (surface) {
+        Graphics::TCorvSurface& picture = *surface;
+        Doc.BrushesLayer().ClearBrushes();
+        Doc.ImageLayer().SetSurface(std::move(surface));
+        if (View->ShownDocument() == &Doc)
+            View->Repaint();
+        MruList().Add(Doc.Source(), picture);
+    }
+    UpdateCaption();
+}
+
+void TMainForm::OpenMenuItemClick()
+{
+    RefreshNow();
+    TShieldForm::RunShielded(*this, [this](QWidget&) {
+        FOpenFileName = QFileDialog::getOpenFileName(this, QString(), FOpenDialogFileName,
+                                                     Settings::FileDialogFilter(Settings::OpenImageFilter));
+        if (!FOpenFileName.isEmpty())
+            FOpenDialogFileName = FOpenFileName;
+    });
+    QCoreApplication::processEvents();
+    if (!FOpenFileName.isEmpty()) {
+        Document::TCorvDocumentSource source = Document::MakeFileSource(FOpenFileName);
+        OpenSource(source, nullptr);
+    }
+    UpdateControls();
+}
+
+void TMainForm::RefreshMenuItemClick()
+{
+    if (FDocument)
+        ReloadDocument(*FDocument);
+    UpdateControls();
+}
+
+void TMainForm::RebuildRecentMenu()
+{
+    OpenRecentMenuItem->clear();
+    const IO::TCorvMruList& list = MruList();
+    for (int32_t i = 0; i < list.GetCount(); ++i) {
+        const IO::TCorvMruItem& entry = list.GetItem(i);
+        QString caption = Utils::ShortenText(Document::DocumentSourceToMenuText(entry.Source()), RecentTextWidth,
+                                             OpenRecentMenuItem->font());
+        // Ampersands are plain characters in the menu text.
+        caption.replace(u'&', QStringLiteral("&&"));
+        QAction* item = OpenRecentMenuItem->addAction(caption);
+        item->setIcon(entry.Thumbnail() != nullptr ? RecentItemIcon(*entry.Thumbnail())
+                                                   : StandardIcon(QStyle::SP_TrashIcon));
+        connect(item, &QAction::triggered, this, [this, i] { RecentItemClick(i); });
+    }
+    if (list.GetCount() > 0) {
+        OpenRecentMenuItem->addSeparator();
+        QAction* clear = OpenRecentMenuItem->addAction(StandardIcon(QStyle::SP_TrashIcon), QStringLiteral("&Clear List"));
+        connect(clear, &QAction::triggered, this, &TMainForm::ClearRecentClick);
+    }
+}
+
+void TMainForm::RecentItemClick(int32_t Index)
+{
+    if (Index < 0 || Index >= MruList().GetCount())
+        return;
+    Document::TCorvDocumentSource source = MruList().GetItem(Index).Source();
+    OpenSource(source, nullptr);
+    UpdateControls();
+}
+
+void TMainForm::ClearRecentClick()
+{
+    MruList().Clear();
+    UpdateControls();
+}
+
 void TMainForm::FileMenuPopup()
 {
-    OpenRecentMenuItem->setEnabled(false);
-    RefreshMenuItem->setEnabled(false);
-    FromClipboardMenuItem->setEnabled(false);
-    SaveMenuItem->setEnabled(false);
+    OpenRecentMenuItem->setEnabled(MruList().GetCount() > 0);
+    RebuildRecentMenu();
+    RefreshMenuItem->setEnabled(CanRefresh());
+    FromClipboardMenuItem->setEnabled(Platform::ClipboardHasBitmap());
+    SaveMenuItem->setEnabled(FDocument != nullptr);
 }
 
-void TMainForm::ExitMenuItemClick() { close(); }
-
-void TMainForm::ResizeMenuPopup()
+bool TMainForm::eventFilter(QObject* Watched, QEvent* Event)
 {
-    for (QAction* item : {ResizeMenuItem, DecWidthMenuItem, DecHeightMenuItem, IncWidthMenuItem, IncHeightMenuItem})
-        item->setEnabled(false);
-}
-
-void TMainForm::ToolMenuPopup()
-{
-    const int size = BrushSizeSpinEdit->value();
-    DecreaseToolSizeMenuItem->setEnabled(size != BrushSizeSpinEdit->minimum());
-    IncreaseToolSizeMenuItem->setEnabled(size != BrushSizeSpinEdit->maximum());
-    HideStrokesMenuItem->setText(QStringLiteral("Hide Brush Strokes"));
-}
-
-void TMainForm::DecreaseToolSizeMenuItemClick()
-{
-    BrushSizeSpinEdit->setValue(BrushSizeSpinEdit->value() - BrushSizeSpinEdit->singleStep());
-}
-
-void TMainForm::IncreaseToolSizeMenuItemClick()
-{
-    BrushSizeSpinEdit->setValue(BrushSizeSpinEdit->value() + BrushSizeSpinEdit->singleStep());
-}
-
-void TMainForm::UpdateControls()
-{
-    UpdateFileToolbar();
-    UpdateRetargetingToolbar();
-    UpdateBrushToolbar();
-    UpdateStatusBar();
-}
-
-void TMainForm::UpdateFileToolbar()
-{
-    OpenToolbarItem->setEnabled(true);
-    OpenUrlToolbarItem->setEnabled(true);
-    RefreshToolbarItem->setEnabled(false);
-    SaveToolbarItem->setEnabled(false);
-}
-
-void TMainForm::UpdateRetargetingToolbar()
-{
-    for (QAction* item : {ResizeToolbarItem, DecreaseWidthToolbarItem, DecreaseHeightToolbarItem,
-                          IncreaseWidthToolbarItem, IncreaseHeightToolbarItem})
-        item->setEnabled(false);
-    SeamReuseLabel->setEnabled(false);
-    SeamReuseSpinEdit->setEnabled(false);
-}
-
-void TMainForm::UpdateBrushToolbar() {}
-
-void TMainForm::UpdateStatusBar() { StatusPanel1->clear(); }
-
-void TMainForm::UpdateCaption() { setWindowTitle(AppName()); }
-
-void TMainForm::LoadProgress(const void*, int32_t Position, int32_t Size)
-{
-    if (Position == -1) {
-        StatusPanel0->clear();
-        ProgressBar->hide();
-        return;
+    const QEvent::Type type = Event->type();
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease)
+        return QMainWindow::eventFilter(Watched, Event);
+    const auto* key = static_cast<const QKeyEvent*>(Event);
+    // A key event passes the filter once for each widget it is offered to,
+    // from the focused one up; it is taken at its first receiver only.
+    const QWidget* first = QApplication::focusWidget();
+    if (first == nullptr)
+        first = QApplication::activeWindow();
+    const bool recentKey = key->key() >= Qt::Key_1 && key->key() <= Qt::Key_7;
+    if (type == QEvent::KeyPress && recentKey && Watched == first && first != nullptr && first->window() == this
+        && (key->modifiers() & Qt::ControlModifier) && !(key->modifiers() & Qt::KeypadModifier)) {
+        const int32_t index = key->key() - Qt::Key_1;
+        if (MruList().GetCount() > index)
+            RecentItemClick(index);
     }
-    ProgressBar->setMaximum(Size);
-    ProgressBar->setValue(Position);
-    StatusPanel0->setText(QStringLiteral("Opening..."));
-    if (ProgressBar->isHidden()) {
-        ProgressBar->show();
-        statusBar()->repaint();
-        ProgressBar->repaint();
-    }
+    return QMainWindow::eventFilter(Watched, Event);
+}
+
+void TMainForm::UpdateCaption()
+{
+    if (FDocument)
+        setWindowTitle(Document::DocumentSourceToCaption(FDocument->Source()) + QStringLiteral(" - ") + AppName());
+    else
+        setWindowTitle(AppName());
 }
 
 } // namespace Corvanith::Forms

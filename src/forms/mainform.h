@@ -1,6 +1,7 @@
 #pragma once
 // TMainForm: the program's only top-level window. It owns what the user
-// works on and ties the commands of its menus, toolbars and keys together.
+// works on (the open document with its tools) and
+// ties the commands of its menus, toolbars and keys together.
 //
 // Menu items are enabled lazily: each menu's popup handler sets its items'
 // states from the open document when the menu opens, and every keyboard
@@ -8,18 +9,45 @@
 // its menu item, which acts only when the handler left it enabled. The
 // toolbar buttons' own states are refreshed by UpdateControls after every
 // command that can change the document.
+//
+// Every picture source yields either a picture or nothing; nothing leaves
+// the open document as it was, without a message.
+#include "document/documentsource.h"
+#include "graphics/surface.h"
+
 #include <QKeySequence>
 #include <QMainWindow>
+#include <QStyle>
+
+#include <cstdint>
+#include <memory>
 
 class QAction;
-class QActionGroup;
 class QLabel;
 class QMenu;
 class QProgressBar;
 class QSpinBox;
 class QToolBar;
+class QDragEnterEvent;
+class QDragLeaveEvent;
+class QDragMoveEvent;
+class QDropEvent;
+
+namespace Corvanith::Graphics {
+class TCorvSurface;
+}
+namespace Corvanith::Document {
+class TCorvDocument;
+}
+namespace Corvanith::View {
+class TCorvDocumentView;
+class TCorvOverlays;
+class TCorvTools;
+} // namespace Corvanith::View
 
 namespace Corvanith::Forms {
+
+struct TWindowPick;
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
@@ -28,52 +56,79 @@ public:
     explicit TMainForm(QWidget* Parent = nullptr);
     ~TMainForm() override;
 
-    // File menu.
+    // The open document, or null until the first successful open.
+    Document::TCorvDocument* GetDocument() const { return FDocument.get(); }
+    View::TCorvTools& GetTools() const { return *FTools; }
+
+    // ---- Opening ----
+
+    // The only way a document is opened. Without Surface the picture is
+    // loaded according to Source's kind; with one, that picture is taken. A
+    // loader may replace Source, and the new document takes the replaced
+    // record. A picture that opens a document passes to it.
+    void OpenSource(Document::TCorvDocumentSource& Source, std::unique_ptr<Graphics::TCorvSurface> Surface);
+    std::unique_ptr<Graphics::TCorvSurface> LoadFromFile(const Document::TCorvDocumentSource& Source);
+    // A new picture for the same document from its source; strokes go.
+    void ReloadDocument(Document::TCorvDocument& Doc);
+    void UpdateCaption();
+
+    void OpenMenuItemClick();
+    void CaptureWindowMenuItemClick();
+    void CaptureFullscreenMenuItemClick();
+    void FromClipboardMenuItemClick();
+    std::unique_ptr<Graphics::TCorvSurface> LoadFromClipboard(const Document::TCorvDocumentSource& Source);
+    std::unique_ptr<Graphics::TCorvSurface> CaptureFullScreen(const Document::TCorvDocumentSource& Source);
+    // The cached picture when there is one; otherwise starts the window
+    // picker and yields nothing: the picked window opens in WindowPicked.
+    std::unique_ptr<Graphics::TCorvSurface> CaptureWindow(const Document::TCorvDocumentSource& Source);
+    void WindowPicked(const TWindowPick& Pick);
+    void RefreshMenuItemClick();
     void FileMenuPopup();
-    void ExitMenuItemClick();
+    // Opens recent entry Index (0 the most recent) from a copy of its source:
+    // the list replaces the entry while the document opens.
+    void RecentItemClick(int32_t Index);
+    void ClearRecentClick();
 
-    // Resize menu.
-    void ResizeMenuPopup();
+    // ---- Tools, status and saving ----
 
-    // Tool menu and brush toolbar.
+    void PreserveBrushMenuItemClick();
+    void BrushEraserMenuItemClick();
+    void BrushSizeSpinEditValueChange(int Value);
+    void ViewClick();
+    void ViewMouseDown();
     void ToolMenuPopup();
     void DecreaseToolSizeMenuItemClick();
     void IncreaseToolSizeMenuItemClick();
+    void HideStrokesMenuItemClick();
 
     void UpdateControls();
     void UpdateFileToolbar();
-    void UpdateRetargetingToolbar();
     void UpdateBrushToolbar();
     void UpdateStatusBar();
-    void UpdateCaption();
 
     // Decoding progress of every picture the window opens: Position bytes of
     // Size; (-1, -1) when decoding has ended.
     void LoadProgress(const void* Sender, int32_t Position, int32_t Size);
 
-    // The menu items, their toolbar twins and the status bar, as the user
-    // sees them.
+    void SaveMenuItemClick();
+    void ExitMenuItemClick();
+    void AboutMenuItemClick();
+
+    // ---- The controls, as the user sees them ----
+
     QMenu* FileMenu = nullptr;
-    QMenu* ResizeMenu = nullptr;
     QMenu* ToolMenu = nullptr;
     QMenu* HelpMenu = nullptr;
     QMenu* ScreenCaptureMenu = nullptr;
     QMenu* OpenRecentMenuItem = nullptr;
 
     QAction* OpenMenuItem = nullptr;
-    QAction* OpenUrlMenuItem = nullptr;
     QAction* SaveMenuItem = nullptr;
     QAction* CaptureWindowMenuItem = nullptr;
     QAction* CaptureFullscreenMenuItem = nullptr;
     QAction* FromClipboardMenuItem = nullptr;
     QAction* RefreshMenuItem = nullptr;
     QAction* ExitMenuItem = nullptr;
-
-    QAction* ResizeMenuItem = nullptr;
-    QAction* DecWidthMenuItem = nullptr;
-    QAction* DecHeightMenuItem = nullptr;
-    QAction* IncWidthMenuItem = nullptr;
-    QAction* IncHeightMenuItem = nullptr;
 
     QAction* PreserveBrushMenuItem = nullptr;
     QAction* BrushEraserMenuItem = nullptr;
@@ -84,35 +139,40 @@ public:
     QAction* AboutMenuItem = nullptr;
 
     QToolBar* FileToolbar = nullptr;
-    QToolBar* RetargetingToolbar = nullptr;
     QToolBar* BrushToolbar = nullptr;
 
     QAction* OpenToolbarItem = nullptr;
-    QAction* OpenUrlToolbarItem = nullptr;
     QAction* SaveToolbarItem = nullptr;
     QAction* RefreshToolbarItem = nullptr;
-
-    QAction* ResizeToolbarItem = nullptr;
-    QAction* DecreaseWidthToolbarItem = nullptr;
-    QAction* DecreaseHeightToolbarItem = nullptr;
-    QAction* IncreaseWidthToolbarItem = nullptr;
-    QAction* IncreaseHeightToolbarItem = nullptr;
-    QLabel* SeamReuseLabel = nullptr;
-    QSpinBox* SeamReuseSpinEdit = nullptr;
 
     QAction* PreserveBrushToolbarItem = nullptr;
     QAction* StrokesEraserToolbarItem = nullptr;
     QSpinBox* BrushSizeSpinEdit = nullptr;
 
+    View::TCorvDocumentView* View = nullptr;
     QLabel* StatusPanel0 = nullptr;
     QLabel* StatusPanel1 = nullptr;
     QProgressBar* ProgressBar = nullptr;
 
+protected:
+    // Sees the keys before the focused control: Ctrl+1 to Ctrl+7.
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
+    // Files dragged onto the window: the first one is opened.
+    void dragEnterEvent(QDragEnterEvent* Event) override;
+    void dragMoveEvent(QDragMoveEvent* Event) override;
+    void dragLeaveEvent(QDragLeaveEvent* Event) override;
+    void dropEvent(QDropEvent* Event) override;
+
 private:
     using TPopup = void (TMainForm::*)();
 
+    static QIcon StandardIcon(QStyle::StandardPixmap Pixmap);
+    // One of the window's own icons.
+    static QIcon OwnIcon(const char* Name);
+
     void CreateMenus();
     void CreateToolbars();
+    QToolBar* AddDockedToolbar(const QString& Name);
     void CreateStatusBar();
 
     QAction* AddMenuItem(QMenu& Menu, const QString& Caption, const QKeySequence& Keys, TPopup Popup);
@@ -121,6 +181,33 @@ private:
     QAction* AddToolbarTwin(QToolBar& Toolbar, const QString& Caption, const QIcon& Icon, QAction& MenuItem,
                             TPopup Popup);
     void RunMenuItem(QAction& Item, TPopup Popup);
+
+    // Repaints the whole window at once.
+    void RefreshNow();
+    bool CanRefresh() const;
+
+    void RebuildRecentMenu();
+    Graphics::TCorvProgressEvent ProgressHandler();
+    // The cached picture of Location; one that no longer decodes leaves the
+    // cache and yields nothing.
+    std::unique_ptr<Graphics::TCorvSurface> LoadCached(const QString& Location);
+    void StoreInCache(const QString& Location, Graphics::TCorvSurface& Surface);
+    void MinimizeForCapture();
+    void RestoreAfterCapture();
+
+    template <typename TTool>
+    void ChooseTool();
+
+    std::unique_ptr<View::TCorvOverlays> FOverlays;
+    std::unique_ptr<View::TCorvTools> FTools;
+    std::unique_ptr<Document::TCorvDocument> FDocument;
+    QString FOpenFileName;
+    // The open dialog starts at the last file it gave.
+    QString FOpenDialogFileName;
+    QString FSaveFileName;
+    // The data being dragged lists a file.
+    bool FCanDrop = false;
+    Qt::WindowStates FStatesBeforeCapture;
 };
 
 } // namespace Corvanith::Forms

@@ -1,33 +1,49 @@
 #include "forms/startup.h"
 
 #include "graphics/surface.h"
-#include "io/datafolders.h"
 #include "io/random.h"
 #include "io/settings.h"
-#include "io/utils.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QMessageBox>
 
 namespace Corvanith::Forms {
 
 void SetProgramFolderAsWorkingDirectory() { QDir::setCurrent(QCoreApplication::applicationDirPath()); }
 
-void StartProgram(const QString& AppDataFolder)
+void StartProgram()
 {
     SetProgramFolderAsWorkingDirectory();
     Utils::Randomize();
     Graphics::LoadShadowCorners();
     Settings::InitializeSettings();
-    Settings::InitializeDataFolders(AppDataFolder);
+    Settings::InitializeDataFiles();
 }
-
-void StartProgram() { StartProgram(Utils::GetSpecialFolderPath(Utils::CsidlAppData)); }
 
 void EndProgram()
 {
-    Settings::EnsureDataFolders();
-    Graphics::FreeShadowCorners();
+    // The shadow corners go even when the data files cannot be written.
+    struct TFreeCorners {
+        ~TFreeCorners() { Graphics::FreeShadowCorners(); }
+    } freeCorners;
+    Settings::FinalizeDataFiles();
+}
+
+void ShowException(const std::exception& Error)
+{
+    QMessageBox::critical(QApplication::activeWindow(), QString::fromUtf8(Settings::ApplicationName),
+                          QString::fromUtf8(Error.what()));
+}
+
+bool TCorvApplication::notify(QObject* Receiver, QEvent* Event)
+{
+    try {
+        return QApplication::notify(Receiver, Event);
+    } catch (const std::exception& Error) {
+        ShowException(Error);
+        return false;
+    }
 }
 
 } // namespace Corvanith::Forms

@@ -1,5 +1,7 @@
 #include "platform/desktop.h"
 
+#include "platform/imaging.h"
+
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -7,6 +9,8 @@
 #include <QScreen>
 
 namespace Corvanith::Platform {
+
+QIcon IconFromBitmap(const TSharedBitmap& Bitmap) { return QIcon(QPixmap::fromImage(Bitmap.Image().copy())); }
 
 bool ClipboardHasBitmap()
 {

@@ -3,11 +3,17 @@
 // the screen, as bitmaps of the imaging layer.
 #include "platform/codecs.h"
 
+#include <QIcon>
 #include <QRect>
 
 #include <memory>
 
 namespace Corvanith::Platform {
+
+class TSharedBitmap;
+
+// An icon showing a copy of Bitmap's pixels.
+QIcon IconFromBitmap(const TSharedBitmap& Bitmap);
 
 // The clipboard offers a picture.
 bool ClipboardHasBitmap();

@@ -13,14 +13,17 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(FAppData.isValid());
-        QSettings::setDefaultFormat(QSettings::IniFormat);
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, FAppData.path() + "/settings");
-        Corvanith::Forms::StartProgram(FAppData.path());
+        // The user's application-data folder and settings store, for this test.
+        FOldDataHome = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", FAppData.path().toLocal8Bit());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, FAppData.path() + "/settings");
+        Corvanith::Forms::StartProgram();
     }
     void TearDown() override
     {
         if (FStarted)
             Corvanith::Forms::EndProgram();
+        qputenv("XDG_DATA_HOME", FOldDataHome);
     }
 
     // Ends the program here instead of at the end of the test.
@@ -35,5 +38,6 @@ protected:
 
 private:
     QTemporaryDir FAppData;
+    QByteArray FOldDataHome;
     bool FStarted = true;
 };

@@ -1,0 +1,216 @@
+// Pictures from somewhere other than a file picked in the open dialog: the
+// screen, one window, the clipboard and files dropped on the window. Every
+// picture that is not a file is kept in the file cache under its source's
+// location, so a recent document of that kind reopens from there.
+#include "forms/mainform.h"
+
+#include "forms/forms.h"
+#include "forms/shield.h"
+#include "forms/windowpicker.h"
+#include "graphics/errors.h"
+#include "graphics/surface.h"
+#include "io/filecache.h"
+#include "io/mrulist.h"
+#include "io/settings.h"
+#include "io/utils.h"
+#include "platform/desktop.h"
+#include "platform/streams.h"
+
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QPointer>
+#include <QThread>
+#include <QUrl>
+
+namespace Corvanith::Forms {
+
+namespace {
+
+// The first local file the dragged data lists; empty when it lists none.
+QString FirstDroppedFile(const QMimeData* Data)
+{
+    if (Data == nullptr || !Data->hasUrls())
+        return {};
+    for (const QUrl& url : Data->urls()) {
+        if (url.isLocalFile())
+            return url.toLocalFile();
+    }
+    return {};
+}
+
+IO::TCorvFileCache& FileCache() { return Settings::DataFiles().FileCache(); }
+
+} // namespace
+
+std::unique_ptr<Graphics::TCorvSurface> TMainForm::LoadCached(const QString& Location)
+{
+    std::unique_ptr<Graphics::TCorvSurface> surface;
+    try {
+        const std::unique_ptr<Platform::TStream> stream = FileCache().OpenEntry(Location);
+        surface = Graphics::TCorvSurface::CreateFromStream(*stream, ProgressHandler());
+    } catch (const std::exception&) {
+        surface.reset();
+    }
+    // A picture that no longer decodes is taken anew next time.
+    if (!surface)
+        FileCache().Remove(Location);
+    return surface;
+}
+
+void TMainForm::StoreInCache(const QString& Location, Graphics::TCorvSurface& Surface)
+{
+    try {
+        const std::unique_ptr<Platform::TStream> stream = FileCache().OpenEntry(Location);
+        Surface.SaveToStream(*stream, Platform::ImageFormatPNG);
+        stream->SetSize(stream->Position());
+    } catch (const ECorvError&) {
+        // The picture still opens; only reopening it later will need it anew.
+        FileCache().Remove(Location);
+    }
+}
+
+void TMainForm::MinimizeForCapture()
+{
+    FStatesBeforeCapture = windowState() & ~Qt::WindowMinimized;
+    setWindowState(FStatesBeforeCapture | Qt::WindowMinimized);
+    if (Settings::Current().HideMainFormOnCapture)
+        hide();
+}
+
+void TMainForm::RestoreAfterCapture()
+{
+    if (Settings::Current().HideMainFormOnCapture)
+        show();
+    setWindowState(FStatesBeforeCapture);
+    raise();
+    activateWindow();
+}
+
+void TMainForm::CaptureWindowMenuItemClick()
+{
+    Document::TCorvDocumentSource source = Document::MakeWindowshotSource();
+    OpenSource(source, nullptr);
+    UpdateControls();
+}
+
+void TMainForm::CaptureFullscreenMenuItemClick()
+{
+    Document::TCorvDocumentSource source = Document::MakeScreenshotSource();
+    OpenSource(source, nullptr);
+    UpdateControls();
+}
+
+void TMainForm::FromClipboardMenuItemClick()
+{
+    Document::TCorvDocumentSource source = Document::MakeClipboardSource();
+    OpenSource(source, nullptr);
+    UpdateControls();
+}
+
+std::unique_ptr<Graphics::TCorvSurface> TMainForm::LoadFromClipboard(const Document::TCorvDocumentSource& Source)
+{
+    if (FileCache().Contains(Source.Location))
+        return LoadCached(Source.Location);
+    const std::unique_ptr<Platform::TBitmap> bitmap = Platform::ClipboardBitmap();
+    if (!bitmap)
+        return nullptr;
+    auto surface = Graphics::TCorvSurface::CreateFromBitmap(*bitmap, true);
+    StoreInCache(Source.Location, *surface);
+    return surface;
+}
+
+std::unique_ptr<Graphics::TCorvSurface> TMainForm::CaptureFullScreen(const Document::TCorvDocumentSource& Source)
+{
+    if (FileCache().Contains(Source.Location))
+        return LoadCached(Source.Location);
+    MinimizeForCapture();
+    // The window manager needs a moment to take the window off the screen.
+    QThread::msleep(400);
+    const std::unique_ptr<Platform::TBitmap> shot = Platform::GrabScreen(Platform::ScreenRect());
+    RestoreAfterCapture();
+    Utils::Delay(100);
+    if (!shot)
+        return nullptr;
+    auto surface = Graphics::TCorvSurface::CreateFromBitmap(*shot, true);
+    StoreInCache(Source.Location, *surface);
+    return surface;
+}
+
+std::unique_ptr<Graphics::TCorvSurface> TMainForm::CaptureWindow(const Document::TCorvDocumentSource& Source)
+{
+    if (FileCache().Contains(Source.Location))
+        return LoadCached(Source.Location);
+    MinimizeForCapture();
+    QThread::msleep(100);
+    // The picker frees itself once it has reported; the window may be gone by then.
+    const QPointer<TMainForm> self(this);
+    TWindowPicker::Create([self](const TWindowPick& Pick) {
+        if (self)
+            self->WindowPicked(Pick);
+    });
+    return nullptr;
+}
+
+void TMainForm::WindowPicked(const TWindowPick& Pick)
+{
+    if (Pick.Picture.isNull()) {
+        RestoreAfterCapture();
+        UpdateControls();
+        return;
+    }
+    auto surface = Graphics::TCorvSurface::CreateFromBitmap(Platform::TBitmap(Pick.Picture), true);
+    RestoreAfterCapture();
+    Utils::Delay(100);
+    // The picture arrives under a source of its own, stored before the
+    // document exists, so its recent entry reopens from the cache at once.
+    Document::TCorvDocumentSource source = Document::MakeWindowshotSource();
+    StoreInCache(source.Location, *surface);
+    OpenSource(source, std::move(surface));
+    UpdateControls();
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* Event)
+{
+    FCanDrop = !FirstDroppedFile(Event->mimeData()).isEmpty();
+    if (FCanDrop) {
+        Event->setDropAction(Qt::CopyAction);
+        Event->accept();
+    } else {
+        Event->ignore();
+    }
+}
+
+void TMainForm::dragMoveEvent(QDragMoveEvent* Event)
+{
+    if (FCanDrop) {
+        Event->setDropAction(Qt::CopyAction);
+        Event->accept();
+    } else {
+        Event->ignore();
+    }
+}
+
+void TMainForm::dragLeaveEvent(QDragLeaveEvent* Event)
+{
+    FCanDrop = false;
+    Event->accept();
+}
+
+void TMainForm::dropEvent(QDropEvent* Event)
+{
+    Event->setDropAction(Qt::CopyAction);
+    Event->accept();
+    const QString fileName = FirstDroppedFile(Event->mimeData());
+    if (fileName.isEmpty())
+        return;
+    raise();
+    activateWindow();
+    QCoreApplication::processEvents();
+    Document::TCorvDocumentSource source = Document::MakeFileSource(fileName);
+    OpenSource(source, nullptr);
+    UpdateControls();
+}
+
+} // namespace Corvanith::Forms
