@@ -53,6 +53,16 @@ protected:
 
     TMainForm& Form() { return *FForm; }
 
+    // A new main window in place of the current one, as at the next start.
+    void RecreateForm()
+    {
+        FForm.reset();
+        FForm = std::make_unique<TMainForm>();
+        FForm->show();
+        QApplication::setActiveWindow(FForm.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(FForm.get()));
+    }
+
     QString WritePicture(const QString& Name, int Width, int Height)
     {
         const QString path = TempPath() + "/" + Name;

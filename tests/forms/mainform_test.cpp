@@ -40,6 +40,14 @@ TEST_F(MainFormTest, WithoutDocumentTheCommandsThatNeedOneDoNothing)
 
 
 
+TEST_F(MainFormTest, PlacementIsKeptFromOneWindowToTheNext)
+{
+    EXPECT_EQ(Form().size(), QSize(800, 600));
+    Form().setGeometry(30, 40, 720, 520);
+    RecreateForm();
+    EXPECT_EQ(Form().geometry(), QRect(30, 40, 720, 520));
+}
+
 TEST_F(MainFormTest, AFileThatDoesNotLoadLeavesTheDocumentAsItWas)
 {
     Open(WritePicture("good.png", 20, 10));

@@ -14,6 +14,7 @@ protected:
     {
         ASSERT_TRUE(FAppData.isValid());
         // The user's application-data folder and settings store, for this test.
+        FHadDataHome = qEnvironmentVariableIsSet("XDG_DATA_HOME");
         FOldDataHome = qgetenv("XDG_DATA_HOME");
         qputenv("XDG_DATA_HOME", FAppData.path().toLocal8Bit());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, FAppData.path() + "/settings");
@@ -23,7 +24,10 @@ protected:
     {
         if (FStarted)
             Corvanith::Forms::EndProgram();
-        qputenv("XDG_DATA_HOME", FOldDataHome);
+        if (FHadDataHome)
+            qputenv("XDG_DATA_HOME", FOldDataHome);
+        else
+            qunsetenv("XDG_DATA_HOME");
     }
 
     // Ends the program here instead of at the end of the test.
@@ -38,6 +42,7 @@ protected:
 
 private:
     QTemporaryDir FAppData;
+    bool FHadDataHome = false;
     QByteArray FOldDataHome;
     bool FStarted = true;
 };
