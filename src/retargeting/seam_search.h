@@ -1,0 +1,29 @@
+#pragma once
+// The seam search: dynamic programming over an energy map for the connected
+// seam of least total cost (the sum of its pixels' seam costs). Among equally
+// cheap predecessors the same row (column) wins, then the one above (left),
+// then the one below (right); among equally cheap end points each is chosen
+// with the same chance, and a random number is drawn only at such a tie.
+#include "graphics/surface.h"
+#include "graphics/types.h"
+#include "io/random.h"
+
+#include <cstdint>
+#include <functional>
+
+namespace Corvanith::Graphics::Retargeting {
+
+// A draw from 0 to Range - 1. The process generator by default; tests script it.
+using TRandomSource = std::function<int32_t(int32_t Range)>;
+
+// Seam gets one point per column, from the last column to column 0. A map one
+// column wide gives the one end point the tie rule picks; an empty map gives
+// an empty seam.
+void FindHorizontalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam,
+                        const TRandomSource& Random = Utils::Random);
+
+// Seam gets one point per row, from the bottom row to the top.
+void FindVerticalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam,
+                      const TRandomSource& Random = Utils::Random);
+
+} // namespace Corvanith::Graphics::Retargeting
