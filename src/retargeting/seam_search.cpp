@@ -9,6 +9,7 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <climits>
 #include <limits>
 #include <memory>
@@ -20,18 +21,20 @@ namespace Corvanith::Graphics::Retargeting {
 
 namespace {
 
-// The pixels of one line: Count entries Stride pixels apart.
-struct TLinePixels {
-    const TCorvColor* First;
+// The pixel costs of one line: Count pixels Stride apart, or costs already
+// gathered into an array.
+struct TLineCosts {
+    const TCorvColor* Pixels;
     int64_t Stride;
-    TCorvColor operator[](int64_t i) const { return First[i * Stride]; }
+    const int32_t* Costs;
+    int32_t operator[](int64_t i) const { return Costs != nullptr ? Costs[i] : SeamCost(Pixels[i * Stride]); }
 };
 
 // Cur[i] = e(i) + min(Prev[i - 1], Prev[i], Prev[i + 1]) with the direction
 // of the chosen predecessor: 0 for i, -1 for i - 1, +1 for i + 1, preferred in
 // that order. Prev[-1] and Prev[Count] hold the sentinel.
 template <class TCost>
-void StepScalar(const TCost* Prev, TCost* Cur, int8_t* Dir, TLinePixels Pixels, int32_t From, int32_t Count)
+void StepScalar(const TCost* Prev, TCost* Cur, int8_t* Dir, TLineCosts Line, int32_t From, int32_t Count)
 {
     for (int32_t i = From; i < Count; ++i) {
         const TCost a = Prev[i - 1];
@@ -42,29 +45,28 @@ void StepScalar(const TCost* Prev, TCost* Cur, int8_t* Dir, TLinePixels Pixels, 
             m = b;
         if (c <= m)
             m = c;
-        Cur[i] = TCost(SeamCost(Pixels[i])) + m;
+        Cur[i] = TCost(Line[i]) + m;
         Dir[i] = m == b ? 0 : (m == a ? -1 : 1);
     }
 }
 
-__attribute__((target("avx2"))) void StepAvx2(const int32_t* Prev, int32_t* Cur, int8_t* Dir, TLinePixels Pixels,
+// The same eight entries at a time; Line is contiguous pixels or costs.
+__attribute__((target("avx2"))) void StepAvx2(const int32_t* Prev, int32_t* Cur, int8_t* Dir, TLineCosts Line,
                                               int32_t Count)
 {
     // maddubs adds blue + green and red + 0 into words, madd the two words.
     const __m256i channelWeights = _mm256_set1_epi32(0x00010101);
     const __m256i wordOnes = _mm256_set1_epi16(1);
     const __m256i one = _mm256_set1_epi32(1);
-    const __m256i gatherIndex =
-        _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(int32_t(Pixels.Stride)));
     int32_t i = 0;
     for (; i + 8 <= Count; i += 8) {
-        __m256i pixels;
-        if (Pixels.Stride == 1)
-            pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Pixels.First + i));
-        else
-            pixels = _mm256_i32gather_epi32(reinterpret_cast<const int*>(Pixels.First + i * Pixels.Stride),
-                                            gatherIndex, 4);
-        const __m256i e = _mm256_madd_epi16(_mm256_maddubs_epi16(pixels, channelWeights), wordOnes);
+        __m256i e;
+        if (Line.Costs != nullptr) {
+            e = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Line.Costs + i));
+        } else {
+            const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Line.Pixels + i));
+            e = _mm256_madd_epi16(_mm256_maddubs_epi16(pixels, channelWeights), wordOnes);
+        }
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i - 1));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i));
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i + 1));
@@ -81,7 +83,55 @@ __attribute__((target("avx2"))) void StepAvx2(const int32_t* Prev, int32_t* Cur,
         const uint64_t packed = uint64_t(low) | (uint64_t(high) << 32);
         __builtin_memcpy(Dir + i, &packed, 8);
     }
-    StepScalar<int32_t>(Prev, Cur, Dir, Pixels, i, Count);
+    StepScalar<int32_t>(Prev, Cur, Dir, Line, i, Count);
+}
+
+// Eight columns: one register of costs per row, and a tile small enough for the first-level cache.
+constexpr int32_t TileColumns = 8;
+
+// The costs of columns X .. X + Columns - 1 (at most eight), each column's
+// costs contiguous in Tile: the column-wise search then reads them eight at
+// a time instead of one pixel per row of the map. Full blocks of eight rows
+// by eight columns are transposed in registers.
+__attribute__((target("avx2"))) void FillCostTile(const TCorvSurface& Energy, int32_t X, int32_t Columns,
+                                                  int32_t* Tile)
+{
+    const int32_t h = Energy.Height();
+    int32_t y = 0;
+    if (Columns == TileColumns) {
+        const __m256i channelWeights = _mm256_set1_epi32(0x00010101);
+        const __m256i wordOnes = _mm256_set1_epi16(1);
+        for (; y + 8 <= h; y += 8) {
+            __m256i r[8];
+            for (int k = 0; k < 8; ++k) {
+                const __m256i pixels =
+                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Energy.GetPixelPtr(X, y + k)));
+                r[k] = _mm256_madd_epi16(_mm256_maddubs_epi16(pixels, channelWeights), wordOnes);
+            }
+            __m256i t[8], u[8];
+            for (int k = 0; k < 8; k += 2) {
+                t[k] = _mm256_unpacklo_epi32(r[k], r[k + 1]);
+                t[k + 1] = _mm256_unpackhi_epi32(r[k], r[k + 1]);
+            }
+            for (int k = 0; k < 8; k += 4) {
+                u[k] = _mm256_unpacklo_epi64(t[k], t[k + 2]);
+                u[k + 1] = _mm256_unpackhi_epi64(t[k], t[k + 2]);
+                u[k + 2] = _mm256_unpacklo_epi64(t[k + 1], t[k + 3]);
+                u[k + 3] = _mm256_unpackhi_epi64(t[k + 1], t[k + 3]);
+            }
+            for (int c = 0; c < 4; ++c) {
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(Tile + int64_t(c) * h + y),
+                                    _mm256_permute2x128_si256(u[c], u[c + 4], 0x20));
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(Tile + int64_t(c + 4) * h + y),
+                                    _mm256_permute2x128_si256(u[c], u[c + 4], 0x31));
+            }
+        }
+    }
+    for (; y < h; ++y) {
+        const TCorvColor* row = Energy.GetPixelPtr(X, y);
+        for (int32_t c = 0; c < Columns; ++c)
+            Tile[int64_t(c) * h + y] = SeamCost(row[c]);
+    }
 }
 
 bool HasAvx2()
@@ -96,9 +146,20 @@ template <class TCost>
 int32_t RunLines(const TCorvSurface& Energy, bool Vertical, int32_t Lines, int32_t Count, int8_t* Dirs,
                  const TRandomSource& Random)
 {
-    const int64_t w = Energy.Width();
+    const bool avx2 = std::is_same_v<TCost, int32_t> && HasAvx2();
+    // Columns are read through cost tiles on the fast path.
+    std::vector<int32_t> tile(avx2 && !Vertical ? size_t(TileColumns) * size_t(Count) : 0);
+    int32_t tileFirst = -TileColumns;
     auto line = [&](int32_t l) {
-        return Vertical ? TLinePixels{Energy.GetPixelPtr(0, l), 1} : TLinePixels{Energy.GetPixelPtr(l, 0), w};
+        if (Vertical)
+            return TLineCosts{Energy.GetPixelPtr(0, l), 1, nullptr};
+        if (!avx2)
+            return TLineCosts{Energy.GetPixelPtr(l, 0), Energy.Width(), nullptr};
+        if (l >= tileFirst + TileColumns) {
+            tileFirst = l;
+            FillCostTile(Energy, l, std::min(TileColumns, Lines - l), tile.data());
+        }
+        return TLineCosts{nullptr, 0, tile.data() + int64_t(l - tileFirst) * Count};
     };
     // Above every path cost: a path costs at most 765 per line.
     constexpr TCost sentinel = std::numeric_limits<TCost>::max();
@@ -106,10 +167,9 @@ int32_t RunLines(const TCorvSurface& Energy, bool Vertical, int32_t Lines, int32
     TCost* prev = buffers.data() + 1;
     TCost* cur = prev + Count + 2;
     prev[-1] = prev[Count] = cur[-1] = cur[Count] = sentinel;
-    const TLinePixels first = line(0);
+    const TLineCosts first = line(0);
     for (int32_t i = 0; i < Count; ++i)
-        prev[i] = TCost(SeamCost(first[i]));
-    const bool avx2 = std::is_same_v<TCost, int32_t> && HasAvx2();
+        prev[i] = TCost(first[i]);
     for (int32_t l = 1; l < Lines; ++l) {
         int8_t* dir = Dirs + int64_t(l) * Count;
         if constexpr (std::is_same_v<TCost, int32_t>) {
