@@ -88,11 +88,12 @@ void BM_FindSeam(benchmark::State& state)
 {
     const auto map = CalculateEnergy(Original());
     TCorvPointArray seam;
+    TSeamSearchBuffers buffers;
     for (auto _ : state) {
         if (state.range(0) != 0)
-            FindVerticalSeam(*map, seam);
+            FindVerticalSeam(*map, seam, Corvanith::Utils::Random, buffers);
         else
-            FindHorizontalSeam(*map, seam);
+            FindHorizontalSeam(*map, seam, Corvanith::Utils::Random, buffers);
         benchmark::DoNotOptimize(seam.data());
     }
 }

@@ -157,8 +157,11 @@ void TCorvSurface::InsertHorizontalSeam(const TCorvPointArray& Seam)
             seamY[size_t(p.X)] = p.Y;
         }
         if (eachOnce) {
-            for (int32_t r = span.Min + 1; r < tailFirst; ++r)
-                SelectBySeamRow(dst + r * w, src + (r - 1) * w, src + r * w, seamY.data(), r - 1, w);
+            for (int32_t r = span.Min + 1; r < tailFirst; ++r) {
+                // The new last row has no old row of its own: every column takes the one above.
+                const TCorvColor* above = src + (r - 1) * w;
+                SelectBySeamRow(dst + r * w, above, r < FHeight ? src + r * w : above, seamY.data(), r - 1, w);
+            }
         } else {
             for (const TCorvPoint& p : Seam) {
                 for (int32_t r = span.Min + 1; r < tailFirst; ++r) {

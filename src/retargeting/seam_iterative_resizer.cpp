@@ -15,12 +15,12 @@ namespace {
 // The picture's side that the seams of a direction change.
 int32_t Side(const TCorvSurface& S, bool Horizontal) { return Horizontal ? S.Height() : S.Width(); }
 
-void FindSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, bool Horizontal)
+void FindSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, bool Horizontal, TSeamSearchBuffers& Buffers)
 {
     if (Horizontal)
-        FindHorizontalSeam(Energy, Seam);
+        FindHorizontalSeam(Energy, Seam, Utils::Random, Buffers);
     else
-        FindVerticalSeam(Energy, Seam);
+        FindVerticalSeam(Energy, Seam, Utils::Random, Buffers);
 }
 
 void RemoveSeam(TCorvSurface& S, const TCorvPointArray& Seam, bool Horizontal)
@@ -110,7 +110,7 @@ void TCorvSeamIterativeResizer::RemoveSeams(TDirection D, int32_t Count)
     const int32_t steps = std::min(Count, Side(FSurface, D.Horizontal) - 1);
     TCorvPointArray seam;
     for (int32_t i = 0; i < steps; ++i) {
-        FindSeam(*D.Own, seam, D.Horizontal);
+        FindSeam(*D.Own, seam, D.Horizontal, FSearchBuffers);
         RemoveSeam(FSurface, seam, D.Horizontal);
         if (FMask != nullptr)
             RemoveSeam(*FMask, seam, D.Horizontal);
@@ -142,7 +142,7 @@ void TCorvSeamIterativeResizer::InsertSeams(TDirection D, int32_t Count, double 
             D.Own.reset();
             ComputeMap(D);
         }
-        FindSeam(*D.Own, seam, D.Horizontal);
+        FindSeam(*D.Own, seam, D.Horizontal, FSearchBuffers);
         if (D.Horizontal) {
             FSurface.InsertHorizontalSeam(seam);
             D.Own->InsertHorizontalSeam(seam);

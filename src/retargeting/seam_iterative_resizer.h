@@ -5,6 +5,7 @@
 // instead of one per step. Main thread only; not re-entrant.
 #include "graphics/surface.h"
 #include "graphics/types.h"
+#include "retargeting/seam_search.h"
 
 #include <cstdint>
 #include <memory>
@@ -65,6 +66,7 @@ private:
     TCorvSurface* FMask = nullptr;
     std::unique_ptr<TCorvSurface> FVerticalEnergy;
     std::unique_ptr<TCorvSurface> FHorizontalEnergy;
+    TSeamSearchBuffers FSearchBuffers;
 };
 
 } // namespace Corvanith::Graphics::Retargeting

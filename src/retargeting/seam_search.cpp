@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <climits>
 #include <limits>
-#include <memory>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -202,7 +201,8 @@ int32_t RunLines(const TCorvSurface& Energy, bool Vertical, int32_t Lines, int32
     return best;
 }
 
-void FindSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, bool Vertical, const TRandomSource& Random)
+void FindSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, bool Vertical, const TRandomSource& Random,
+              TSeamSearchBuffers& Buffers)
 {
     const int32_t lines = Vertical ? Energy.Height() : Energy.Width();
     const int32_t count = Vertical ? Energy.Width() : Energy.Height();
@@ -211,10 +211,11 @@ void FindSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, bool Vertical, 
         return;
     }
     // Line 0 has no predecessors; its directions are never read.
-    std::unique_ptr<int8_t[]> dirs(new int8_t[size_t(lines) * size_t(count)]);
+    Buffers.Directions.resize(size_t(lines) * size_t(count));
+    int8_t* dirs = Buffers.Directions.data();
     const bool narrow = int64_t(765) * lines < INT32_MAX;
-    int32_t i = narrow ? RunLines<int32_t>(Energy, Vertical, lines, count, dirs.get(), Random)
-                       : RunLines<int64_t>(Energy, Vertical, lines, count, dirs.get(), Random);
+    int32_t i = narrow ? RunLines<int32_t>(Energy, Vertical, lines, count, dirs, Random)
+                       : RunLines<int64_t>(Energy, Vertical, lines, count, dirs, Random);
     Seam.resize(size_t(lines));
     for (int32_t k = 0; k < lines; ++k) {
         const int32_t l = lines - 1 - k;
@@ -228,12 +229,26 @@ void FindSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, bool Vertical, 
 
 void FindHorizontalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, const TRandomSource& Random)
 {
-    FindSeam(Energy, Seam, false, Random);
+    TSeamSearchBuffers buffers;
+    FindSeam(Energy, Seam, false, Random, buffers);
+}
+
+void FindHorizontalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, const TRandomSource& Random,
+                        TSeamSearchBuffers& Buffers)
+{
+    FindSeam(Energy, Seam, false, Random, Buffers);
 }
 
 void FindVerticalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, const TRandomSource& Random)
 {
-    FindSeam(Energy, Seam, true, Random);
+    TSeamSearchBuffers buffers;
+    FindSeam(Energy, Seam, true, Random, buffers);
+}
+
+void FindVerticalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, const TRandomSource& Random,
+                      TSeamSearchBuffers& Buffers)
+{
+    FindSeam(Energy, Seam, true, Random, Buffers);
 }
 
 } // namespace Corvanith::Graphics::Retargeting

@@ -10,20 +10,32 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace Corvanith::Graphics::Retargeting {
 
 // A draw from 0 to Range - 1. The process generator by default; tests script it.
 using TRandomSource = std::function<int32_t(int32_t Range)>;
 
+// Working memory of the search, kept by a caller that searches again and
+// again (the resizer), so that a run of seams reuses its tables instead of
+// allocating them for every seam. Its contents mean nothing between searches.
+struct TSeamSearchBuffers {
+    std::vector<int8_t> Directions;
+};
+
 // Seam gets one point per column, from the last column to column 0. A map one
 // column wide gives the one end point the tie rule picks; an empty map gives
 // an empty seam.
 void FindHorizontalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam,
                         const TRandomSource& Random = Utils::Random);
+void FindHorizontalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, const TRandomSource& Random,
+                        TSeamSearchBuffers& Buffers);
 
 // Seam gets one point per row, from the bottom row to the top.
 void FindVerticalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam,
                       const TRandomSource& Random = Utils::Random);
+void FindVerticalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, const TRandomSource& Random,
+                      TSeamSearchBuffers& Buffers);
 
 } // namespace Corvanith::Graphics::Retargeting
