@@ -4,7 +4,6 @@
 #include "graphics/surface.h"
 
 #include "graphics/errors.h"
-#include "graphics/rowkernels.h"
 
 #include <emmintrin.h>
 
@@ -123,9 +122,10 @@ void TCorvSurface::RemoveVerticalSeam(const TCorvPointArray& Seam)
         const int32_t x = Seam[size_t(FHeight - 1 - y)].X;
         const TCorvColor* oldRow = bits + int64_t(y) * FWidth;
         TCorvColor* newRow = bits + int64_t(y) * newWidth;
+        // The library move: it picks the widest copy the processor has.
         if (newRow != oldRow)
-            MoveLongword(newRow, oldRow, x);
-        MoveLongword(newRow + x, oldRow + x + 1, newWidth - x);
+            std::memmove(newRow, oldRow, size_t(x) * 4);
+        std::memmove(newRow + x, oldRow + x + 1, size_t(newWidth - x) * 4);
     }
     FWidth = newWidth;
     FStride = newWidth * 4;
@@ -185,8 +185,8 @@ void TCorvSurface::InsertVerticalSeam(const TCorvPointArray& Seam)
     for (const TCorvPoint& p : Seam) {
         const TCorvColor* oldRow = src + int64_t(p.Y) * FWidth;
         TCorvColor* newRow = dst + int64_t(p.Y) * (FWidth + 1);
-        MoveLongword(newRow, oldRow, p.X + 1);
-        MoveLongword(newRow + p.X + 2, oldRow + p.X + 1, FWidth - 1 - p.X);
+        std::memcpy(newRow, oldRow, size_t(p.X + 1) * 4);
+        std::memcpy(newRow + p.X + 2, oldRow + p.X + 1, size_t(FWidth - 1 - p.X) * 4);
     }
     TakeOver(*fresh);
 }
