@@ -91,9 +91,9 @@ void BM_FindSeam(benchmark::State& state)
     TSeamSearchBuffers buffers;
     for (auto _ : state) {
         if (state.range(0) != 0)
-            FindVerticalSeam(*map, seam, Corvanith::Utils::Random, buffers);
+            FindVerticalSeam(*map, seam, Corvanith::Utils::Random, &buffers);
         else
-            FindHorizontalSeam(*map, seam, Corvanith::Utils::Random, buffers);
+            FindHorizontalSeam(*map, seam, Corvanith::Utils::Random, &buffers);
         benchmark::DoNotOptimize(seam.data());
     }
 }

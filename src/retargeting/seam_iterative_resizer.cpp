@@ -18,9 +18,9 @@ int32_t Side(const TCorvSurface& S, bool Horizontal) { return Horizontal ? S.Hei
 void FindSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, bool Horizontal, TSeamSearchBuffers& Buffers)
 {
     if (Horizontal)
-        FindHorizontalSeam(Energy, Seam, Utils::Random, Buffers);
+        FindHorizontalSeam(Energy, Seam, Utils::Random, &Buffers);
     else
-        FindVerticalSeam(Energy, Seam, Utils::Random, Buffers);
+        FindVerticalSeam(Energy, Seam, Utils::Random, &Buffers);
 }
 
 void RemoveSeam(TCorvSurface& S, const TCorvPointArray& Seam, bool Horizontal)

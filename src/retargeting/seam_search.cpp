@@ -227,28 +227,18 @@ void FindSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, bool Vertical, 
 
 } // namespace
 
-void FindHorizontalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, const TRandomSource& Random)
-{
-    TSeamSearchBuffers buffers;
-    FindSeam(Energy, Seam, false, Random, buffers);
-}
-
 void FindHorizontalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, const TRandomSource& Random,
-                        TSeamSearchBuffers& Buffers)
+                        TSeamSearchBuffers* Buffers)
 {
-    FindSeam(Energy, Seam, false, Random, Buffers);
-}
-
-void FindVerticalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, const TRandomSource& Random)
-{
-    TSeamSearchBuffers buffers;
-    FindSeam(Energy, Seam, true, Random, buffers);
+    TSeamSearchBuffers local;
+    FindSeam(Energy, Seam, false, Random, Buffers != nullptr ? *Buffers : local);
 }
 
 void FindVerticalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, const TRandomSource& Random,
-                      TSeamSearchBuffers& Buffers)
+                      TSeamSearchBuffers* Buffers)
 {
-    FindSeam(Energy, Seam, true, Random, Buffers);
+    TSeamSearchBuffers local;
+    FindSeam(Energy, Seam, true, Random, Buffers != nullptr ? *Buffers : local);
 }
 
 } // namespace Corvanith::Graphics::Retargeting

@@ -27,15 +27,12 @@ struct TSeamSearchBuffers {
 // Seam gets one point per column, from the last column to column 0. A map one
 // column wide gives the one end point the tie rule picks; an empty map gives
 // an empty seam.
+// Buffers, when given, lends the search its tables.
 void FindHorizontalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam,
-                        const TRandomSource& Random = Utils::Random);
-void FindHorizontalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, const TRandomSource& Random,
-                        TSeamSearchBuffers& Buffers);
+                        const TRandomSource& Random = Utils::Random, TSeamSearchBuffers* Buffers = nullptr);
 
 // Seam gets one point per row, from the bottom row to the top.
 void FindVerticalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam,
-                      const TRandomSource& Random = Utils::Random);
-void FindVerticalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, const TRandomSource& Random,
-                      TSeamSearchBuffers& Buffers);
+                      const TRandomSource& Random = Utils::Random, TSeamSearchBuffers* Buffers = nullptr);
 
 } // namespace Corvanith::Graphics::Retargeting

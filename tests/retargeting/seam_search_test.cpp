@@ -236,3 +236,22 @@ TEST(SeamSearch, PathCostsBeyondThirtyTwoBits)
     EXPECT_EQ(SeamTotal(*map, seam), int64_t(765) * (h - 2));
     EXPECT_EQ(seam, ReferenceSeam(*map, true, NoDraw));
 }
+
+TEST(SeamSearch, LentBuffersServeMapsOfAnySize)
+{
+    // One set of buffers through growing and shrinking maps: nothing a search
+    // leaves in them reaches the next one.
+    std::mt19937 rng(29);
+    TSeamSearchBuffers buffers;
+    for (auto [w, h] : std::vector<std::pair<int32_t, int32_t>>{{30, 20}, {9, 40}, {31, 21}, {2, 2}, {50, 3}}) {
+        auto map = CalculateEnergy(*RandomSurface(w, h, rng));
+        for (bool vertical : {false, true}) {
+            TCorvPointArray seam;
+            if (vertical)
+                FindVerticalSeam(*map, seam, [](int32_t) { return 0; }, &buffers);
+            else
+                FindHorizontalSeam(*map, seam, [](int32_t) { return 0; }, &buffers);
+            EXPECT_EQ(seam, ReferenceSeam(*map, vertical, [](int32_t) { return 0; })) << w << "x" << h;
+        }
+    }
+}
