@@ -65,14 +65,20 @@ TCorvSeamIterativeResizer::TDirection TCorvSeamIterativeResizer::Direction(bool 
     return {false, FVerticalEnergy, FVerticalBlocked, FHorizontalEnergy};
 }
 
-void TCorvSeamIterativeResizer::CheckMask() const
+void TCorvSeamIterativeResizer::CheckSizes() const
 {
-    // Every seam is applied to the mask by the picture's geometry: a mask of
-    // another size would be written outside its buffer.
-    if (FMask != nullptr && (FMask->Width() != FSurface.Width() || FMask->Height() != FSurface.Height()))
-        throw EArgumentError("Seam resize: the mask is " + std::to_string(FMask->Width()) + " x " +
-                             std::to_string(FMask->Height()) + " for a picture of " +
-                             std::to_string(FSurface.Width()) + " x " + std::to_string(FSurface.Height()));
+    // Every seam is applied to the mask and the maps by the picture's
+    // geometry: one of another size would be written outside its buffer. A
+    // map can only differ when the picture was changed behind the resizer.
+    auto check = [this](const TCorvSurface* s, const char* What) {
+        if (s != nullptr && (s->Width() != FSurface.Width() || s->Height() != FSurface.Height()))
+            throw EArgumentError(std::string("Seam resize: the ") + What + " is " + std::to_string(s->Width()) +
+                                 " x " + std::to_string(s->Height()) + " for a picture of " +
+                                 std::to_string(FSurface.Width()) + " x " + std::to_string(FSurface.Height()));
+    };
+    check(FMask, "mask");
+    check(FVerticalEnergy.get(), "vertical energy map");
+    check(FHorizontalEnergy.get(), "horizontal energy map");
 }
 
 void TCorvSeamIterativeResizer::ComputeMap(TDirection& D)
@@ -99,7 +105,7 @@ void TCorvSeamIterativeResizer::InsertVerticalSeams(int32_t Count, double Reuse)
 
 void TCorvSeamIterativeResizer::RemoveSeams(TDirection D, int32_t Count)
 {
-    CheckMask();
+    CheckSizes();
     // A map with inserted seams blocked would steer removals away from them.
     if (D.Blocked != 0) {
         D.Blocked = 0;
@@ -131,7 +137,7 @@ void TCorvSeamIterativeResizer::RemoveSeams(TDirection D, int32_t Count)
 
 void TCorvSeamIterativeResizer::InsertSeams(TDirection D, int32_t Count, double Reuse)
 {
-    CheckMask();
+    CheckSizes();
     if (!D.Own)
         ComputeMap(D);
     if (FSurface.Width() == 0 || FSurface.Height() == 0)

@@ -499,3 +499,19 @@ TEST(SeamResizer, CounterIsZeroAfterAMapComputedPastAFailure)
     EXPECT_EQ(r.VerticalBlocked(), 3);
 #endif
 }
+
+TEST(SeamResizer, PictureResizedBehindTheResizerIsRefused)
+{
+    // The maps no longer fit a picture changed from outside: refused before
+    // anything is written through them.
+    std::mt19937 rng(59);
+    auto p = RandomSurface(8, 6, rng);
+    TCorvSeamIterativeResizer r(*p);
+    r.RemoveVerticalSeams(1);
+    auto other = RandomSurface(9, 6, rng);
+    p->TakeOver(*other);
+    const TState before = StateOf(r);
+    EXPECT_THROW(r.RemoveVerticalSeams(1), EArgumentError);
+    EXPECT_THROW(r.InsertHorizontalSeams(1, 0.33), EArgumentError);
+    EXPECT_EQ(StateOf(r), before);
+}
