@@ -235,6 +235,15 @@ TEST(SeamSearch, PathCostsBeyondThirtyTwoBits)
     ExpectValidSeam(seam, 2, h, true);
     EXPECT_EQ(SeamTotal(*map, seam), int64_t(765) * (h - 2));
     EXPECT_EQ(seam, ReferenceSeam(*map, true, NoDraw));
+
+    // The same map across, for the column-wise search.
+    auto across = TCorvSurface::CreateFilled(h, 2, MaximumEnergy);
+    *across->GetPixelPtr(h - 1, 1) = CostPixel(0);
+    *across->GetPixelPtr(5, 0) = CostPixel(0);
+    FindHorizontalSeam(*across, seam, NoDraw);
+    ExpectValidSeam(seam, h, 2, false);
+    EXPECT_EQ(SeamTotal(*across, seam), int64_t(765) * (h - 2));
+    EXPECT_EQ(seam, ReferenceSeam(*across, false, NoDraw));
 }
 
 TEST(SeamSearch, LentBuffersServeMapsOfAnySize)
