@@ -1,12 +1,22 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test twice: a plain build,
 # then one with AddressSanitizer and UndefinedBehaviorSanitizer.
+# --tsan instead builds with ThreadSanitizer and runs the worker-pool tests
+# (Qt's own uninstrumented threads would make the painting tests report).
 set -euo pipefail
 cd "$(dirname "$0")"
 source tools/setup.sh
 corvanith_install_missing
 
 export QT_QPA_PLATFORM=offscreen
+
+if [ "${1:-}" = "--tsan" ]; then
+    export TSAN_OPTIONS=halt_on_error=1
+    corvanith_build build-tsan -DCMAKE_BUILD_TYPE=Debug -DCORVANITH_BENCH=OFF \
+        -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
+    (cd build-tsan && ctest --output-on-failure --parallel "$(nproc)" -R '^(ThreadPool|ThreadCounts|AutoResetEvent|Parallizers)\.')
+    exit 0
+fi
 
 corvanith_build build
 (cd build && ctest --output-on-failure --parallel "$(nproc)")

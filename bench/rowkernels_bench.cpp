@@ -1,5 +1,6 @@
 // Row kernels over a 1920 x 1080 picture beside memset, memcpy and a plain
-// scalar blend of the same size, in one run.
+// scalar blend of the same size, in one run; and over a 4096 x 4096 one, which
+// no longer fits the last-level cache, where the streaming stores pay off.
 #include "graphics/rowkernels.h"
 
 #include <benchmark/benchmark.h>
@@ -13,13 +14,12 @@ using namespace Corvanith::Graphics;
 
 namespace {
 
-constexpr int32_t W = 1920, H = 1080;
-constexpr size_t Pixels = size_t(W) * H;
-
 struct TBuffers {
+    int32_t W, H;
+    size_t Pixels;
     TCorvColor* dest;
     TCorvColor* source;
-    TBuffers()
+    TBuffers(int32_t Width, int32_t Height) : W(Width), H(Height), Pixels(size_t(Width) * size_t(Height))
     {
         dest = static_cast<TCorvColor*>(std::aligned_alloc(64, Pixels * 4));
         source = static_cast<TCorvColor*>(std::aligned_alloc(64, Pixels * 4));
@@ -36,34 +36,38 @@ struct TBuffers {
     }
 };
 
-TBuffers& Buffers()
+TBuffers& Buffers(const benchmark::State& state)
 {
-    static TBuffers b;
-    return b;
+    static TBuffers hd(1920, 1080);
+    static TBuffers large(4096, 4096);
+    return state.range(0) == 1920 ? hd : large;
 }
 
 void Finish(benchmark::State& state)
 {
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(Pixels) * 4);
+    const auto& b = Buffers(state);
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(b.Pixels) * 4);
 }
 
-void BM_Memset(benchmark::State& state)
+// Runs Row over every row of the picture, then fences, as a surface operation does.
+template <typename TRow>
+void RunRows(benchmark::State& state, TRow Row)
 {
-    auto& b = Buffers();
+    auto& b = Buffers(state);
     for (auto _ : state) {
-        std::memset(b.dest, 0x5A, Pixels * 4);
+        for (int32_t y = 0; y < b.H; ++y)
+            Row(b.dest + size_t(y) * b.W, b.source + size_t(y) * b.W, b.W);
+        FenceStreamingStores();
         benchmark::ClobberMemory();
     }
     Finish(state);
 }
 
-void BM_FillLongword(benchmark::State& state)
+void BM_Memset(benchmark::State& state)
 {
-    auto& b = Buffers();
+    auto& b = Buffers(state);
     for (auto _ : state) {
-        for (int32_t y = 0; y < H; ++y)
-            FillLongword(b.dest + size_t(y) * W, 0xFF5A5A5A, W);
-        FenceStreamingStores();
+        std::memset(b.dest, 0x5A, b.Pixels * 4);
         benchmark::ClobberMemory();
     }
     Finish(state);
@@ -71,32 +75,9 @@ void BM_FillLongword(benchmark::State& state)
 
 void BM_Memcpy(benchmark::State& state)
 {
-    auto& b = Buffers();
+    auto& b = Buffers(state);
     for (auto _ : state) {
-        std::memcpy(b.dest, b.source, Pixels * 4);
-        benchmark::ClobberMemory();
-    }
-    Finish(state);
-}
-
-void BM_MoveLongwordStreaming(benchmark::State& state)
-{
-    auto& b = Buffers();
-    for (auto _ : state) {
-        for (int32_t y = 0; y < H; ++y)
-            MoveLongwordStreaming(b.dest + size_t(y) * W, b.source + size_t(y) * W, W);
-        FenceStreamingStores();
-        benchmark::ClobberMemory();
-    }
-    Finish(state);
-}
-
-void BM_MoveLongword(benchmark::State& state)
-{
-    auto& b = Buffers();
-    for (auto _ : state) {
-        for (int32_t y = 0; y < H; ++y)
-            MoveLongword(b.dest + size_t(y) * W, b.source + size_t(y) * W, W);
+        std::memcpy(b.dest, b.source, b.Pixels * 4);
         benchmark::ClobberMemory();
     }
     Finish(state);
@@ -120,59 +101,35 @@ void BM_MoveLongword(benchmark::State& state)
     }
 }
 
-void BM_ScalarBlendLine(benchmark::State& state)
+void BM_FillLongword(benchmark::State& state)
 {
-    auto& b = Buffers();
-    for (auto _ : state) {
-        for (int32_t y = 0; y < H; ++y)
-            ScalarBlendLine(b.dest + size_t(y) * W, b.source + size_t(y) * W, W);
-        benchmark::ClobberMemory();
-    }
-    Finish(state);
+    RunRows(state, [](TCorvColor* d, const TCorvColor*, int32_t n) { FillLongword(d, 0xFF5A5A5A, n); });
 }
 
-void BM_BlendLine(benchmark::State& state)
-{
-    auto& b = Buffers();
-    for (auto _ : state) {
-        for (int32_t y = 0; y < H; ++y)
-            BlendLine(b.dest + size_t(y) * W, b.source + size_t(y) * W, W);
-        benchmark::ClobberMemory();
-    }
-    Finish(state);
-}
+void BM_MoveLongwordStreaming(benchmark::State& state) { RunRows(state, MoveLongwordStreaming); }
+void BM_MoveLongword(benchmark::State& state) { RunRows(state, MoveLongword); }
+void BM_ScalarBlendLine(benchmark::State& state) { RunRows(state, ScalarBlendLine); }
+void BM_BlendLine(benchmark::State& state) { RunRows(state, BlendLine); }
 
 void BM_BlendColorLine(benchmark::State& state)
 {
-    auto& b = Buffers();
-    for (auto _ : state) {
-        for (int32_t y = 0; y < H; ++y)
-            BlendColorLine(b.dest + size_t(y) * W, 0x5C000000, W);
-        benchmark::ClobberMemory();
-    }
-    Finish(state);
+    RunRows(state, [](TCorvColor* d, const TCorvColor*, int32_t n) { BlendColorLine(d, 0x5C000000, n); });
 }
 
 void BM_SubtractColorLine(benchmark::State& state)
 {
-    auto& b = Buffers();
-    for (auto _ : state) {
-        for (int32_t y = 0; y < H; ++y)
-            SubtractColorLine(b.dest + size_t(y) * W, 0x01000000, W);
-        benchmark::ClobberMemory();
-    }
-    Finish(state);
+    RunRows(state, [](TCorvColor* d, const TCorvColor*, int32_t n) { SubtractColorLine(d, 0x01000000, n); });
 }
 
 } // namespace
 
-BENCHMARK(BM_Memset);
-BENCHMARK(BM_FillLongword);
-BENCHMARK(BM_Memcpy);
-BENCHMARK(BM_MoveLongwordStreaming);
-BENCHMARK(BM_MoveLongword);
-BENCHMARK(BM_ScalarBlendLine);
-BENCHMARK(BM_BlendLine);
-BENCHMARK(BM_BlendColorLine);
-BENCHMARK(BM_SubtractColorLine);
+BENCHMARK(BM_Memset)->Arg(1920)->Arg(4096);
+BENCHMARK(BM_FillLongword)->Arg(1920)->Arg(4096);
+BENCHMARK(BM_Memcpy)->Arg(1920)->Arg(4096);
+BENCHMARK(BM_MoveLongwordStreaming)->Arg(1920)->Arg(4096);
+BENCHMARK(BM_MoveLongword)->Arg(1920)->Arg(4096);
+BENCHMARK(BM_ScalarBlendLine)->Arg(1920)->Arg(4096);
+BENCHMARK(BM_BlendLine)->Arg(1920)->Arg(4096);
+BENCHMARK(BM_BlendColorLine)->Arg(1920)->Arg(4096);
+BENCHMARK(BM_SubtractColorLine)->Arg(1920)->Arg(4096);
 BENCHMARK_MAIN();

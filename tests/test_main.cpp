@@ -1,5 +1,8 @@
 // Shared entry of every test executable: an offscreen application (image
-// plugins and painters need one) around the GoogleTest run.
+// plugins and painters need one) around the GoogleTest run, with the imaging
+// core set up as the program sets it up.
+#include "graphics/imagingcore.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -12,6 +15,16 @@ using TestApplication = QApplication;
 using TestApplication = QGuiApplication;
 #endif
 
+namespace {
+
+class ImagingCoreEnvironment : public testing::Environment {
+public:
+    void SetUp() override { Corvanith::Graphics::InitializeImagingCore(); }
+    void TearDown() override { Corvanith::Graphics::FinalizeImagingCore(); }
+};
+
+} // namespace
+
 int main(int argc, char** argv)
 {
     // Test discovery runs the binaries at build time, where no display exists.
@@ -19,5 +32,6 @@ int main(int argc, char** argv)
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
     testing::InitGoogleTest(&argc, argv);
     TestApplication app(argc, argv);
+    testing::AddGlobalTestEnvironment(new ImagingCoreEnvironment);
     return RUN_ALL_TESTS();
 }

@@ -163,9 +163,22 @@ void MoveLongword(TCorvColor* Dest, const TCorvColor* Source, int32_t Count)
 
 void BlendLine(TCorvColor* Dest, const TCorvColor* Source, int32_t Count)
 {
+    const __m128i alphaMask = _mm_set1_epi32(int(0xFF000000u));
     int32_t i = 0;
-    for (; i + 4 <= Count; i += 4)
-        Store(Dest + i, BlendFour(Load(Source + i), Load(Dest + i)));
+    for (; i + 4 <= Count; i += 4) {
+        const __m128i s = Load(Source + i);
+        // Layers are mostly wholly opaque or wholly clear: such quads need no arithmetic.
+        const __m128i alpha = _mm_and_si128(s, alphaMask);
+        const int opaque = _mm_movemask_epi8(_mm_cmpeq_epi32(alpha, alphaMask));
+        if (opaque == 0xFFFF) {
+            Store(Dest + i, s);
+            continue;
+        }
+        const int clear = _mm_movemask_epi8(_mm_cmpeq_epi32(alpha, _mm_setzero_si128()));
+        if (clear == 0xFFFF)
+            continue;
+        Store(Dest + i, BlendFour(s, Load(Dest + i)));
+    }
     for (; i < Count; ++i)
         Dest[i] = BlendPixel(Dest[i], Source[i]);
 }

@@ -1,8 +1,14 @@
-// Fills, copies and blends over rectangles and point lists: every method walks
-// the rows of its rectangle and hands each row to a row kernel.
+// Fills, copies and blends over rectangles, regions and point lists: every
+// method walks the rows of its rectangle and hands each row to a row kernel;
+// large fills, copies and blends go to the worker threads in bands.
 #include "graphics/surface.h"
 
+#include "graphics/region.h"
 #include "graphics/rowkernels.h"
+#include "threading/parallizers.h"
+#include "threading/threading.h"
+
+#include <cassert>
 
 namespace Corvanith::Graphics {
 
@@ -10,6 +16,10 @@ void TCorvSurface::FillRect(const TCorvRectangle& Rect, TCorvColor Color)
 {
     if (Rect.IsEmpty())
         return;
+    if (Threading::ShouldParallelize(Rect)) {
+        Parallizers::ParallelClearBlendColor(*this, Rect, Color);
+        return;
+    }
     for (int32_t y = Rect.Y; y < Rect.Y + Rect.Height; ++y)
         FillLongword(GetPixelPtr(Rect.X, y), Color, Rect.Width);
     FenceStreamingStores();
@@ -23,10 +33,30 @@ void TCorvSurface::BlendFillRect(const TCorvRectangle& Rect, TCorvColor Color)
         BlendColorLine(GetPixelPtr(Rect.X, y), Color, Rect.Width);
 }
 
+void TCorvSurface::FillRegion(TCorvRegion& Region, TCorvColor Color)
+{
+    for (const TCorvRectangle& r : *Region.GetRects())
+        FillRect(r, Color);
+}
+
+void TCorvSurface::GradientFillRegion(TCorvRegion& Region, const TCorvRectangle& GradRect, TCorvColor Color1,
+                                      TCorvColor Color2, bool Horizontal)
+{
+    if (Color1 == Color2) {
+        FillRegion(Region, Color1);
+        return;
+    }
+    // One gradient rectangle for all, so the region shows one gradient.
+    for (const TCorvRectangle& r : *Region.GetRects())
+        GradientFillRect(r, GradRect, Color1, Color2, Horizontal);
+}
+
 void TCorvSurface::FillPoints(const TCorvPointArray& Points, TCorvColor Color)
 {
-    for (const TCorvPoint& p : Points)
+    for (const TCorvPoint& p : Points) {
+        assert(p.X >= 0 && p.X < FWidth && p.Y >= 0 && p.Y < FHeight);
         *GetPixelPtr(p.X, p.Y) = Color;
+    }
 }
 
 void TCorvSurface::FillCheckerboard(const TCorvRectangle& Rect, int32_t OffsetX, int32_t OffsetY)
@@ -49,6 +79,10 @@ void TCorvSurface::CopyTo(TCorvSurface& Dest, int32_t X, int32_t Y, const TCorvR
 {
     if (SrcRect.IsEmpty())
         return;
+    if (Threading::ShouldParallelize(SrcRect)) {
+        Parallizers::ParallelClearBlendSurface(*this, Dest, X, Y, SrcRect);
+        return;
+    }
     for (int32_t i = 0; i < SrcRect.Height; ++i)
         MoveLongwordStreaming(Dest.GetPixelPtr(X, Y + i), GetPixelPtr(SrcRect.X, SrcRect.Y + i), SrcRect.Width);
     FenceStreamingStores();
@@ -58,6 +92,10 @@ void TCorvSurface::AlphaBlendTo(TCorvSurface& Dest, int32_t X, int32_t Y, const 
 {
     if (SrcRect.IsEmpty())
         return;
+    if (Threading::ShouldParallelize(SrcRect)) {
+        Parallizers::ParallelAlphaBlendSurface(*this, Dest, X, Y, SrcRect);
+        return;
+    }
     for (int32_t i = 0; i < SrcRect.Height; ++i)
         BlendLine(Dest.GetPixelPtr(X, Y + i), GetPixelPtr(SrcRect.X, SrcRect.Y + i), SrcRect.Width);
 }

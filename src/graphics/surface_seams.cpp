@@ -68,15 +68,9 @@ void SelectBySeamRow(TCorvColor* Dest, const TCorvColor* A, const TCorvColor* B,
 
 void TCorvSurface::RemoveHorizontalSeam(const TCorvPointArray& Seam)
 {
-    // Removals read the across coordinate by index: point i lies in column W - 1 - i.
-    if (int64_t(Seam.size()) != FWidth)
-        throw EArgumentError("RemoveHorizontalSeam: seam of " + std::to_string(Seam.size()) +
-                             " points for a width of " + std::to_string(FWidth));
-    for (const TCorvPoint& p : Seam)
-        if (p.Y < 0 || p.Y >= FHeight)
-            throw EArgumentError("RemoveHorizontalSeam: seam point outside the surface");
     if (FHeight == 0)
         throw EArgumentError("RemoveHorizontalSeam: no row to remove");
+    CheckSeam(Seam, FWidth, FHeight, true, "RemoveHorizontalSeam");
     const int32_t newHeight = FHeight - 1;
     if (FWidth > 0) {
         const TSpan span = AcrossSpan(Seam, true);
@@ -86,6 +80,7 @@ void TCorvSurface::RemoveHorizontalSeam(const TCorvPointArray& Seam)
         // their column's seam pixel take the pixel below them.
         const int32_t bandEnd = std::min(span.Max, newHeight);
         if (span.Min < bandEnd) {
+            // Removals take the column from the index: point i lies in column W - 1 - i.
             std::vector<int32_t> seamY(static_cast<size_t>(w));
             for (int64_t x = 0; x < w; ++x)
                 seamY[size_t(x)] = Seam[size_t(w - 1 - x)].Y;
@@ -105,14 +100,9 @@ void TCorvSurface::RemoveHorizontalSeam(const TCorvPointArray& Seam)
 
 void TCorvSurface::RemoveVerticalSeam(const TCorvPointArray& Seam)
 {
-    if (int64_t(Seam.size()) != FHeight)
-        throw EArgumentError("RemoveVerticalSeam: seam of " + std::to_string(Seam.size()) +
-                             " points for a height of " + std::to_string(FHeight));
-    for (const TCorvPoint& p : Seam)
-        if (p.X < 0 || p.X >= FWidth)
-            throw EArgumentError("RemoveVerticalSeam: seam point outside the surface");
     if (FWidth == 0)
         throw EArgumentError("RemoveVerticalSeam: no column to remove");
+    CheckSeam(Seam, FHeight, FWidth, false, "RemoveVerticalSeam");
     const int32_t newWidth = FWidth - 1;
     TCorvColor* bits = FBits.get();
     // Rows are compacted from the top: each new row starts y pixels left of its

@@ -1,17 +1,15 @@
 #pragma once
-// The process-wide pseudo-random generator. Start-up seeds it once from the
-// clock; tests and tools reseed it to make a run repeatable. Main thread only.
+// The process-wide pseudo-random generator: seeded once at start-up, used on
+// the main thread only.
 #include <cstdint>
 
 namespace Corvanith::Utils {
 
-// Seeds the generator from the high-resolution clock.
+// Seeds the generator from the clock and the system's entropy source.
 void Randomize();
-
+// Seeds the generator with a fixed value, for repeatable sequences.
 void RandSeed(uint32_t Seed);
-
-// A draw from 0 to Range - 1, each equally likely for small ranges; 0 when
-// Range is 0 or less.
-int32_t Random(int32_t Range);
+// A number uniform in [0, K); 0 when K is 0.
+uint32_t Random(uint32_t k);
 
 } // namespace Corvanith::Utils

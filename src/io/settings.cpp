@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QPalette>
+#include <QStringList>
 
 namespace Corvanith::Settings {
 
@@ -15,11 +16,8 @@ Graphics::TCorvColor OpaqueFromPalette(QPalette::ColorRole Role)
     return 0xFF000000u | (uint32_t(c.red()) << 16) | (uint32_t(c.green()) << 8) | uint32_t(c.blue());
 }
 
-} // namespace
-
-const TSettings& Current() { return TheSettings; }
-
-void InitializeSettings()
+// Every default, once; no value depends on another.
+void AssignFixedSettings()
 {
     TSettings& s = TheSettings;
     s.UseMultipleThreads = true;
@@ -35,6 +33,27 @@ void InitializeSettings()
     s.ShadowColor1 = 0x0A000000;
     s.ShadowColor2 = 0x5C000000;
     s.ShowShadow = true;
+}
+
+} // namespace
+
+const TSettings& Current() { return TheSettings; }
+
+void InitializeSettings() { AssignFixedSettings(); }
+
+QString FileDialogFilter(const char* Filter)
+{
+    const QStringList parts = QString::fromUtf8(Filter).split(u'|');
+    QStringList entries;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns = parts[i + 1].split(u';', Qt::SkipEmptyParts);
+        for (QString& p : patterns) {
+            if (p == u"*.*")
+                p = QStringLiteral("*");
+        }
+        entries << parts[i] + QStringLiteral(" (") + patterns.join(u' ') + u')';
+    }
+    return entries.join(QStringLiteral(";;"));
 }
 
 } // namespace Corvanith::Settings

@@ -35,4 +35,15 @@ void TCanvas::DrawOpaque(const uint8_t* Bits, int32_t Stride, int32_t SrcX, int3
     FPainter->setCompositionMode(previous);
 }
 
+void TCanvas::DrawOutline(uint32_t Color, int32_t X, int32_t Y, int32_t Width, int32_t Height)
+{
+    FPainter->save();
+    // Without antialiasing a one-pixel pen covers whole pixels only.
+    FPainter->setRenderHint(QPainter::Antialiasing, false);
+    FPainter->setPen(QPen(QColor::fromRgba(Color), 1.0));
+    FPainter->setBrush(Qt::NoBrush);
+    FPainter->drawRect(QRect(X, Y, Width, Height));
+    FPainter->restore();
+}
+
 } // namespace Corvanith::Platform

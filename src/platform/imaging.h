@@ -43,6 +43,11 @@ public:
     void DrawOpaque(const uint8_t* Bits, int32_t Stride, int32_t SrcX, int32_t SrcY, int32_t Width,
                     int32_t Height, int32_t DestX, int32_t DestY);
 
+    // The outline of (X, Y, Width, Height) through rows Y and Y + Height and
+    // columns X and X + Width, with a one-pixel pen of Color ($AARRGGBB)
+    // blended over what is there. Leaves the painter's settings as they were.
+    void DrawOutline(uint32_t Color, int32_t X, int32_t Y, int32_t Width, int32_t Height);
+
 private:
     std::optional<QPainter> FOwned;
     QPainter* FPainter;

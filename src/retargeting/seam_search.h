@@ -15,7 +15,7 @@
 namespace Corvanith::Graphics::Retargeting {
 
 // A draw from 0 to Range - 1. The process generator by default; tests script it.
-using TRandomSource = std::function<int32_t(int32_t Range)>;
+using TRandomSource = std::function<uint32_t(uint32_t Range)>;
 
 // Working memory of the search, kept by a caller that searches again and
 // again (the resizer), so that a run of seams reuses its tables instead of

@@ -175,6 +175,24 @@ TEST(RowKernels, BlendLineOverEverySourceAlpha)
         }
 }
 
+TEST(RowKernels, BlendLineRunsOfOneKind)
+{
+    // Whole quads of opaque or clear pixels, mixed with blended ones.
+    std::mt19937 rng(99);
+    for (int trial = 0; trial < 200; ++trial) {
+        std::vector<TCorvColor> dest(37), source(37), expected(37);
+        const uint32_t kind = rng() % 3;
+        for (size_t i = 0; i < source.size(); ++i) {
+            const TCorvColor c = rng() & 0x00FFFFFF;
+            source[i] = kind == 0 ? c : kind == 1 ? c | 0xFF000000 : (i % 9 == 0 ? c | 0x80000000 : c);
+            dest[i] = rng();
+            expected[i] = RefBlend(dest[i], source[i]);
+        }
+        BlendLine(dest.data(), source.data(), 37);
+        ASSERT_EQ(dest, expected) << "kind " << kind;
+    }
+}
+
 TEST(RowKernels, WorkedValues)
 {
     struct Case {

@@ -10,7 +10,7 @@ using namespace Corvanith;
 TEST(Random, ASeedRepeatsItsSequence)
 {
     Utils::RandSeed(7);
-    std::vector<int32_t> first;
+    std::vector<uint32_t> first;
     for (int i = 0; i < 50; ++i)
         first.push_back(Utils::Random(1000));
     Utils::RandSeed(7);
@@ -20,29 +20,28 @@ TEST(Random, ASeedRepeatsItsSequence)
 
 TEST(Random, DrawIsTheHighPartOfTheProduct)
 {
-    // The draw is fixed by the generator's output, not by a library distribution.
+    // The draw is fixed by the generator's output, not by a library
+    // distribution, so a seed replays the same seams everywhere.
     Utils::RandSeed(42);
     std::mt19937 reference(42);
-    for (int32_t k : {1, 2, 3, 10, 1000, 2147483647}) {
+    for (uint32_t k : {1u, 2u, 3u, 10u, 1000u, 2147483647u}) {
         const uint32_t raw = reference();
-        EXPECT_EQ(Utils::Random(k), int32_t((uint64_t(raw) * uint32_t(k)) >> 32)) << k;
+        EXPECT_EQ(Utils::Random(k), uint32_t((uint64_t(raw) * k) >> 32)) << k;
     }
 }
 
 TEST(Random, DrawsStayInRange)
 {
     Utils::Randomize();
-    for (int32_t k : {1, 2, 5}) {
-        std::vector<int> seen(size_t(k), 0);
+    for (uint32_t k : {1u, 2u, 5u}) {
+        std::vector<int> seen(k, 0);
         for (int i = 0; i < 2000; ++i) {
-            const int32_t v = Utils::Random(k);
-            ASSERT_GE(v, 0);
+            const uint32_t v = Utils::Random(k);
             ASSERT_LT(v, k);
-            ++seen[size_t(v)];
+            ++seen[v];
         }
         for (int n : seen)
-            EXPECT_GT(n, 2000 / k / 2) << k;
+            EXPECT_GT(n, 2000 / int(k) / 2) << k;
     }
-    EXPECT_EQ(Utils::Random(0), 0);
-    EXPECT_EQ(Utils::Random(-3), 0);
+    EXPECT_EQ(Utils::Random(0), 0u);
 }

@@ -1,0 +1,14 @@
+#pragma once
+// Placement of dialogs over the window that shows them.
+class QWidget;
+
+namespace Corvanith::Forms {
+
+// Moves Form so that HorzFactor of the width its owner has to spare lies left
+// of it and VertFactor of the spare height above it (0.5 and 0.33 centre it
+// horizontally with a third of the free height above). Outer sizes count;
+// halves round to the even neighbour; nothing keeps it on the screen, so a
+// form larger than its owner goes left of and above the owner's corner.
+void PositionForm(QWidget& Form, const QWidget& Owner, float HorzFactor, float VertFactor);
+
+} // namespace Corvanith::Forms
