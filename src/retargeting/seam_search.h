@@ -26,8 +26,7 @@ struct TSeamSearchBuffers {
 
 // Seam gets one point per column, from the last column to column 0. A map one
 // column wide gives the one end point the tie rule picks; an empty map gives
-// an empty seam.
-// Buffers, when given, lends the search its tables.
+// an empty seam. Buffers, when given, lends the search its tables.
 void FindHorizontalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam,
                         const TRandomSource& Random = Utils::Random, TSeamSearchBuffers* Buffers = nullptr);
 
