@@ -65,20 +65,23 @@ TCorvSeamIterativeResizer::TDirection TCorvSeamIterativeResizer::Direction(bool 
     return {false, FVerticalEnergy, FVerticalBlocked, FHorizontalEnergy};
 }
 
-void TCorvSeamIterativeResizer::CheckSizes() const
+void TCorvSeamIterativeResizer::CheckSizes()
 {
-    // Every seam is applied to the mask and the maps by the picture's
-    // geometry: one of another size would be written outside its buffer. A
-    // map can only differ when the picture was changed behind the resizer.
-    auto check = [this](const TCorvSurface* s, const char* What) {
-        if (s != nullptr && (s->Width() != FSurface.Width() || s->Height() != FSurface.Height()))
-            throw EArgumentError(std::string("Seam resize: the ") + What + " is " + std::to_string(s->Width()) +
-                                 " x " + std::to_string(s->Height()) + " for a picture of " +
-                                 std::to_string(FSurface.Width()) + " x " + std::to_string(FSurface.Height()));
-    };
-    check(FMask, "mask");
-    check(FVerticalEnergy.get(), "vertical energy map");
-    check(FHorizontalEnergy.get(), "horizontal energy map");
+    // Every seam is applied to the mask by the picture's geometry: a mask of
+    // another size would be written outside its buffer.
+    if (FMask != nullptr && (FMask->Width() != FSurface.Width() || FMask->Height() != FSurface.Height()))
+        throw EArgumentError("Seam resize: the mask is " + std::to_string(FMask->Width()) + " x " +
+                             std::to_string(FMask->Height()) + " for a picture of " +
+                             std::to_string(FSurface.Width()) + " x " + std::to_string(FSurface.Height()));
+    // A map of another size (the picture was changed behind the resizer, or a
+    // step failed halfway) describes nothing any more: it is computed anew.
+    for (bool horizontal : {false, true}) {
+        TDirection d = Direction(horizontal);
+        if (d.Own && (d.Own->Width() != FSurface.Width() || d.Own->Height() != FSurface.Height())) {
+            d.Own.reset();
+            d.Blocked = 0;
+        }
+    }
 }
 
 void TCorvSeamIterativeResizer::ComputeMap(TDirection& D)
@@ -149,19 +152,16 @@ void TCorvSeamIterativeResizer::InsertSeams(TDirection D, int32_t Count, double 
             ComputeMap(D);
         }
         FindSeam(*D.Own, seam, D.Horizontal, FSearchBuffers);
-        if (D.Horizontal) {
-            FSurface.InsertHorizontalSeam(seam);
+        // Each surface is blended right after its insertion (the blends read
+        // only their own surface), so a failure further on leaves no
+        // undefined line in the picture.
+        InsertBlended(FSurface, seam, D.Horizontal);
+        if (D.Horizontal)
             D.Own->InsertHorizontalSeam(seam);
-        } else {
-            FSurface.InsertVerticalSeam(seam);
+        else
             D.Own->InsertVerticalSeam(seam);
-        }
         if (FMask != nullptr)
             InsertBlended(*FMask, seam, D.Horizontal);
-        if (D.Horizontal)
-            BlendHorizontalSeam(FSurface, seam);
-        else
-            BlendVerticalSeam(FSurface, seam);
         if (D.Other)
             InsertBlended(*D.Other, seam, D.Horizontal);
         D.Blocked += 3;

@@ -25,9 +25,10 @@ public:
     // recomputed after a removal.
     void SetMask(TCorvSurface* Value) { FMask = Value; }
 
-    // Every operation first checks that a set mask and the maps have the
-    // picture's size and throws EArgumentError, with nothing changed, when one
-    // has not. Removal stops when the side reaches 1 pixel.
+    // Every operation first checks that a set mask has the picture's size and
+    // throws EArgumentError, with nothing changed, when it has not; a map that
+    // no longer fits the picture is computed anew. Removal stops when the side
+    // reaches 1 pixel.
     void RemoveHorizontalSeams(int32_t Count);
     void RemoveVerticalSeams(int32_t Count);
     // Reuse: the share of the picture's rows (columns) that may lie in blocked
@@ -54,7 +55,7 @@ private:
     };
 
     TDirection Direction(bool Horizontal);
-    void CheckSizes() const;
+    void CheckSizes();
     // A fresh map with the mask applied; its counter starts again from 0.
     void ComputeMap(TDirection& D);
     void RemoveSeams(TDirection D, int32_t Count);

@@ -500,18 +500,23 @@ TEST(SeamResizer, CounterIsZeroAfterAMapComputedPastAFailure)
 #endif
 }
 
-TEST(SeamResizer, PictureResizedBehindTheResizerIsRefused)
+TEST(SeamResizer, MapsThatNoLongerFitAreComputedAnew)
 {
-    // The maps no longer fit a picture changed from outside: refused before
-    // anything is written through them.
+    // A picture changed from outside: the old maps are dropped, never written
+    // through, and the call goes on as on a new resizer.
     std::mt19937 rng(59);
     auto p = RandomSurface(8, 6, rng);
     TCorvSeamIterativeResizer r(*p);
     r.RemoveVerticalSeams(1);
-    auto other = RandomSurface(9, 6, rng);
-    p->TakeOver(*other);
-    const TState before = StateOf(r);
-    EXPECT_THROW(r.RemoveVerticalSeams(1), EArgumentError);
-    EXPECT_THROW(r.InsertHorizontalSeams(1, 0.33), EArgumentError);
-    EXPECT_EQ(StateOf(r), before);
+    r.InsertHorizontalSeams(1, 0.33);
+    auto replacement = RandomSurface(9, 6, rng);
+    auto copy = Copy(*replacement);
+    p->TakeOver(*replacement);
+    TCorvSeamIterativeResizer fresh(*copy);
+    for (TCorvSeamIterativeResizer* each : {&r, &fresh}) {
+        Corvanith::Utils::RandSeed(9);
+        each->InsertHorizontalSeams(1, 0.33);
+        each->RemoveVerticalSeams(1);
+    }
+    EXPECT_EQ(StateOf(r), StateOf(fresh));
 }
