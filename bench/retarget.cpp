@@ -5,11 +5,13 @@
 // horizontal ones, v+20 and h+10 insert; a trailing s (v-40s) makes it 40
 // calls of one seam each, as the arrow keys do. Prints "<op> <seams> <ms>" per
 // op and last "ms_per_seam=<x>".
-#include "picture_io.h"
-
 #include "graphics/errors.h"
+#include "graphics/surface.h"
 #include "io/random.h"
+#include "platform/guid.h"
 #include "retargeting/seam_iterative_resizer.h"
+
+#include <QString>
 
 #include <chrono>
 #include <climits>
@@ -134,10 +136,10 @@ int main(int argc, char** argv)
     const std::vector<TOp> ops = ParseOps(opsText);
     try {
         Utils::RandSeed(seed);
-        auto picture = CorvanithBench::LoadPicture(files[0]);
+        auto picture = Graphics::TCorvSurface::CreateFromFile(QString::fromStdString(files[0]));
         std::unique_ptr<Graphics::TCorvSurface> mask;
         if (!maskPath.empty())
-            mask = CorvanithBench::LoadPicture(maskPath);
+            mask = Graphics::TCorvSurface::CreateFromFile(QString::fromStdString(maskPath));
         TCorvSeamIterativeResizer resizer(*picture);
         resizer.SetMask(mask.get());
         const double reuse = reusePercent / 100.0;
@@ -156,9 +158,9 @@ int main(int argc, char** argv)
             totalSeams += op.Count;
         }
         std::printf("ms_per_seam=%.4f\n", totalSeams > 0 ? totalMs / double(totalSeams) : 0.0);
-        CorvanithBench::SavePicture(*picture, files[1]);
+        picture->SaveToFile(QString::fromStdString(files[1]), Platform::ImageFormatPNG);
         if (!maskOutPath.empty() && mask)
-            CorvanithBench::SavePicture(*mask, maskOutPath);
+            mask->SaveToFile(QString::fromStdString(maskOutPath), Platform::ImageFormatPNG);
     } catch (const ECorvError& e) {
         std::fprintf(stderr, "retarget: %s\n", e.what());
         return 1;
