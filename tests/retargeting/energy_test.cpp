@@ -128,14 +128,6 @@ TEST(Energy, UpdateAtEveryPositionClass)
 
 namespace {
 
-std::vector<TCorvColor> BlueGreen(const std::vector<std::pair<int, int>>& bg)
-{
-    std::vector<TCorvColor> p;
-    for (auto [b, g] : bg)
-        p.push_back(Px(b, g, 0, 255));
-    return p;
-}
-
 std::vector<std::pair<int, int>> Differences(const TCorvSurface& a, const TCorvSurface& b)
 {
     std::vector<std::pair<int, int>> d;

@@ -42,6 +42,15 @@ inline std::vector<TCorvColor> Pixels(const TCorvSurface& s)
     return p;
 }
 
+// Opaque pixels from (blue, green) pairs.
+inline std::vector<TCorvColor> BlueGreen(const std::vector<std::pair<int, int>>& bg)
+{
+    std::vector<TCorvColor> p;
+    for (auto [b, g] : bg)
+        p.push_back(Px(b, g, 0, 255));
+    return p;
+}
+
 inline std::vector<int32_t> Costs(const TCorvSurface& map)
 {
     std::vector<int32_t> c;

@@ -19,21 +19,13 @@ using Corvanith::EOutOfMemory;
 
 namespace {
 
-constexpr TCorvColor Core = 0xAF4A5AF7u;
+constexpr TCorvColor Core = MaskCorePaint;
 
 std::vector<TCorvColor> Bgra(const std::vector<std::array<int, 4>>& bgra)
 {
     std::vector<TCorvColor> p;
     for (auto [b, g, r, a] : bgra)
         p.push_back(Px(b, g, r, a));
-    return p;
-}
-
-std::vector<TCorvColor> BlueGreen(const std::vector<std::pair<int, int>>& bg)
-{
-    std::vector<TCorvColor> p;
-    for (auto [b, g] : bg)
-        p.push_back(Px(b, g, 0, 255));
     return p;
 }
 
