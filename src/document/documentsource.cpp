@@ -2,11 +2,10 @@
 
 #include "graphics/errors.h"
 #include "io/random.h"
+#include "platform/streams.h"
 
-#include <QIODevice>
 #include <QLocale>
 #include <QUrl>
-#include <QtEndian>
 
 #include <algorithm>
 #include <cmath>
@@ -154,70 +153,29 @@ TCorvDocumentSource MakeCaptureSourceNow(Kind SourceKind)
     return MakeCaptureSource(SourceKind, QDateTime::currentDateTime(), Utils::Random(1000000));
 }
 
-// The stream form's fields, little-endian, over any open device.
+// Texts are stored as a byte length and their UTF-8 bytes.
 
-void WriteBytes(QIODevice& Stream, const char* Data, qint64 Size)
-{
-    if (Size > 0 && Stream.write(Data, Size) != Size)
-        throw EStreamError("Cannot write a document source: " + Stream.errorString().toStdString());
-}
-
-void WriteInt32(QIODevice& Stream, int32_t Value)
-{
-    char bytes[4];
-    qToLittleEndian(Value, bytes);
-    WriteBytes(Stream, bytes, 4);
-}
-
-void WriteDouble(QIODevice& Stream, double Value)
-{
-    uint64_t bits;
-    std::memcpy(&bits, &Value, 8);
-    char bytes[8];
-    qToLittleEndian(bits, bytes);
-    WriteBytes(Stream, bytes, 8);
-}
-
-void WriteText(QIODevice& Stream, const QString& Text)
+void WriteText(Platform::TStream& Stream, const QString& Text)
 {
     const QByteArray bytes = Text.toUtf8();
     if (bytes.size() > INT32_MAX)
         throw EStreamError("A document source text is too long to store");
-    WriteInt32(Stream, int32_t(bytes.size()));
-    WriteBytes(Stream, bytes.constData(), bytes.size());
+    Stream.WriteUInt32(uint32_t(bytes.size()));
+    Stream.WriteBuffer(bytes.constData(), int32_t(bytes.size()));
 }
 
-// Exactly Size bytes, refused before anything is allocated when the stream
-// holds fewer.
-QByteArray ReadBytes(QIODevice& Stream, qint64 Size)
+// A stored length is checked against what the stream still holds before
+// anything is allocated for it.
+QString ReadText(Platform::TStream& Stream)
 {
-    if (Size > Stream.bytesAvailable())
-        throw EStreamError("A document source record ends early");
-    QByteArray bytes = Stream.read(Size);
-    if (bytes.size() != Size)
-        throw EStreamError("A document source record ends early");
-    return bytes;
-}
-
-int32_t ReadInt32(QIODevice& Stream)
-{
-    return qFromLittleEndian<int32_t>(ReadBytes(Stream, 4).constData());
-}
-
-double ReadDouble(QIODevice& Stream)
-{
-    const uint64_t bits = qFromLittleEndian<uint64_t>(ReadBytes(Stream, 8).constData());
-    double value;
-    std::memcpy(&value, &bits, 8);
-    return value;
-}
-
-QString ReadText(QIODevice& Stream)
-{
-    const int32_t length = ReadInt32(Stream);
+    const auto length = int32_t(Stream.ReadUInt32());
     if (length <= 0)
         return {};
-    return QString::fromUtf8(ReadBytes(Stream, length));
+    if (length > Stream.Remaining())
+        throw EStreamError("A document source record ends early");
+    QByteArray bytes(length, Qt::Uninitialized);
+    Stream.ReadBuffer(bytes.data(), length);
+    return QString::fromUtf8(bytes);
 }
 
 } // namespace
@@ -287,27 +245,27 @@ QString DocumentSourceToMenuText(const TCorvDocumentSource& Source) { return Sou
 
 QString DocumentSourceToCaption(const TCorvDocumentSource& Source) { return SourceText(Source, false); }
 
-void WriteDocumentSource(const TCorvDocumentSource& Source, QIODevice& Stream)
+void WriteDocumentSource(const TCorvDocumentSource& Source, Platform::TStream& Stream)
 {
-    WriteInt32(Stream, 1);
-    WriteInt32(Stream, int32_t(uint8_t(Source.Kind)));
-    WriteDouble(Stream, Source.Time);
+    Stream.WriteUInt32(1);
+    Stream.WriteUInt32(uint8_t(Source.Kind));
+    Stream.WriteDouble(Source.Time);
     WriteText(Stream, Source.Location);
     WriteText(Stream, Source.Title);
 }
 
-void ReadDocumentSource(TCorvDocumentSource& Source, QIODevice& Stream)
+void ReadDocumentSource(TCorvDocumentSource& Source, Platform::TStream& Stream)
 {
     TCorvDocumentSource read;
-    ReadInt32(Stream); // every version reads alike
-    read.Kind = TCorvDocumentSourceKind(uint8_t(ReadInt32(Stream)));
-    read.Time = ReadDouble(Stream);
+    Stream.ReadUInt32(); // every version reads alike
+    read.Kind = TCorvDocumentSourceKind(uint8_t(Stream.ReadUInt32()));
+    read.Time = Stream.ReadDouble();
     read.Location = ReadText(Stream);
     read.Title = ReadText(Stream);
     Source = std::move(read);
 }
 
-TCorvDocumentSource LoadDocumentSource(QIODevice& Stream)
+TCorvDocumentSource LoadDocumentSource(Platform::TStream& Stream)
 {
     TCorvDocumentSource source;
     ReadDocumentSource(source, Stream);

@@ -9,7 +9,10 @@
 
 #include <cstdint>
 
-class QIODevice;
+
+namespace Corvanith::Platform {
+class TStream;
+}
 
 namespace Corvanith::Document {
 
@@ -72,11 +75,11 @@ QString DocumentSourceToCaption(const TCorvDocumentSource& Source);
 // 1), int32 kind, double time, int32 byte length and the UTF-8 bytes of
 // Location, the same for Title. Throws EStreamError when Stream does not take
 // every byte.
-void WriteDocumentSource(const TCorvDocumentSource& Source, QIODevice& Stream);
+void WriteDocumentSource(const TCorvDocumentSource& Source, Platform::TStream& Stream);
 // Reads the stream form: any version, the kind's low byte, a length of zero or
 // less as an empty text. Throws EStreamError, leaving Source as it was, when
 // the stream ends early or a length is larger than what the stream still holds.
-void ReadDocumentSource(TCorvDocumentSource& Source, QIODevice& Stream);
-TCorvDocumentSource LoadDocumentSource(QIODevice& Stream);
+void ReadDocumentSource(TCorvDocumentSource& Source, Platform::TStream& Stream);
+TCorvDocumentSource LoadDocumentSource(Platform::TStream& Stream);
 
 } // namespace Corvanith::Document

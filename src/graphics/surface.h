@@ -8,6 +8,9 @@
 #include "graphics/types.h"
 #include "platform/guid.h"
 
+#include <QString>
+
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
@@ -16,6 +19,8 @@
 namespace Corvanith::Platform {
 class TSharedBitmap;
 class TCanvas;
+class TBitmap;
+class TStream;
 } // namespace Corvanith::Platform
 
 namespace Corvanith::Graphics {
@@ -100,10 +105,55 @@ public:
     void InsertHorizontalSeam(const TCorvPointArray& Seam);
     void InsertVerticalSeam(const TCorvPointArray& Seam);
 
+    // ---- Streams, image files, mask strokes, shadows and thumbnails ----
+
+    // The pixels of a decoded picture, converted to straight ARGB; RawFormat
+    // is the picture's. With CheckAlpha, HasAlpha comes from the pixels.
+    static std::unique_ptr<TCorvSurface> CreateFromGPBitmap(const Platform::TBitmap& Bitmap, bool CheckAlpha);
+    // The same for a picture of the user interface (a pasted one); RawFormat
+    // stays ImageFormatUndefined.
+    static std::unique_ptr<TCorvSurface> CreateFromBitmap(const Platform::TBitmap& Bitmap, bool CheckAlpha);
+    // Reads from the stream's current position: the raw surface format when
+    // the stream starts with RawSurfaceMagic (no progress events; a damaged
+    // block throws EStreamError), else a picture the imaging layer decodes,
+    // reporting progress and finally (-1, -1). No picture: EStreamError
+    // "Unknown image format.", the stream back where it was.
+    static std::unique_ptr<TCorvSurface> CreateFromStream(Platform::TStream& Stream,
+                                                          TCorvProgressEvent OnProgress = {});
+    static std::unique_ptr<TCorvSurface> CreateFromFile(const QString& FileName, TCorvProgressEvent OnProgress = {});
+
+    // ImageFormatRawSurface writes the raw format; another format goes through
+    // its encoder, and a format without one writes nothing. A failed encode or
+    // write throws EStreamError.
+    void SaveToStream(Platform::TStream& Stream, const Platform::TGuid& Format);
+    // Through a temporary file: a failed save leaves an existing file as it
+    // was, and so does a format without an encoder.
+    void SaveToFile(const QString& FileName, const Platform::TGuid& Format);
+
+    // Stamps SrcRect of this brush image onto Mask at (X, Y), row by row with
+    // PaintMaskRow or EraseMaskRow. Nothing is clipped.
+    void PaintMaskTo(TCorvSurface& Mask, int32_t X, int32_t Y, const TCorvRectangle& SrcRect) const;
+    void EraseMaskTo(TCorvSurface& Mask, int32_t X, int32_t Y, const TCorvRectangle& SrcRect) const;
+
+    // The soft shadow along the inside of Rect, a 3-pixel frame of gradient
+    // edges and the four corner images, painted only inside ClipRect.
+    void DrawShadow(const TCorvRectangle& Rect, const TCorvRectangle& ClipRect, TCorvColor OuterColor,
+                    TCorvColor InnerColor);
+    // At most MaxWidth x MaxHeight and never larger than the picture; a
+    // picture narrower than MinAspect times its height gives its top square.
+    // With Checkerboard a thumbnail that may be transparent lies on the
+    // checkerboard. Throws EArgumentError for a box side below 1.
+    std::unique_ptr<TCorvSurface> CreateThumbnail(int32_t MaxWidth, int32_t MaxHeight, bool Checkerboard,
+                                                  float MinAspect);
+
 protected:
     TCorvSurface(int32_t Width, int32_t Height);
 
 private:
+    void AssignBitmap(const Platform::TBitmap& Bitmap, bool CheckAlpha);
+    void LoadRaw(Platform::TStream& Stream);
+    void StreamProgress(Platform::TStream& Stream, int32_t Position);
+
     struct TFreeBits {
         void operator()(TCorvColor* p) const { std::free(p); }
     };
@@ -120,5 +170,35 @@ private:
     Platform::TGuid FRawFormat = Platform::ImageFormatUndefined;
     TBits FBits;
 };
+
+// "USQV" read as one little-endian 32-bit value.
+inline constexpr uint32_t RawSurfaceMagic = 0x56515355;
+// {557D0481-106A-4566-94B8-3C07ECD1EEEB}: the raw format; no encoder has it.
+inline constexpr Platform::TGuid ImageFormatRawSurface = {
+    0x557D0481, 0x106A, 0x4566, {0x94, 0xB8, 0x3C, 0x07, 0xEC, 0xD1, 0xEE, 0xEB}};
+
+// Copies into Clsid the class identifier of the last encoder for FormatID;
+// without one Clsid stays as it was.
+void GetEncoderClsidByFormat(const Platform::TGuid& FormatID, Platform::TGuid& Clsid);
+
+// Mask states: a painted pixel is core or soft paint. Of the brush pixel only
+// the alpha is read: 0 outside, 1 to 50 soft edge, above 50 core.
+inline constexpr TCorvColor MaskUnpainted = 0x00000000;
+inline constexpr TCorvColor MaskCorePaint = 0xAF4A5AF7;
+inline constexpr TCorvColor MaskSoftPaint = 0x644A5AF7;
+// Painting never weakens paint; erasing clears under the core and turns any
+// paint under the soft edge into soft paint. A Count of 0 or less does nothing.
+void PaintMaskRow(TCorvColor* Dest, const TCorvColor* Source, int32_t Count);
+void EraseMaskRow(TCorvColor* Dest, const TCorvColor* Source, int32_t Count);
+
+// The four 6 x 6 shadow corners: top-left, top-right, bottom-right,
+// bottom-left. Empty outside LoadShadowCorners .. FreeShadowCorners.
+using TCorvShadowCorners = std::array<std::unique_ptr<TCorvSurface>, 4>;
+const TCorvShadowCorners& ShadowCorners();
+// Decodes "0" .. "3" of Folder, the program's own resources unless a caller
+// says otherwise, with their alpha lowered by 15. A missing or undecodable
+// image throws EStreamError.
+void LoadShadowCorners(const QString& Folder = QStringLiteral(":/IMAGE"));
+void FreeShadowCorners();
 
 } // namespace Corvanith::Graphics

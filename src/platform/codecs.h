@@ -1,0 +1,104 @@
+#pragma once
+// The decode and encode half of the imaging layer: pictures are read from and
+// written to a stream interface, pixels handed over as straight B, G, R, A
+// rows in the caller's buffer.
+#include "platform/guid.h"
+#include "platform/streams.h"
+
+#include <QImage>
+
+class QImageReader;
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace Corvanith::Platform {
+
+class TSharedBitmap;
+
+// A picture held by the imaging layer: decoded from a stream, scaled, or
+// handed over by the user interface (a pasted picture).
+class TBitmap {
+public:
+    explicit TBitmap(QImage Image, const TGuid& RawFormat = ImageFormatUndefined);
+
+    int32_t Width() const { return FImage.width(); }
+    int32_t Height() const { return FImage.height(); }
+    // The format it was decoded from; ImageFormatUndefined otherwise.
+    const TGuid& RawFormat() const { return FRawFormat; }
+
+    // Width x Height pixels as straight ARGB into Bits, Stride bytes a row.
+    void ReadPixels(uint8_t* Bits, int32_t Stride) const;
+
+private:
+    QImage FImage;
+    TGuid FRawFormat;
+};
+
+class TStreamDevice;
+
+// Decodes the picture at the stream's current position straight into the
+// caller's buffer. Only BMP, GIF, JPEG, PNG and TIFF are read, recognised by
+// their signatures: Qt would also take text that merely looks like an X
+// bitmap for a picture. An embedded colour profile is applied (the pixels
+// are sRGB). A picture that is refused or fails to decode leaves the stream
+// where it was.
+class TImageDecoder {
+public:
+    // Reads the signature and the header only.
+    explicit TImageDecoder(IStream& Stream);
+    TImageDecoder(const TImageDecoder&) = delete;
+    TImageDecoder& operator=(const TImageDecoder&) = delete;
+    ~TImageDecoder();
+
+    // A picture of an allowed format whose size is known.
+    bool Valid() const { return FWidth >= 0; }
+    int32_t Width() const { return FWidth; }
+    int32_t Height() const { return FHeight; }
+    const TGuid& RawFormat() const { return FRawFormat; }
+
+    // Width x Height straight ARGB pixels into Bits, Stride bytes a row;
+    // false when the data does not decode.
+    bool Read(uint8_t* Bits, int32_t Stride);
+    // After Read: the picture has no alpha channel, every alpha byte is 255.
+    bool Opaque() const { return FOpaque; }
+
+private:
+    bool Refuse();
+
+    IStream& FStream;
+    uint64_t FStart = 0;
+    std::unique_ptr<TStreamDevice> FDevice;
+    std::unique_ptr<QImageReader> FReader;
+    int32_t FWidth = -1;
+    int32_t FHeight = -1;
+    TGuid FRawFormat = ImageFormatUndefined;
+    bool FOpaque = false;
+};
+
+// Largest picture the decoder accepts, in pixels per side of a square.
+inline constexpr int32_t MaxDecodedSide = 16000;
+
+struct TImageCodecInfo {
+    TGuid Clsid;
+    TGuid FormatID;
+    const char* MimeType;
+    // The Qt writer's format name.
+    const char* QtFormat;
+};
+
+// The encoders in their fixed order. GIF is listed, but Qt has no GIF writer,
+// so encoding with it fails; BMP is written with 24 bits (no alpha).
+const std::vector<TImageCodecInfo>& ImageEncoders();
+
+// Encodes Bitmap with the encoder Clsid at the stream's current position.
+// False when there is no such encoder, it fails, or a write falls short.
+bool EncodeImage(const TSharedBitmap& Bitmap, IStream& Stream, const TGuid& EncoderClsid);
+
+// The top-left SrcWidth x SrcHeight of Source scaled smoothly to Width x
+// Height; with Opaque the alpha bytes are taken as 255.
+std::unique_ptr<TBitmap> ScaleImage(const TSharedBitmap& Source, int32_t SrcWidth, int32_t SrcHeight, int32_t Width,
+                                    int32_t Height, bool Opaque);
+
+} // namespace Corvanith::Platform

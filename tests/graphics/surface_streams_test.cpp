@@ -1,0 +1,466 @@
+#include "graphics/errors.h"
+#include "graphics/surface.h"
+#include "platform/codecs.h"
+#include "platform/streams.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <cstring>
+
+using namespace Corvanith;
+using namespace Corvanith::Graphics;
+using namespace Corvanith::Platform;
+
+namespace {
+
+std::vector<TCorvColor> Pixels(const TCorvSurface& s)
+{
+    const TCorvColor* p = s.GetPixelPtr(0, 0);
+    return {p, p + size_t(s.Width()) * size_t(s.Height())};
+}
+
+std::unique_ptr<TCorvSurface> Surface(int32_t Width, int32_t Height, const std::vector<TCorvColor>& Colors)
+{
+    auto s = TCorvSurface::Create(Width, Height);
+    std::copy(Colors.begin(), Colors.end(), s->GetPixelPtr(0, 0));
+    return s;
+}
+
+std::vector<uint8_t> Bytes(const QByteArray& Data) { return {Data.begin(), Data.end()}; }
+
+// A picture file made by Qt itself, to decode through our layer.
+std::vector<uint8_t> Encoded(const QImage& Image, const char* Format, int Quality = -1)
+{
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    EXPECT_TRUE(Image.save(&buffer, Format, Quality)) << Format;
+    return Bytes(data);
+}
+
+// A 4 x 3 picture: opaque colours, and with Alpha a few translucent pixels.
+QImage Fixture(bool Alpha)
+{
+    QImage image(4, 3, QImage::Format_ARGB32);
+    const uint32_t colours[] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF, 0xFF000000, 0xFF808080,
+                                0x80FF0000, 0x00000000, 0x40123456, 0xFFABCDEF, 0x01FFFFFF, 0xFF102030};
+    for (int i = 0; i < 12; ++i) {
+        const uint32_t c = colours[i];
+        image.setPixel(i % 4, i / 4, Alpha || (c >> 24) == 0xFF ? c : 0xFF000000 | c);
+    }
+    return image;
+}
+
+std::vector<TCorvColor> FixturePixels(bool Alpha)
+{
+    const QImage image = Fixture(Alpha);
+    std::vector<TCorvColor> pixels;
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x)
+            pixels.push_back(image.pixel(x, y));
+    return pixels;
+}
+
+// Qt writes no GIF: a 4 x 3 one of the opaque fixture, by hand. Each pixel has
+// its own palette entry and goes out as one 5-bit code after a clear code.
+std::vector<uint8_t> FixtureGif()
+{
+    const std::vector<TCorvColor> pixels = FixturePixels(false);
+    std::vector<uint8_t> gif = {'G', 'I', 'F', '8', '9', 'a', 4, 0, 3, 0, 0xF3, 0, 0};
+    for (size_t i = 0; i < 16; ++i) {
+        const TCorvColor c = i < pixels.size() ? pixels[i] : 0;
+        gif.insert(gif.end(), {uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)});
+    }
+    gif.insert(gif.end(), {0x2C, 0, 0, 0, 0, 4, 0, 3, 0, 0, 4});
+    std::vector<uint32_t> codes = {16};
+    for (uint32_t i = 0; i < pixels.size(); ++i)
+        codes.push_back(i);
+    codes.push_back(17);
+    std::vector<uint8_t> packed;
+    uint32_t bits = 0, count = 0;
+    for (uint32_t code : codes) {
+        bits |= code << count;
+        count += 5;
+        for (; count >= 8; count -= 8, bits >>= 8)
+            packed.push_back(uint8_t(bits));
+    }
+    if (count > 0)
+        packed.push_back(uint8_t(bits));
+    gif.push_back(uint8_t(packed.size()));
+    gif.insert(gif.end(), packed.begin(), packed.end());
+    gif.insert(gif.end(), {0, 0x3B});
+    return gif;
+}
+
+struct TProgress {
+    std::vector<std::pair<int32_t, int32_t>> Reports;
+    const void* Sender = nullptr;
+    TCorvProgressEvent Handler()
+    {
+        return [this](const void* sender, int32_t position, int32_t size) {
+            Sender = sender;
+            Reports.emplace_back(position, size);
+        };
+    }
+};
+
+TEST(SurfaceRaw, ByteLayoutAndRoundTrip)
+{
+    auto s = Surface(2, 1, {0xFF112233, 0x80FFFFFF});
+    TMemoryStream stream;
+    s->SaveToStream(stream, ImageFormatRawSurface);
+    const std::vector<uint8_t> expected = {0x55, 0x53, 0x51, 0x56, 0x01, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00,
+                                           0x01, 0x00, 0x00, 0x00, 0x33, 0x22, 0x11, 0xFF, 0xFF, 0xFF, 0xFF, 0x80};
+    EXPECT_EQ(stream.Data(), expected);
+
+    stream.SetPosition(0);
+    TProgress progress;
+    auto back = TCorvSurface::CreateFromStream(stream, progress.Handler());
+    EXPECT_EQ(back->Width(), 2);
+    EXPECT_EQ(back->Height(), 1);
+    EXPECT_EQ(Pixels(*back), Pixels(*s));
+    EXPECT_TRUE(back->HasAlpha());
+    EXPECT_EQ(back->RawFormat(), ImageFormatRawSurface);
+    EXPECT_TRUE(progress.Reports.empty());
+    EXPECT_EQ(stream.Position(), 24);
+}
+
+TEST(SurfaceRaw, OpaqueAndEmptySurfacesAndAnyVersion)
+{
+    auto opaque = TCorvSurface::CreateFilled(3, 2, 0xFF445566);
+    TMemoryStream stream;
+    opaque->SaveToStream(stream, ImageFormatRawSurface);
+    TCorvSurface::Create(0, 0)->SaveToStream(stream, ImageFormatRawSurface);
+    EXPECT_EQ(stream.Size(), 16 + 24 + 16);
+    // The version field is not examined.
+    stream.SetPosition(4);
+    const uint8_t seven[4] = {7, 0, 0, 0};
+    stream.WriteBuffer(seven, 4);
+
+    // Two blocks back to back read in turn, each leaving the stream after its pixels.
+    stream.SetPosition(0);
+    auto first = TCorvSurface::CreateFromStream(stream);
+    EXPECT_EQ(stream.Position(), 40);
+    EXPECT_EQ(Pixels(*first), Pixels(*opaque));
+    EXPECT_TRUE(first->HasAlpha());
+    auto second = TCorvSurface::CreateFromStream(stream);
+    EXPECT_EQ(second->Width(), 0);
+    EXPECT_EQ(second->Height(), 0);
+    EXPECT_EQ(stream.Position(), 56);
+}
+
+TEST(SurfaceRaw, DamagedHeadersAreRefused)
+{
+    const auto header = [](int32_t Width, int32_t Height, size_t PixelBytes) {
+        TMemoryStream stream;
+        for (uint32_t v : {RawSurfaceMagic, 1u, uint32_t(Width), uint32_t(Height)})
+            stream.WriteBuffer(&v, 4);
+        std::vector<uint8_t> pixels(PixelBytes, 0x7F);
+        stream.WriteBuffer(pixels.data(), int32_t(pixels.size()));
+        stream.SetPosition(0);
+        return stream;
+    };
+    struct TCase {
+        const char* Name;
+        int32_t Width, Height;
+        size_t PixelBytes;
+    };
+    const TCase cases[] = {
+        {"negative width", -1, 4, 64},
+        {"negative height", 4, -2, 64},
+        {"beyond the stream", 4, 4, 63},
+        {"beyond 2 GiB", 40000, 40000, 16},
+        {"product overflows 32 bits", 65536, 65536, 16},
+        {"INT32_MIN", INT32_MIN, INT32_MIN, 0},
+    };
+    for (const TCase& c : cases) {
+        TMemoryStream stream = header(c.Width, c.Height, c.PixelBytes);
+        EXPECT_THROW(TCorvSurface::CreateFromStream(stream), EStreamError) << c.Name;
+    }
+    // A header cut short.
+    for (size_t keep : {5u, 8u, 12u, 15u}) {
+        TMemoryStream full = header(2, 2, 16);
+        std::vector<uint8_t> cut(full.Data().begin(), full.Data().begin() + keep);
+        TMemoryStream stream(cut);
+        EXPECT_THROW(TCorvSurface::CreateFromStream(stream), EStreamError) << keep << " bytes";
+    }
+}
+
+TEST(SurfaceDecode, ShortStreamIsNoPictureAndStaysPut)
+{
+    for (size_t size : {0u, 1u, 3u}) {
+        TMemoryStream stream(std::vector<uint8_t>(size + 2, 'U'));
+        stream.SetPosition(2);
+        TProgress progress;
+        try {
+            TCorvSurface::CreateFromStream(stream, progress.Handler());
+            ADD_FAILURE() << size << " bytes decoded";
+        } catch (const EStreamError& e) {
+            EXPECT_STREQ(e.what(), "Unknown image format.");
+        }
+        EXPECT_EQ(stream.Position(), 2) << size;
+        ASSERT_FALSE(progress.Reports.empty());
+        EXPECT_EQ(progress.Reports.back(), std::make_pair(-1, -1));
+    }
+}
+
+TEST(SurfaceDecode, PngWithAlphaReportsProgress)
+{
+    const std::vector<uint8_t> png = Encoded(Fixture(true), "png");
+    TMemoryStream stream(png);
+    TProgress progress;
+    auto s = TCorvSurface::CreateFromStream(stream, progress.Handler());
+    EXPECT_EQ(progress.Sender, s.get());
+    EXPECT_EQ(s->Width(), 4);
+    EXPECT_EQ(s->Height(), 3);
+    EXPECT_EQ(Pixels(*s), FixturePixels(true));
+    EXPECT_TRUE(s->HasAlpha());
+    EXPECT_EQ(s->RawFormat(), ImageFormatPNG);
+
+    ASSERT_GE(progress.Reports.size(), 2u);
+    EXPECT_EQ(progress.Reports.back(), std::make_pair(-1, -1));
+    int32_t last = 0;
+    for (size_t i = 0; i + 1 < progress.Reports.size(); ++i) {
+        EXPECT_GE(progress.Reports[i].first, last);
+        EXPECT_EQ(progress.Reports[i].second, int32_t(png.size()));
+        last = progress.Reports[i].first;
+    }
+    EXPECT_GE(last, int32_t(png.size()) - 4);
+}
+
+TEST(SurfaceDecode, EveryFormatGivesItsPixelsAndRawFormat)
+{
+    struct TCase {
+        const char* Format;
+        TGuid RawFormat;
+    };
+    const TCase cases[] = {
+        {"png", ImageFormatPNG},
+        {"bmp", ImageFormatBMP},
+        {"gif", ImageFormatGIF},
+        {"tiff", ImageFormatTIFF},
+    };
+    for (const TCase& c : cases) {
+        TMemoryStream stream(std::strcmp(c.Format, "gif") == 0 ? FixtureGif() : Encoded(Fixture(false), c.Format));
+        auto s = TCorvSurface::CreateFromStream(stream);
+        EXPECT_EQ(s->RawFormat(), c.RawFormat) << c.Format;
+        EXPECT_EQ(Pixels(*s), FixturePixels(false)) << c.Format;
+        EXPECT_FALSE(s->HasAlpha()) << c.Format;
+    }
+    // A PNG without alpha channel decodes opaque.
+    TMemoryStream rgb(Encoded(Fixture(false).convertToFormat(QImage::Format_RGB32), "png"));
+    auto opaque = TCorvSurface::CreateFromStream(rgb);
+    EXPECT_EQ(Pixels(*opaque), FixturePixels(false));
+    EXPECT_FALSE(opaque->HasAlpha());
+
+    // JPEG is lossy: a flat colour comes back close and opaque.
+    QImage flat(16, 8, QImage::Format_RGB32);
+    flat.fill(0xFF336699);
+    TMemoryStream stream(Encoded(flat, "jpeg", 95));
+    auto s = TCorvSurface::CreateFromStream(stream);
+    EXPECT_EQ(s->RawFormat(), ImageFormatJPEG);
+    ASSERT_EQ(s->Width(), 16);
+    ASSERT_EQ(s->Height(), 8);
+    EXPECT_FALSE(s->HasAlpha());
+    for (TCorvColor c : Pixels(*s))
+        for (int shift : {0, 8, 16})
+            EXPECT_NEAR(int(c >> shift & 0xFF), int(0xFF336699u >> shift & 0xFF), 4);
+}
+
+TEST(SurfaceDecode, PictureInsideALargerStream)
+{
+    std::vector<uint8_t> data(100, 0xEE);
+    const std::vector<uint8_t> png = Encoded(Fixture(true), "png");
+    data.insert(data.end(), png.begin(), png.end());
+    TMemoryStream stream(data);
+    stream.SetPosition(100);
+    auto s = TCorvSurface::CreateFromStream(stream);
+    EXPECT_EQ(Pixels(*s), FixturePixels(true));
+}
+
+TEST(SurfaceDecode, TextIsNoPicture)
+{
+    const char* texts[] = {
+        "Just some words in a text file.\n",
+        "#define t_width 2\n#define t_height 2\nstatic char t_bits[] = { 0x01, 0x02 };\n",
+        "P1\n2 2\n0 1\n1 0\n",
+        "BM but nothing of a bitmap after it",
+        "\x89PNG\r\n\x1A\n and then no chunks",
+    };
+    for (const char* text : texts) {
+        TMemoryStream stream(std::vector<uint8_t>(text, text + std::strlen(text)));
+        TProgress progress;
+        try {
+            TCorvSurface::CreateFromStream(stream, progress.Handler());
+            ADD_FAILURE() << text;
+        } catch (const EStreamError& e) {
+            EXPECT_STREQ(e.what(), "Unknown image format.");
+        }
+        ASSERT_FALSE(progress.Reports.empty());
+        EXPECT_EQ(progress.Reports.back(), std::make_pair(-1, -1));
+    }
+}
+
+class SurfaceFiles : public testing::Test {
+protected:
+    QString Path(const char* Name) const { return FDir.filePath(QString::fromLatin1(Name)); }
+    QTemporaryDir FDir;
+};
+
+TEST_F(SurfaceFiles, BmpSaveAndReadBack)
+{
+    auto s = Surface(4, 3, FixturePixels(false));
+    s->SaveToFile(Path("a.bmp"), ImageFormatBMP);
+    QFile file(Path("a.bmp"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.read(2) == "BM");
+    file.close();
+    TProgress progress;
+    auto back = TCorvSurface::CreateFromFile(Path("a.bmp"), progress.Handler());
+    EXPECT_EQ(Pixels(*back), FixturePixels(false));
+    EXPECT_EQ(back->RawFormat(), ImageFormatBMP);
+    EXPECT_EQ(progress.Reports.back(), std::make_pair(-1, -1));
+}
+
+TEST_F(SurfaceFiles, EveryWritableFormatRoundTrips)
+{
+    struct TCase {
+        const char* Name;
+        TGuid Format;
+    };
+    const TCase cases[] = {{"a.png", ImageFormatPNG}, {"a.tiff", ImageFormatTIFF}, {"a.raw", ImageFormatRawSurface}};
+    for (const TCase& c : cases) {
+        auto s = Surface(4, 3, FixturePixels(false));
+        s->SaveToFile(Path(c.Name), c.Format);
+        auto back = TCorvSurface::CreateFromFile(Path(c.Name));
+        EXPECT_EQ(Pixels(*back), FixturePixels(false)) << c.Name;
+        EXPECT_EQ(back->RawFormat(), c.Format) << c.Name;
+    }
+    auto flat = TCorvSurface::CreateFilled(16, 16, 0xFF336699);
+    flat->SaveToFile(Path("a.jpg"), ImageFormatJPEG);
+    auto back = TCorvSurface::CreateFromFile(Path("a.jpg"));
+    EXPECT_EQ(back->RawFormat(), ImageFormatJPEG);
+    EXPECT_EQ(back->Width(), 16);
+}
+
+TEST_F(SurfaceFiles, PngSaveKeepsStraightAlpha)
+{
+    auto s = Surface(4, 3, FixturePixels(true));
+    TMemoryStream stream;
+    s->SaveToStream(stream, ImageFormatPNG);
+    const QImage image = QImage::fromData(stream.Data().data(), int(stream.Data().size()), "png");
+    ASSERT_EQ(image.size(), QSize(4, 3));
+    const std::vector<TCorvColor> expected = FixturePixels(true);
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(image.pixel(i % 4, i / 4), expected[size_t(i)]) << i;
+}
+
+TEST_F(SurfaceFiles, FormatWithoutEncoderWritesNothing)
+{
+    TMemoryStream stream(std::vector<uint8_t>(7, 1));
+    stream.SetPosition(3);
+    Surface(2, 1, {1, 2})->SaveToStream(stream, ImageFormatWMF);
+    EXPECT_EQ(stream.Size(), 7);
+    EXPECT_EQ(stream.Position(), 3);
+}
+
+TEST_F(SurfaceFiles, FailedWriteRaises)
+{
+    // A stream that takes a few bytes and then no more.
+    class TFullStream : public TMemoryStream {
+    public:
+        using TMemoryStream::Seek;
+        int32_t Write(const void* Buffer, int32_t Count) override
+        {
+            return TMemoryStream::Write(Buffer, std::min<int32_t>(Count, std::max<int32_t>(0, 20 - int32_t(Size()))));
+        }
+    };
+    for (const TGuid& format : {ImageFormatRawSurface, ImageFormatPNG, ImageFormatBMP}) {
+        TFullStream stream;
+        EXPECT_THROW(TCorvSurface::CreateFilled(8, 8, 0xFF00FF00)->SaveToStream(stream, format), EStreamError);
+    }
+}
+
+TEST_F(SurfaceFiles, FailedSaveLeavesTheOldFile)
+{
+    const QString path = Path("keep.gif");
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("old picture");
+    }
+    // Qt has no GIF writer: the encode fails after the file was opened.
+    EXPECT_THROW(TCorvSurface::CreateFilled(4, 4, 0xFF0000FF)->SaveToFile(path, ImageFormatGIF), EStreamError);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll() == "old picture");
+    EXPECT_EQ(QDir(FDir.path()).entryList(QDir::Files), QStringList{"keep.gif"});
+}
+
+TEST_F(SurfaceFiles, FormatWithoutEncoderLeavesTheOldFile)
+{
+    const QString path = Path("keep.emf");
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("old picture");
+    }
+    TCorvSurface::CreateFilled(4, 4, 0xFF0000FF)->SaveToFile(path, ImageFormatEMF);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll() == "old picture");
+}
+
+TEST_F(SurfaceFiles, MissingFilesAndFoldersRaise)
+{
+    EXPECT_THROW(TCorvSurface::CreateFromFile(Path("none.png")), EStreamError);
+    EXPECT_THROW(TCorvSurface::CreateFilled(1, 1, 0)->SaveToFile(Path("no/such/dir.png"), ImageFormatPNG),
+                 EStreamError);
+}
+
+TEST(SurfaceBitmaps, PixelsArriveStraightWithTheirFormat)
+{
+    // A premultiplied picture, as the user interface may hand one over.
+    const QImage premultiplied = Fixture(true).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage straight = premultiplied.convertToFormat(QImage::Format_ARGB32);
+    std::vector<TCorvColor> expected;
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x)
+            expected.push_back(straight.pixel(x, y));
+
+    const TBitmap decoded(premultiplied, ImageFormatTIFF);
+    auto fromDecoded = TCorvSurface::CreateFromGPBitmap(decoded, true);
+    EXPECT_EQ(Pixels(*fromDecoded), expected);
+    EXPECT_EQ(fromDecoded->RawFormat(), ImageFormatTIFF);
+    EXPECT_TRUE(fromDecoded->HasAlpha());
+
+    auto pasted = TCorvSurface::CreateFromBitmap(decoded, true);
+    EXPECT_EQ(Pixels(*pasted), expected);
+    EXPECT_EQ(pasted->RawFormat(), ImageFormatUndefined);
+
+    // An opaque picture: the flag follows the pixels only when asked to.
+    const TBitmap opaque(Fixture(false).convertToFormat(QImage::Format_RGB32));
+    EXPECT_FALSE(TCorvSurface::CreateFromBitmap(opaque, true)->HasAlpha());
+    EXPECT_TRUE(TCorvSurface::CreateFromBitmap(opaque, false)->HasAlpha());
+    EXPECT_EQ(Pixels(*TCorvSurface::CreateFromBitmap(opaque, false)), FixturePixels(false));
+}
+
+TEST(EncoderLookup, LastMatchWinsAndNoMatchKeepsClsid)
+{
+    TGuid clsid{1, 2, 3, {4}};
+    GetEncoderClsidByFormat(ImageFormatRawSurface, clsid);
+    EXPECT_EQ(clsid, (TGuid{1, 2, 3, {4}}));
+    GetEncoderClsidByFormat(ImageFormatPNG, clsid);
+    EXPECT_NE(clsid, (TGuid{1, 2, 3, {4}}));
+    TGuid bmp{};
+    GetEncoderClsidByFormat(ImageFormatBMP, bmp);
+    EXPECT_NE(bmp, clsid);
+}
+
+} // namespace
