@@ -2,6 +2,7 @@
 
 #include "platform/imaging.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QPainter>
@@ -65,6 +66,14 @@ bool WaitUntil(TDone Done, int Milliseconds)
     }
     return true;
 }
+
+// The engine draws through OpenGL contexts shared with the application's,
+// which must be asked for before the application object exists: at program
+// start, wherever this library is linked in.
+const bool SharedContexts = [] {
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    return true;
+}();
 
 // Chromium refuses to start its sandbox for the superuser; for everyone else
 // the sandbox stays on.
