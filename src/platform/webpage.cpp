@@ -35,6 +35,8 @@ namespace {
 // How long the page may take to answer one of our scripts, and to take a new
 // size and draw a frame at it.
 constexpr int ScriptTimeout = 5000;
+// The engine's network error for a load given up in favour of another.
+constexpr int AbortedError = 3;
 
 // A page that shows nothing of its own: no script dialogs, no file pickers,
 // no new windows, and its console stays out of our output.
@@ -161,7 +163,9 @@ void TCorvWebPage::TImpl::Started()
 
 void TCorvWebPage::TImpl::Finished(const QWebEngineLoadingInfo& Info)
 {
-    if (FIgnoring)
+    // An aborted load is one that a newer navigation (or Stop) replaced: it
+    // concerns nothing under way.
+    if (FIgnoring || std::abs(Info.errorCode()) == AbortedError)
         return;
     FTimeout.stop();
     FBusy = false;
@@ -258,6 +262,8 @@ void TCorvWebPage::SetSize(int32_t Width, int32_t Height)
 
 void TCorvWebPage::Navigate(const QString& Url)
 {
+    if (FImpl->FBusy)
+        FImpl->FPage->triggerAction(QWebEnginePage::Stop);
     FImpl->FIgnoring = false;
     FImpl->FBusy = true;
     FImpl->FTimeout.start(FLoadTimeout);

@@ -158,6 +158,16 @@ TEST(WebPage, ReportsFailedNavigationsWithTheirCodes)
     Pump(200);
     EXPECT_EQ(events.Errors.size(), std::size(cases));
     EXPECT_EQ(events.Completed, 0);
+
+    // A navigation replaced by another one is no failure.
+    server.Serve("/page", {.Body = "<title>Next</title>"});
+    page.SetLoadTimeout(30000);
+    page.Navigate(server.Url("/silent"));
+    ASSERT_TRUE(WaitFor([&] { return server.Requests("/silent") == 2; }, 30000));
+    page.Navigate(server.Url("/page"));
+    ASSERT_TRUE(WaitFor([&] { return events.Completed > 0; }, 30000));
+    EXPECT_EQ(events.Errors.size(), std::size(cases));
+    EXPECT_EQ(page.Title(), "Next");
 }
 
 } // namespace
