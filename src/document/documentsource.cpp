@@ -1,6 +1,7 @@
 #include "document/documentsource.h"
 
 #include "graphics/errors.h"
+#include "io/datafiles.h"
 #include "io/random.h"
 #include "platform/streams.h"
 
@@ -153,31 +154,6 @@ TCorvDocumentSource MakeCaptureSourceNow(Kind SourceKind)
     return MakeCaptureSource(SourceKind, QDateTime::currentDateTime(), Utils::Random(1000000));
 }
 
-// Texts are stored as a byte length and their UTF-8 bytes.
-
-void WriteText(Platform::TStream& Stream, const QString& Text)
-{
-    const QByteArray bytes = Text.toUtf8();
-    if (bytes.size() > INT32_MAX)
-        throw EStreamError("A document source text is too long to store");
-    Stream.WriteUInt32(uint32_t(bytes.size()));
-    Stream.WriteBuffer(bytes.constData(), int32_t(bytes.size()));
-}
-
-// A stored length is checked against what the stream still holds before
-// anything is allocated for it.
-QString ReadText(Platform::TStream& Stream)
-{
-    const auto length = int32_t(Stream.ReadUInt32());
-    if (length <= 0)
-        return {};
-    if (length > Stream.Remaining())
-        throw EStreamError("A document source record ends early");
-    QByteArray bytes(length, Qt::Uninitialized);
-    Stream.ReadBuffer(bytes.data(), length);
-    return QString::fromUtf8(bytes);
-}
-
 } // namespace
 
 double DateTimeToOleDate(const QDateTime& Time)
@@ -250,8 +226,8 @@ void WriteDocumentSource(const TCorvDocumentSource& Source, Platform::TStream& S
     Stream.WriteUInt32(1);
     Stream.WriteUInt32(uint8_t(Source.Kind));
     Stream.WriteDouble(Source.Time);
-    WriteText(Stream, Source.Location);
-    WriteText(Stream, Source.Title);
+    IO::WriteText(Stream, Source.Location);
+    IO::WriteText(Stream, Source.Title);
 }
 
 void ReadDocumentSource(TCorvDocumentSource& Source, Platform::TStream& Stream)
@@ -260,8 +236,8 @@ void ReadDocumentSource(TCorvDocumentSource& Source, Platform::TStream& Stream)
     Stream.ReadUInt32(); // every version reads alike
     read.Kind = TCorvDocumentSourceKind(uint8_t(Stream.ReadUInt32()));
     read.Time = Stream.ReadDouble();
-    read.Location = ReadText(Stream);
-    read.Title = ReadText(Stream);
+    read.Location = IO::ReadText(Stream);
+    read.Title = IO::ReadText(Stream);
     Source = std::move(read);
 }
 

@@ -7,6 +7,15 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
+#include <optional>
+
+class QSettings;
+
+namespace Corvanith::IO {
+class TCorvFileCache;
+class TCorvMruList;
+} // namespace Corvanith::IO
 
 namespace Corvanith::Settings {
 
@@ -49,5 +58,92 @@ inline constexpr const char* BmpFilter = "BMP Images (bmp)|*.bmp|All Files (*.*)
 // becomes "*" so names without a dot match too. A description without
 // patterns at the end is dropped.
 QString FileDialogFilter(const char* Filter);
+
+// ---- Window placement ----
+
+enum class TFormState : uint8_t { fsNormal = 0, fsMinimized = 1, fsMaximized = 2 };
+
+// A window's normal (restored) rectangle in screen pixels and its state.
+struct TFormPlacement {
+    int32_t Top = 0;
+    int32_t Left = 0;
+    int32_t Width = 0;
+    int32_t Height = 0;
+    TFormState State = TFormState::fsNormal;
+
+    friend bool operator==(const TFormPlacement&, const TFormPlacement&) = default;
+};
+
+// "software\Corvanith\Forms": one sub-key per window below it.
+QString FormsKey();
+
+// The user's own store of window placements.
+std::unique_ptr<QSettings> OpenPlacementStore();
+
+// The framework's integer form of a stored text: leading blanks, an optional
+// sign, then decimal digits or hexadecimal ones after "$" or "0x"; nothing
+// may follow. Empty for anything else and for numbers outside 32 bits.
+std::optional<int32_t> ParseStoredInteger(const QString& Text);
+
+// Writes "Top", "Left", "Width", "Height" and "State" as decimal text in the
+// sub-key FormName of FormsKey(). Only the main window stores its placement,
+// so the state is always written. Throws EArgumentError for an empty name and
+// EStreamError when the store cannot be written.
+void WriteFormPlacement(QSettings& Store, const QString& FormName, const TFormPlacement& Placement);
+
+// Replaces each field of Placement whose stored value is text holding an
+// integer; a missing value, one of another type or one that is no integer
+// keeps the field. A width or height below 1 is kept out, and so is every
+// state but normal and maximised: a window never starts minimised. The result
+// says whether FormName's sub-key existed.
+bool ReadFormPlacement(const QSettings& Store, const QString& FormName, TFormPlacement& Placement);
+
+// ---- Data folder, recent documents and file cache ----
+
+inline constexpr int32_t MruCapacity = 7;
+
+// The data folder and what lives in it: the recent-documents list in
+// "MruFiles.data" and the file cache in "Cache/" with its "Index.data". A
+// cached picture goes when its entry leaves the list (not while loading,
+// and not when an entry is replaced by the same source).
+class TDataFiles {
+public:
+    // ApplicationDataFolder + "/" + ApplicationName + "/" and its "Cache/"
+    // are made when missing, then the list and the cache are loaded; a data
+    // file that cannot be read leaves its list or cache empty.
+    explicit TDataFiles(const QString& ApplicationDataFolder);
+    TDataFiles(const TDataFiles&) = delete;
+    TDataFiles& operator=(const TDataFiles&) = delete;
+    // Nothing is saved and no cached picture is deleted.
+    ~TDataFiles();
+
+    // Both end with "/".
+    const QString& ApplicationDataPath() const { return FApplicationDataPath; }
+    const QString& CachePath() const { return FCachePath; }
+    QString MruFileName() const;
+    QString IndexFileName() const;
+    IO::TCorvMruList& MruList() { return *FMruList; }
+    IO::TCorvFileCache& FileCache() { return *FFileCache; }
+
+    // Makes the folders again (they may have gone meanwhile) and replaces
+    // both files; both are tried, then the first failure is thrown as
+    // EStreamError.
+    void Save();
+
+private:
+    QString FApplicationDataPath;
+    QString FCachePath;
+    std::unique_ptr<IO::TCorvFileCache> FFileCache;
+    std::unique_ptr<IO::TCorvMruList> FMruList;
+};
+
+// The program's data files from start-up to shutdown, in the user's roaming
+// application-data folder (at the root when there is none).
+void InitializeDataFiles();
+// Saves and frees them; EStreamError when saving failed (they are freed all
+// the same).
+void FinalizeDataFiles();
+// Only between the two: EArgumentError otherwise.
+TDataFiles& DataFiles();
 
 } // namespace Corvanith::Settings

@@ -1,0 +1,234 @@
+#include "io/net.h"
+
+#include "graphics/errors.h"
+#include "platform/streams.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace Corvanith::Net {
+
+namespace {
+
+int32_t ToInt32(int64_t Count) { return int32_t(std::clamp<int64_t>(Count, 0, INT32_MAX)); }
+
+int StatusCode(const QNetworkReply& Reply)
+{
+    return Reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+}
+
+bool IsSuccess(int Code) { return Code >= 200 && Code < 300; }
+
+} // namespace
+
+TCorvUrlDownloader::TCorvUrlDownloader(const QString& Url, Platform::TStream& Stream)
+    : FUrl(Url), FStream(Stream), FContext(std::make_unique<QObject>())
+{
+}
+
+TCorvUrlDownloader::~TCorvUrlDownloader()
+{
+    FContext.reset();
+    if (FReply != nullptr) {
+        FReply->abort();
+        delete FReply;
+    }
+}
+
+void TCorvUrlDownloader::Start()
+{
+    if (FStarted || FStopped)
+        return;
+    FStarted = true;
+    const QUrl url(FUrl);
+    if (!url.isValid() || url.host().isEmpty()) {
+        PostDone(false, QStringLiteral("Invalid URL"));
+        return;
+    }
+    const QString scheme = url.scheme().toLower();
+    if (scheme != u"http" && scheme != u"https") {
+        PostDone(false, QStringLiteral("Unsupported protocol \"%1\"").arg(url.scheme()));
+        return;
+    }
+
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::UserAgentHeader, QString::fromLatin1(DownloadUserAgent));
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setMaximumRedirectsAllowed(MaxRedirects);
+    request.setTransferTimeout(FTransferTimeout);
+    FManager = std::make_unique<QNetworkAccessManager>();
+    PostStatus(QStringLiteral("Resolving %1.").arg(url.host()));
+    FReply = FManager->get(request);
+
+    QObject* context = FContext.get();
+    QObject::connect(FReply, &QNetworkReply::socketStartedConnecting, context,
+                     [this, host = url.host()] { PostStatus(QStringLiteral("Connecting to %1.").arg(host)); });
+    QObject::connect(FReply, &QNetworkReply::requestSent, context, [this] { PostStatus(QStringLiteral("Connected.")); });
+    QObject::connect(FReply, &QNetworkReply::redirected, context, [this](const QUrl& Target) {
+        PostStatus(QStringLiteral("Redirected to %1.").arg(Target.toString()));
+    });
+    QObject::connect(FReply, &QNetworkReply::metaDataChanged, context, [this] { HeadersAvailable(); });
+    QObject::connect(FReply, &QNetworkReply::readyRead, context, [this] { BodyAvailable(); });
+    QObject::connect(FReply, &QNetworkReply::finished, context, [this] { TransferFinished(); });
+}
+
+void TCorvUrlDownloader::Stop()
+{
+    FStopped = true;
+    FSucceeded = false;
+    FStatusText = QStringLiteral("Stoped");
+    if (FReply != nullptr) {
+        QObject::disconnect(FReply, nullptr, FContext.get(), nullptr);
+        FReply->abort();
+    }
+    if (FDone)
+        return;
+    FDone = true;
+    // Last: the owner may free the downloader here.
+    if (OnDone)
+        OnDone();
+}
+
+// Reports wait for the event loop, so the owner never runs inside the
+// network code; one that comes after Stop or a refusal is dropped.
+void TCorvUrlDownloader::Post(std::function<void()> Report)
+{
+    QMetaObject::invokeMethod(FContext.get(), std::move(Report), Qt::QueuedConnection);
+}
+
+void TCorvUrlDownloader::PostStatus(const QString& Text)
+{
+    Post([this, Text] {
+        if (FStopped)
+            return;
+        FStatusText = Text;
+        if (OnStatus)
+            OnStatus();
+    });
+}
+
+void TCorvUrlDownloader::PostProgress(int32_t Position, int32_t Max)
+{
+    Post([this, Position, Max] {
+        if (FStopped)
+            return;
+        FPosition = Position;
+        FMax = Max;
+        if (OnProgress)
+            OnProgress();
+    });
+}
+
+void TCorvUrlDownloader::PostDone(bool Succeeded, const QString& Text)
+{
+    Post([this, Succeeded, Text] {
+        if (FDone)
+            return;
+        FDone = true;
+        FSucceeded = Succeeded;
+        if (!Text.isNull())
+            FStatusText = Text;
+        if (OnDone)
+            OnDone();
+    });
+}
+
+void TCorvUrlDownloader::Fail(const QString& Text)
+{
+    if (FFailure.isEmpty())
+        FFailure = Text;
+    FReply->abort();
+}
+
+void TCorvUrlDownloader::HeadersAvailable()
+{
+    const int code = StatusCode(*FReply);
+    if (FBodyBegun || FStopped || !FFailure.isEmpty() || !IsSuccess(code))
+        return;
+    FBodyBegun = true;
+    const QVariant length = FReply->header(QNetworkRequest::ContentLengthHeader);
+    FAnnounced = length.isValid() ? length.toLongLong() : 0;
+    if (FAnnounced > FMaxSize) {
+        Fail(QStringLiteral("The answer is too large (%1 bytes)").arg(FAnnounced));
+        return;
+    }
+    // Only a plain 200 answer is put to the check.
+    if (code == 200) {
+        FContentType = QString::fromLatin1(FReply->rawHeader("Content-Type"));
+        if (OnCheckContentType && !OnCheckContentType(FContentType)) {
+            FStopped = true;
+            Fail(QStringLiteral("Unknown image type: ") + FContentType);
+            return;
+        }
+    }
+    PostProgress(0, ToInt32(FAnnounced));
+}
+
+void TCorvUrlDownloader::BodyAvailable()
+{
+    HeadersAvailable();
+    const QByteArray data = FReply->readAll();
+    // The body of an error answer is no picture.
+    if (!FBodyBegun || FStopped || !FFailure.isEmpty() || data.isEmpty())
+        return;
+    if (FWritten + data.size() > FMaxSize) {
+        Fail(QStringLiteral("The answer is larger than %1 bytes").arg(FMaxSize));
+        return;
+    }
+    try {
+        FStream.WriteBuffer(data.constData(), int32_t(data.size()));
+    } catch (const ECorvError& Error) {
+        Fail(QStringLiteral("Cannot store the download: ") + QString::fromStdString(Error.what()));
+        return;
+    }
+    FWritten += data.size();
+    PostProgress(ToInt32(FWritten), ToInt32(FAnnounced));
+}
+
+void TCorvUrlDownloader::TransferFinished()
+{
+    QString failure = FFailure;
+    const int code = StatusCode(*FReply);
+    if (failure.isEmpty()) {
+        switch (FReply->error()) {
+        case QNetworkReply::TooManyRedirectsError:
+            failure = QStringLiteral("More than %1 redirections").arg(MaxRedirects);
+            break;
+        // Only the transfer timeout cancels without a failure noted here.
+        case QNetworkReply::OperationCanceledError:
+            failure = QStringLiteral("The server stopped answering");
+            break;
+        default:
+            if (code >= 300) {
+                failure = QStringLiteral("HTTP %1 %2")
+                              .arg(code)
+                              .arg(FReply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
+            } else if (FReply->error() != QNetworkReply::NoError) {
+                failure = FReply->errorString();
+            } else if (!IsSuccess(code)) {
+                failure = QStringLiteral("The server sent no answer");
+            }
+        }
+    }
+    PostProgress(-1, -1);
+    if (!failure.isEmpty()) {
+        PostDone(false, failure);
+        return;
+    }
+    // A shorter answer stored over an older one must not keep the old tail.
+    try {
+        FStream.SetSize(FStream.Position());
+        FStream.SetPosition(0);
+    } catch (const ECorvError& Error) {
+        PostDone(false, QStringLiteral("Cannot store the download: ") + QString::fromStdString(Error.what()));
+        return;
+    }
+    PostStatus(QStringLiteral("Disconnected."));
+    PostDone(true, {});
+}
+
+} // namespace Corvanith::Net

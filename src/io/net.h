@@ -1,0 +1,121 @@
+#pragma once
+// TCorvUrlDownloader: one HTTP GET of a URL into a stream its owner lends,
+// with status, progress and completion reported back. The transfer runs on
+// the event loop of the thread that makes the downloader (the main thread);
+// every report reaches the owner from that loop, never from inside the
+// network code, so the owner may free the downloader in its OnDone.
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QObject;
+
+namespace Corvanith::Platform {
+class TStream;
+}
+
+namespace Corvanith::Net {
+
+inline constexpr const char* DownloadUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1)";
+inline constexpr int MaxRedirects = 3;
+// The answer must keep sending: this long without data fails the download.
+inline constexpr int DefaultTransferTimeout = 30000;
+
+// Whether an answer of this content type (the "Content-Type" header exactly
+// as received, empty when there is none) is wanted.
+using TCorvContentTypeCheckEvent = std::function<bool(const QString& ContentType)>;
+
+class TCorvUrlDownloader {
+public:
+    // Nothing is fetched before Start. Stream stays the owner's; the answer's
+    // body is written from its current position.
+    TCorvUrlDownloader(const QString& Url, Platform::TStream& Stream);
+    TCorvUrlDownloader(const TCorvUrlDownloader&) = delete;
+    TCorvUrlDownloader& operator=(const TCorvUrlDownloader&) = delete;
+    // Ends a running transfer without reporting anything.
+    ~TCorvUrlDownloader();
+
+    // Runs once, as the last report, for every started download: after the
+    // GET has ended (completed, failed or refused), or at once inside Stop.
+    std::function<void()> OnDone;
+    // After each new StatusText of the transfer.
+    std::function<void()> OnStatus;
+    // At the start of the body (Position 0, Max the announced size or 0 when
+    // none is), as it arrives, and at its end (both -1).
+    std::function<void()> OnProgress;
+    // Asked once, for an answer with code 200, before its body is read; False
+    // refuses it: nothing of the body is written and no status or progress
+    // report follows. It must only look at its argument and note the result.
+    TCorvContentTypeCheckEvent OnCheckContentType;
+
+    // Both take effect at Start. 0 lets a silent server keep the transfer
+    // waiting for ever.
+    void SetTransferTimeout(int Milliseconds) { FTransferTimeout = Milliseconds; }
+    // Answers longer than this many bytes fail.
+    void SetMaxSize(int64_t Bytes) { FMaxSize = Bytes; }
+
+    // GET with the user agent DownloadUserAgent, following at most
+    // MaxRedirects redirections. Only http and https URLs are fetched; one
+    // without a host ends with "Invalid URL". A second Start, or one after
+    // Stop, does nothing.
+    void Start();
+    // Ends the download from the owner's side: Succeeded False, StatusText
+    // "Stoped", OnDone at once unless it has run; nothing is reported and
+    // nothing written to the stream after that.
+    void Stop();
+
+    const QString& Url() const { return FUrl; }
+    // The GET completed, the body is in the stream, which ends after it, and
+    // the stream is back at its start.
+    bool Succeeded() const { return FSucceeded; }
+    // The last status, or what went wrong.
+    const QString& StatusText() const { return FStatusText; }
+    int32_t Position() const { return FPosition; }
+    int32_t Max() const { return FMax; }
+    // Stopped by the owner or refused by the content-type check.
+    bool Stopped() const { return FStopped; }
+    const QString& ContentType() const { return FContentType; }
+
+private:
+    void Post(std::function<void()> Report);
+    void PostStatus(const QString& Text);
+    void PostProgress(int32_t Position, int32_t Max);
+    void PostDone(bool Succeeded, const QString& Text);
+    void Fail(const QString& Text);
+    void HeadersAvailable();
+    void BodyAvailable();
+    void TransferFinished();
+
+    QString FUrl;
+    Platform::TStream& FStream;
+    int FTransferTimeout = DefaultTransferTimeout;
+    int64_t FMaxSize = INT32_MAX;
+
+    bool FStarted = false;
+    bool FDone = false;
+    bool FSucceeded = false;
+    bool FStopped = false;
+    QString FStatusText;
+    int32_t FPosition = 0;
+    int32_t FMax = 0;
+    QString FContentType;
+
+    // State of the transfer as the network code sees it; the fields above
+    // change only as the reports are delivered.
+    bool FBodyBegun = false;
+    int64_t FAnnounced = 0;
+    int64_t FWritten = 0;
+    QString FFailure;
+
+    // Receives the network signals and the queued reports; freeing it drops
+    // both.
+    std::unique_ptr<QObject> FContext;
+    std::unique_ptr<QNetworkAccessManager> FManager;
+    QNetworkReply* FReply = nullptr;
+};
+
+} // namespace Corvanith::Net

@@ -1,0 +1,141 @@
+#include "io/settings.h"
+
+#include "graphics/errors.h"
+#include "graphics/surface.h"
+#include "io/filecache.h"
+#include "io/mrulist.h"
+#include "platform/streams.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+namespace {
+
+using namespace Corvanith;
+using namespace Corvanith::Settings;
+using Corvanith::Document::TCorvDocumentSource;
+using Corvanith::Document::TCorvDocumentSourceKind;
+
+TCorvDocumentSource Capture(int Number)
+{
+    TCorvDocumentSource source;
+    source.Kind = TCorvDocumentSourceKind::dskScreenshot;
+    source.Location = QStringLiteral("screenshot://today/%1").arg(Number);
+    return source;
+}
+
+class DataFolderTest : public testing::Test {
+protected:
+    QString Folder() const { return FDir.path() + QStringLiteral("/Corvanith/"); }
+
+    // Opens a capture the way the program does: its picture goes to the
+    // cache, the document to the recent list.
+    void Open(TDataFiles& Files, int Number) const
+    {
+        {
+            const auto stream = Files.FileCache().OpenEntry(Capture(Number).Location);
+            stream->WriteBuffer("png", 3);
+        }
+        Files.MruList().Add(Capture(Number), *FPicture);
+    }
+    static QString CacheFile(TDataFiles& Files, int Number)
+    {
+        const auto* item = Files.FileCache().Find(Capture(Number).Location);
+        return item != nullptr ? item->FileName() : QString();
+    }
+
+    QTemporaryDir FDir;
+    const std::unique_ptr<Graphics::TCorvSurface> FPicture = Graphics::TCorvSurface::CreateFilled(20, 20, 0xFF808080);
+};
+
+TEST_F(DataFolderTest, FirstRunMakesTheFoldersAndWritesEmptyFiles)
+{
+    TDataFiles files(FDir.path());
+    EXPECT_EQ(files.ApplicationDataPath(), Folder());
+    EXPECT_EQ(files.CachePath(), Folder() + QStringLiteral("Cache/"));
+    EXPECT_TRUE(QFileInfo(files.CachePath()).isDir());
+    EXPECT_EQ(files.MruList().GetCount(), 0);
+    EXPECT_EQ(files.FileCache().Count(), 0);
+    files.Save();
+    for (const QString& name : {files.MruFileName(), files.IndexFileName()}) {
+        QFile file(name);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
+        EXPECT_EQ(file.readAll(), QByteArray("\1\0\0\0\0\0\0\0", 8)) << name.toStdString();
+    }
+}
+
+TEST_F(DataFolderTest, FoldersDeletedMeanwhileAreMadeAgainAtSaving)
+{
+    TDataFiles files(FDir.path());
+    ASSERT_TRUE(QDir(Folder()).removeRecursively());
+    files.Save();
+    EXPECT_TRUE(QFileInfo::exists(files.MruFileName()));
+    EXPECT_TRUE(QFileInfo::exists(files.IndexFileName()));
+}
+
+TEST_F(DataFolderTest, PicturesGoWithTheirRecentEntries)
+{
+    TDataFiles files(FDir.path());
+    for (int i = 1; i <= 8; ++i)
+        Open(files, i);
+    EXPECT_FALSE(files.FileCache().Contains(Capture(1).Location));
+    const QString eighth = CacheFile(files, 8);
+    Open(files, 8); // opened again: same entry, same picture
+    EXPECT_EQ(CacheFile(files, 8), eighth);
+    EXPECT_TRUE(QFileInfo::exists(eighth));
+
+    files.MruList().Clear();
+    EXPECT_EQ(files.FileCache().Count(), 0);
+    EXPECT_FALSE(QFileInfo::exists(eighth));
+}
+
+TEST_F(DataFolderTest, EntriesDroppedWhileLoadingKeepTheirPictures)
+{
+    {
+        TDataFiles files(FDir.path());
+        for (int i = 1; i <= 7; ++i)
+            Open(files, i);
+        files.Save();
+    }
+    // A list file longer than the capacity, as an older run might leave it.
+    {
+        IO::TCorvMruList longer(10, Folder() + QStringLiteral("MruFiles.data"));
+        longer.Add(Capture(8), *FPicture);
+        longer.Add(Capture(9), *FPicture);
+        longer.SaveToFile(Folder() + QStringLiteral("MruFiles.data"));
+    }
+    TDataFiles files(FDir.path());
+    EXPECT_EQ(files.MruList().GetCount(), 7);
+    EXPECT_EQ(files.FileCache().Count(), 7);
+    EXPECT_TRUE(QFileInfo::exists(CacheFile(files, 1)));
+}
+
+TEST_F(DataFolderTest, UnreadableFilesStartEmptyAndAFailedSaveIsReported)
+{
+    ASSERT_TRUE(QDir().mkpath(Folder() + QStringLiteral("MruFiles.data")));
+    ASSERT_TRUE(QDir().mkpath(Folder() + QStringLiteral("Cache/Index.data")));
+    TDataFiles files(FDir.path());
+    EXPECT_EQ(files.MruList().GetCount(), 0);
+    EXPECT_EQ(files.FileCache().Count(), 0);
+    EXPECT_THROW(files.Save(), EStreamError);
+}
+
+TEST_F(DataFolderTest, ProcessWideFilesLiveBetweenInitialisationAndFinalisation)
+{
+    const QByteArray saved = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", FDir.path().toUtf8());
+    EXPECT_THROW(DataFiles(), EArgumentError);
+    InitializeDataFiles();
+    EXPECT_EQ(DataFiles().ApplicationDataPath(), Folder());
+    Open(DataFiles(), 1);
+    FinalizeDataFiles();
+    EXPECT_THROW(DataFiles(), EArgumentError);
+    EXPECT_GT(QFileInfo(Folder() + QStringLiteral("MruFiles.data")).size(), 8);
+    qputenv("XDG_DATA_HOME", saved);
+}
+
+} // namespace
