@@ -1,10 +1,9 @@
 #include "platform/webpage.h"
 
+#include "platform/eventwait.h"
 #include "platform/imaging.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QPainter>
 #include <QPixmap>
 #include <QTimer>
@@ -52,22 +51,6 @@ protected:
     QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int, const QString&) override {}
 };
-
-// Handles events until Done answers True or Milliseconds have passed.
-template <typename TDone>
-bool WaitUntil(TDone Done, int Milliseconds)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!Done()) {
-        if (clock.elapsed() >= Milliseconds)
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
 
 // The engine draws through OpenGL contexts shared with the application's,
 // which must be asked for before the application object exists: at program
@@ -222,17 +205,15 @@ std::optional<QVariant> TCorvWebPage::TImpl::Evaluate(const QString& Script)
 
 bool TCorvWebPage::TImpl::WaitForTrue(const QString& Script)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ScriptTimeout) {
-        const std::optional<QVariant> value = Evaluate(Script);
-        if (!value)
-            return false;
-        if (value->toBool())
-            return true;
-        WaitUntil([] { return false; }, 10);
-    }
-    return false;
+    bool answered = true;
+    const bool held = WaitUntil(
+        [&] {
+            const std::optional<QVariant> value = Evaluate(Script);
+            answered = value.has_value();
+            return !answered || value->toBool();
+        },
+        ScriptTimeout);
+    return held && answered;
 }
 
 bool TCorvWebPage::TImpl::Resize(int32_t Width, int32_t Height)

@@ -1,8 +1,8 @@
 #include "forms/openurl.h"
 
-#include "eventwait.h"
 #include "graphics/surface.h"
 #include "httpserver.h"
+#include "platform/eventwait.h"
 #include "document/documentsource.h"
 #include "io/filecache.h"
 #include "io/mrulist.h"
@@ -27,7 +27,6 @@ namespace {
 using namespace Corvanith;
 using namespace Corvanith::Forms;
 using Corvanith::Testing::TTestHttpServer;
-using Corvanith::Testing::WaitFor;
 
 TEST(OpenUrlText, NormalizeUrl)
 {
@@ -104,7 +103,7 @@ protected:
         return form;
     }
 
-    bool Finished() { return WaitFor([this] { return FResult >= 0; }, 30000); }
+    bool Finished() { return Platform::WaitUntil([this] { return FResult >= 0; }, 30000); }
 
     QTemporaryDir FDir;
     std::unique_ptr<IO::TCorvFileCache> FCache;
@@ -235,7 +234,7 @@ TEST_F(OpenUrlFormTest, FailedDownloadsShowTheirLastLineAndStartAfresh)
         form->OpenButtonClick();
         EXPECT_FALSE(form->OpenButton().isEnabled());
         EXPECT_FALSE(form->UrlComboBox().isEnabled());
-        ASSERT_TRUE(WaitFor([&] { return form->OpenButton().isEnabled(); }, 30000)) << c.Url.toStdString();
+        ASSERT_TRUE(Platform::WaitUntil([&] { return form->OpenButton().isEnabled(); }, 30000)) << c.Url.toStdString();
         EXPECT_EQ(FResult, -1);
         EXPECT_EQ(form->StatusLabel().text(), c.Status);
         EXPECT_FALSE(form->WarnImage().isHidden());
@@ -251,7 +250,7 @@ TEST_F(OpenUrlFormTest, FailedDownloadsShowTheirLastLineAndStartAfresh)
     std::unique_ptr<TOpenUrlForm> form = MakeForm(FServer.Url("/missing"));
     form->show();
     form->OpenButtonClick();
-    ASSERT_TRUE(WaitFor([&] { return form->OpenButton().isEnabled(); }, 30000));
+    ASSERT_TRUE(Platform::WaitUntil([&] { return form->OpenButton().isEnabled(); }, 30000));
     EXPECT_FALSE(form->WarnImage().isHidden());
     EXPECT_FALSE(form->StatusLabel().text().isEmpty());
     EXPECT_FALSE(FCache->Contains(FServer.Url("/missing")));
@@ -264,7 +263,7 @@ TEST_F(OpenUrlFormTest, CancelStopsTheDownloadAndDropsItsEntry)
     FServer.Serve("/silent", silent);
     std::unique_ptr<TOpenUrlForm> form = MakeForm(FServer.Url("/silent"), true);
     form->show();
-    ASSERT_TRUE(WaitFor([&] { return FServer.Requests("/silent") == 1; }, 30000));
+    ASSERT_TRUE(Platform::WaitUntil([&] { return FServer.Requests("/silent") == 1; }, 30000));
     EXPECT_TRUE(FCache->Contains(FServer.Url("/silent")));
     form->CancelButton().click();
     EXPECT_EQ(FResult, QDialog::Rejected);
@@ -367,7 +366,7 @@ TEST_F(OpenUrlFormTest, CancelWhileGeneratingTheImageOpensNothing)
     ASSERT_TRUE(Finished());
     EXPECT_EQ(FResult, QDialog::Rejected);
     // The drawing that was under way has returned by now.
-    Testing::Pump(600);
+    Platform::PumpEvents(600);
     EXPECT_EQ(form->result(), QDialog::Rejected);
     EXPECT_EQ(form->TakeSurface(), nullptr);
     EXPECT_EQ(form->Stream(), nullptr);

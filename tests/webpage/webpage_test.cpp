@@ -1,5 +1,5 @@
-#include "eventwait.h"
 #include "httpserver.h"
+#include "platform/eventwait.h"
 #include "platform/imaging.h"
 #include "platform/webpage.h"
 
@@ -8,9 +8,7 @@
 #include <vector>
 
 using namespace Corvanith::Platform;
-using Corvanith::Testing::Pump;
 using Corvanith::Testing::TTestHttpServer;
-using Corvanith::Testing::WaitFor;
 
 namespace {
 
@@ -81,7 +79,7 @@ TEST(WebPage, RendersTheWholeScrolledPageOnce)
     page.SetSize(950, 100);
     page.Navigate(server.Url("/page"));
     EXPECT_TRUE(page.Busy());
-    ASSERT_TRUE(WaitFor([&] { return events.Ended(); }, 30000));
+    ASSERT_TRUE(WaitUntil([&] { return events.Ended(); }, 30000));
     ASSERT_TRUE(events.Errors.empty());
     EXPECT_FALSE(page.Busy());
     EXPECT_EQ(server.LastHeader("User-Agent"), PageUserAgent);
@@ -118,7 +116,7 @@ TEST(WebPage, RendersTheWholeScrolledPageOnce)
     for (const TProbe& probe : probes)
         EXPECT_EQ(pixel(probe.X, probe.Y), probe.Color) << probe.X << ", " << probe.Y;
 
-    Pump(200);
+    PumpEvents(200);
     EXPECT_EQ(events.Completed, 1);
 }
 
@@ -150,12 +148,12 @@ TEST(WebPage, ReportsFailedNavigationsWithTheirCodes)
         const size_t before = events.Errors.size();
         page.SetLoadTimeout(c.Timeout);
         page.Navigate(c.Url);
-        ASSERT_TRUE(WaitFor([&] { return events.Errors.size() > before; }, 30000)) << c.Url.toStdString();
+        ASSERT_TRUE(WaitUntil([&] { return events.Errors.size() > before; }, 30000)) << c.Url.toStdString();
         EXPECT_EQ(events.Errors.back(), c.Expected) << c.Url.toStdString();
         EXPECT_FALSE(page.Busy());
     }
     // The stopped navigation reports nothing more.
-    Pump(200);
+    PumpEvents(200);
     EXPECT_EQ(events.Errors.size(), std::size(cases));
     EXPECT_EQ(events.Completed, 0);
 
@@ -163,9 +161,9 @@ TEST(WebPage, ReportsFailedNavigationsWithTheirCodes)
     server.Serve("/page", {.Body = "<title>Next</title>"});
     page.SetLoadTimeout(30000);
     page.Navigate(server.Url("/silent"));
-    ASSERT_TRUE(WaitFor([&] { return server.Requests("/silent") == 2; }, 30000));
+    ASSERT_TRUE(WaitUntil([&] { return server.Requests("/silent") == 2; }, 30000));
     page.Navigate(server.Url("/page"));
-    ASSERT_TRUE(WaitFor([&] { return events.Completed > 0; }, 30000));
+    ASSERT_TRUE(WaitUntil([&] { return events.Completed > 0; }, 30000));
     EXPECT_EQ(events.Errors.size(), std::size(cases));
     EXPECT_EQ(page.Title(), "Next");
 }
