@@ -48,6 +48,17 @@ public:
     // blended over what is there. Leaves the painter's settings as they were.
     void DrawOutline(uint32_t Color, int32_t X, int32_t Y, int32_t Width, int32_t Height);
 
+    // The ellipse in (X, Y, Width, Height) filled antialiased over what is
+    // there: CenterColor inside the concentric ellipse scaled by FocusScale
+    // (clamped to 0 .. 1), then towards SurroundColor at the edge, the
+    // channels blended in linear light. Leaves the painter's settings as
+    // they were.
+    void FillEllipseGradient(int32_t X, int32_t Y, int32_t Width, int32_t Height, uint32_t SurroundColor,
+                             uint32_t CenterColor, float FocusScale);
+    // The antialiased outline of the ellipse in (X, Y, Width, Height), a pen
+    // of width 1 centred on it; nothing for a width or height below 1.
+    void DrawEllipse(uint32_t Color, int32_t X, int32_t Y, int32_t Width, int32_t Height);
+
 private:
     std::optional<QPainter> FOwned;
     QPainter* FPainter;
