@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace Corvanith::Platform {
 
@@ -41,7 +42,7 @@ constexpr int AbortedError = 3;
 // no new windows, and its console stays out of our output.
 class TQuietPage : public QWebEnginePage {
 public:
-    TQuietPage(QWebEngineProfile& Profile) : QWebEnginePage(&Profile) {}
+    explicit TQuietPage(QWebEngineProfile& Profile) : QWebEnginePage(&Profile) {}
 
 protected:
     void javaScriptAlert(const QUrl&, const QString&) override {}
