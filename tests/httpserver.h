@@ -1,14 +1,16 @@
 #pragma once
 // A tiny HTTP server on the loopback address for tests: answers each path
-// with a canned reply, or never answers at all, and remembers the headers it
+// with canned replies, or never answers at all, and remembers the headers it
 // was sent. Runs on the thread that made it, through its event loop.
 #include <QByteArray>
 #include <QHostAddress>
+#include <QList>
 #include <QMap>
 #include <QString>
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <algorithm>
 #include <memory>
 
 namespace Corvanith::Testing {
@@ -29,7 +31,10 @@ public:
         QObject::connect(&FServer, &QTcpServer::newConnection, &FServer, [this] { Accept(); });
     }
 
-    void Serve(const QByteArray& Path, TReply Reply) { FReplies[Path] = std::move(Reply); }
+    void Serve(const QByteArray& Path, TReply Reply) { FReplies[Path] = {std::move(Reply)}; }
+    // The first request gets the first reply, the next the next one, and
+    // every request after them the last.
+    void ServeInTurn(const QByteArray& Path, QList<TReply> Replies) { FReplies[Path] = std::move(Replies); }
     QString Url(const QString& Path) const
     {
         return QStringLiteral("http://127.0.0.1:%1%2").arg(FServer.serverPort()).arg(Path);
@@ -61,9 +66,10 @@ private:
             if (colon > 0)
                 FHeaders[lines[i].left(colon).trimmed().toLower()] = lines[i].mid(colon + 1).trimmed();
         }
-        ++FRequestCounts[path];
+        const int turn = FRequestCounts[path]++;
         const auto found = FReplies.constFind(path);
-        const TReply reply = found != FReplies.constEnd() ? *found : TReply{"404 Not Found", "text/plain", "missing"};
+        const TReply reply = found != FReplies.constEnd() ? found->at(std::min<qsizetype>(turn, found->size() - 1))
+                                                          : TReply{"404 Not Found", "text/plain", "missing"};
         if (reply.Silent)
             return;
         QByteArray answer = "HTTP/1.1 " + reply.Status + "\r\n";
@@ -75,7 +81,7 @@ private:
     }
 
     QTcpServer FServer;
-    QMap<QByteArray, TReply> FReplies;
+    QMap<QByteArray, QList<TReply>> FReplies;
     QMap<QByteArray, QByteArray> FHeaders;
     QMap<QByteArray, int> FRequestCounts;
 };

@@ -346,6 +346,43 @@ TEST_F(OpenUrlFormTest, WebPageIsRenderedStoredAndHandedOver)
     EXPECT_TRUE(FCache->Contains(url));
 }
 
+constexpr const char* SvgPicture = "<svg xmlns='http://www.w3.org/2000/svg' width='10' height='10'/>";
+
+// The download says "web page", then the page itself fails or has nothing to
+// draw: the dialog goes back to editing with the error, stores nothing and
+// does not close.
+TEST_F(OpenUrlFormTest, PagesThatGiveNoPictureReturnToEditing)
+{
+    const TTestHttpServer::TReply page{.Body = "<title>x</title>"};
+    FServer.ServeInTurn("/gone", {page, {.Status = "404 Not Found", .Body = "gone"}});
+    // A picture document has no body.
+    FServer.ServeInTurn("/picture", {page, {.ContentType = "image/svg+xml", .Body = SvgPicture}});
+    const std::pair<QString, QString> cases[] = {
+        {FServer.Url("/gone"), "404"},
+        {FServer.Url("/picture"), PageNotDrawnText},
+    };
+    for (const auto& [url, status] : cases) {
+        std::unique_ptr<TOpenUrlForm> form = MakeForm(url, true);
+        form->show();
+        ASSERT_TRUE(Platform::WaitUntil([&] { return form->OpenButton().isEnabled(); }, 30000)) << url.toStdString();
+        EXPECT_EQ(form->StatusLabel().text(), status);
+        EXPECT_FALSE(form->WarnImage().isHidden());
+        EXPECT_TRUE(form->UrlComboBox().isEnabled());
+        EXPECT_EQ(FResult, -1);
+        EXPECT_EQ(form->Stream(), nullptr);
+        EXPECT_EQ(form->TakeSurface(), nullptr);
+        EXPECT_FALSE(FCache->Contains(url));
+
+        // Open again starts a fresh download, whose own failure is shown.
+        form->OpenButtonClick();
+        ASSERT_TRUE(Platform::WaitUntil([&] { return form->OpenButton().isEnabled(); }, 30000));
+        EXPECT_EQ(FServer.Requests(url.mid(url.lastIndexOf('/')).toLatin1()), 3);
+        EXPECT_NE(form->StatusLabel().text(), status);
+        EXPECT_FALSE(form->WarnImage().isHidden());
+        EXPECT_EQ(FResult, -1);
+    }
+}
+
 // Cancel while the page is being waited for or drawn closes the dialog with
 // nothing: no picture, no cache entry, and the completion does not turn it
 // into an OK.

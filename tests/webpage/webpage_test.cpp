@@ -118,6 +118,13 @@ TEST(WebPage, RendersTheWholeScrolledPageOnce)
 
     PumpEvents(200);
     EXPECT_EQ(events.Completed, 1);
+
+    // A document without a body (a picture) gives no size and so no picture.
+    server.Serve("/picture.svg",
+                 {.ContentType = "image/svg+xml", .Body = "<svg xmlns='http://www.w3.org/2000/svg' width='9' height='9'/>"});
+    page.Navigate(server.Url("/picture.svg"));
+    ASSERT_TRUE(WaitUntil([&] { return events.Completed == 2 || !events.Errors.empty(); }, 30000));
+    EXPECT_FALSE(page.FitToContent());
 }
 
 TEST(WebPage, ReportsFailedNavigationsWithTheirCodes)
