@@ -1,5 +1,6 @@
 #include "forms/forms.h"
 
+#include <QApplication>
 #include <QWidget>
 
 #include <cmath>
@@ -25,6 +26,12 @@ void PositionForm(QWidget& Form, const QWidget& Owner, float HorzFactor, float V
     const QSize form = Form.frameGeometry().size();
     Form.move(owner.left() + Share(owner.width(), form.width(), HorzFactor),
               owner.top() + Share(owner.height(), form.height(), VertFactor));
+}
+
+QFont MessageFont()
+{
+    // The platform theme gives message boxes their own font where it has one.
+    return QApplication::font("QMessageBox");
 }
 
 } // namespace Corvanith::Forms

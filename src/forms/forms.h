@@ -1,5 +1,8 @@
 #pragma once
-// Placement of dialogs over the window that shows them.
+// What the program's dialogs share: their placement over the window that
+// shows them and the font they take.
+#include <QFont>
+
 class QWidget;
 
 namespace Corvanith::Forms {
@@ -10,5 +13,9 @@ namespace Corvanith::Forms {
 // halves round to the even neighbour; nothing keeps it on the screen, so a
 // form larger than its owner goes left of and above the owner's corner.
 void PositionForm(QWidget& Form, const QWidget& Owner, float HorzFactor, float VertFactor);
+
+// The system's font for message texts, which every dialog takes as its own
+// when it is made; the application font where the platform names none.
+QFont MessageFont();
 
 } // namespace Corvanith::Forms

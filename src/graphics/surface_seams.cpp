@@ -4,11 +4,13 @@
 #include "graphics/surface.h"
 
 #include "graphics/errors.h"
-#include "graphics/rowkernels.h"
+
+#include <emmintrin.h>
 
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace Corvanith::Graphics {
 
@@ -45,6 +47,23 @@ TSpan AcrossSpan(const TCorvPointArray& Seam, bool Horizontal)
     return s;
 }
 
+// Dest[x] := SeamY[x] <= Limit ? A[x] : B[x], four pixels at a time; Dest may be B.
+void SelectBySeamRow(TCorvColor* Dest, const TCorvColor* A, const TCorvColor* B, const int32_t* SeamY,
+                     int32_t Limit, int64_t Count)
+{
+    const __m128i limit = _mm_set1_epi32(Limit);
+    int64_t x = 0;
+    for (; x + 4 <= Count; x += 4) {
+        const __m128i keepB = _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(SeamY + x)), limit);
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(A + x));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(B + x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(Dest + x),
+                         _mm_or_si128(_mm_and_si128(keepB, b), _mm_andnot_si128(keepB, a)));
+    }
+    for (; x < Count; ++x)
+        Dest[x] = SeamY[x] <= Limit ? A[x] : B[x];
+}
+
 } // namespace
 
 void TCorvSurface::RemoveHorizontalSeam(const TCorvPointArray& Seam)
@@ -60,14 +79,15 @@ void TCorvSurface::RemoveHorizontalSeam(const TCorvPointArray& Seam)
         // Rows from the span's top to its bottom: only the pixels at or below
         // their column's seam pixel take the pixel below them.
         const int32_t bandEnd = std::min(span.Max, newHeight);
-        for (int32_t r = span.Min; r < bandEnd; ++r) {
-            TCorvColor* row = bits + r * w;
-            const TCorvColor* below = row + w;
+        if (span.Min < bandEnd) {
             // Removals take the column from the index: point i lies in column W - 1 - i.
-        const TCorvPoint* last = Seam.data() + (w - 1);
+            std::vector<int32_t> seamY(static_cast<size_t>(w));
             for (int64_t x = 0; x < w; ++x)
-                if (last[-x].Y <= r)
-                    row[x] = below[x];
+                seamY[size_t(x)] = Seam[size_t(w - 1 - x)].Y;
+            for (int32_t r = span.Min; r < bandEnd; ++r) {
+                TCorvColor* row = bits + r * w;
+                SelectBySeamRow(row, row + w, row, seamY.data(), r, w);
+            }
         }
         // Below the span every row moves up whole.
         if (span.Max < newHeight)
@@ -92,9 +112,10 @@ void TCorvSurface::RemoveVerticalSeam(const TCorvPointArray& Seam)
         const int32_t x = Seam[size_t(FHeight - 1 - y)].X;
         const TCorvColor* oldRow = bits + int64_t(y) * FWidth;
         TCorvColor* newRow = bits + int64_t(y) * newWidth;
+        // The library move: it picks the widest copy the processor has.
         if (newRow != oldRow)
-            MoveLongword(newRow, oldRow, x);
-        MoveLongword(newRow + x, oldRow + x + 1, newWidth - x);
+            std::memmove(newRow, oldRow, size_t(x) * 4);
+        std::memmove(newRow + x, oldRow + x + 1, size_t(newWidth - x) * 4);
     }
     FWidth = newWidth;
     FStride = newWidth * 4;
@@ -116,13 +137,29 @@ void TCorvSurface::InsertHorizontalSeam(const TCorvPointArray& Seam)
         const int32_t tailFirst = span.Max + 2;
         if (tailFirst <= FHeight)
             std::memcpy(dst + tailFirst * w, src + (tailFirst - 1) * w, size_t(FHeight + 1 - tailFirst) * size_t(w) * 4);
-        // The band between, column by column.
+        // The band between, row by row when every column is named once (the
+        // gap then gets a copy of the seam pixel), otherwise column by column
+        // so that an unnamed column stays unwritten.
+        std::vector<int32_t> seamY(size_t(w), -1);
+        bool eachOnce = true;
         for (const TCorvPoint& p : Seam) {
+            eachOnce = eachOnce && seamY[size_t(p.X)] < 0;
+            seamY[size_t(p.X)] = p.Y;
+        }
+        if (eachOnce) {
             for (int32_t r = span.Min + 1; r < tailFirst; ++r) {
-                if (r <= p.Y)
-                    dst[r * w + p.X] = src[r * w + p.X];
-                else if (r >= p.Y + 2)
-                    dst[r * w + p.X] = src[(r - 1) * w + p.X];
+                // The new last row has no old row of its own: every column takes the one above.
+                const TCorvColor* above = src + (r - 1) * w;
+                SelectBySeamRow(dst + r * w, above, r < FHeight ? src + r * w : above, seamY.data(), r - 1, w);
+            }
+        } else {
+            for (const TCorvPoint& p : Seam) {
+                for (int32_t r = span.Min + 1; r < tailFirst; ++r) {
+                    if (r <= p.Y)
+                        dst[r * w + p.X] = src[r * w + p.X];
+                    else if (r >= p.Y + 2)
+                        dst[r * w + p.X] = src[(r - 1) * w + p.X];
+                }
             }
         }
     }
@@ -138,8 +175,8 @@ void TCorvSurface::InsertVerticalSeam(const TCorvPointArray& Seam)
     for (const TCorvPoint& p : Seam) {
         const TCorvColor* oldRow = src + int64_t(p.Y) * FWidth;
         TCorvColor* newRow = dst + int64_t(p.Y) * (FWidth + 1);
-        MoveLongword(newRow, oldRow, p.X + 1);
-        MoveLongword(newRow + p.X + 2, oldRow + p.X + 1, FWidth - 1 - p.X);
+        std::memcpy(newRow, oldRow, size_t(p.X + 1) * 4);
+        std::memcpy(newRow + p.X + 2, oldRow + p.X + 1, size_t(FWidth - 1 - p.X) * 4);
     }
     TakeOver(*fresh);
 }

@@ -80,11 +80,6 @@ QString FormsKey();
 // The user's own store of window placements.
 std::unique_ptr<QSettings> OpenPlacementStore();
 
-// The framework's integer form of a stored text: leading blanks, an optional
-// sign, then decimal digits or hexadecimal ones after "$" or "0x"; nothing
-// may follow. Empty for anything else and for numbers outside 32 bits.
-std::optional<int32_t> ParseStoredInteger(const QString& Text);
-
 // Writes "Top", "Left", "Width", "Height" and "State" as decimal text in the
 // sub-key FormName of FormsKey(). Only the main window stores its placement,
 // so the state is always written. Throws EArgumentError for an empty name and

@@ -114,4 +114,45 @@ QString ShortenText(const QString& Text, int32_t Width, const QFont& Font)
     return QFontMetrics(Font).elidedText(text, Qt::ElideRight, Width);
 }
 
+bool TryStrToInt(const QString& S, int32_t& Value)
+{
+    const qsizetype n = S.size();
+    qsizetype i = 0;
+    while (i < n && S[i] == u' ')
+        ++i;
+    bool negative = false;
+    if (i < n && (S[i] == u'+' || S[i] == u'-'))
+        negative = S[i++] == u'-';
+    int base = 10;
+    if (i < n && (S[i] == u'$' || S[i] == u'x' || S[i] == u'X')) {
+        base = 16;
+        ++i;
+    } else if (i + 1 < n && S[i] == u'0' && (S[i + 1] == u'x' || S[i + 1] == u'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i == n)
+        return false;
+    const int64_t limit = base == 16 ? int64_t(UINT32_MAX) : int64_t(INT32_MAX) + (negative ? 1 : 0);
+    int64_t magnitude = 0;
+    for (; i < n; ++i) {
+        const char16_t c = S[i].unicode();
+        int digit = -1;
+        if (c >= u'0' && c <= u'9')
+            digit = c - u'0';
+        else if (base == 16 && c >= u'a' && c <= u'f')
+            digit = c - u'a' + 10;
+        else if (base == 16 && c >= u'A' && c <= u'F')
+            digit = c - u'A' + 10;
+        if (digit < 0)
+            return false;
+        magnitude = magnitude * base + digit;
+        if (magnitude > limit)
+            return false;
+    }
+    const int64_t value = negative ? -magnitude : magnitude;
+    Value = base == 16 ? int32_t(uint32_t(uint64_t(value))) : int32_t(value);
+    return true;
+}
+
 } // namespace Corvanith::Utils

@@ -16,6 +16,13 @@ inline constexpr int CsidlAppData = 26;
 // separator and no grouping.
 QString FormatSize(int32_t Size);
 
+// Text to integer as the user or a stored value may write it: leading blanks,
+// an optional sign, then decimal digits, or hexadecimal digits after $, x, X,
+// 0x or 0X, and nothing after them. Hexadecimal may spell the whole 32-bit
+// pattern ("$FFFFFFFF" is -1); decimal must lie in the signed 32-bit range.
+// False for anything else, and Value is then left alone.
+bool TryStrToInt(const QString& S, int32_t& Value);
+
 // True when Url has both a scheme and a host; never throws.
 bool IsValidUrl(const QString& Url);
 

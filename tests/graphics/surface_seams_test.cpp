@@ -179,3 +179,25 @@ TEST(SurfaceSeams, MismatchedSeamsThrowAndChangeNothing)
 }
 
 } // namespace
+
+TEST(SurfaceSeams, HorizontalSeamsAlongTheLastRow)
+{
+    // Wide enough for the four-pixel paths; the seam lies on the last row but
+    // in column 3.
+    auto s = Letters(6, 3);
+    const TCorvPointArray seam{{5, 2}, {4, 2}, {3, 1}, {2, 2}, {1, 2}, {0, 2}};
+    s->InsertHorizontalSeam(seam);
+    ASSERT_EQ(s->Height(), 4);
+    EXPECT_EQ(Column(*s, 0, 3), "agm_");
+    EXPECT_EQ(Column(*s, 3, 2), "dj_p");
+    EXPECT_EQ(Column(*s, 5, 3), "flr_");
+    // Taking the gaps out again, on the last row too, gives the picture back.
+    TCorvPointArray gaps = seam;
+    for (TCorvPoint& p : gaps)
+        ++p.Y;
+    s->RemoveHorizontalSeam(gaps);
+    ASSERT_EQ(s->Height(), 3);
+    EXPECT_EQ(Row(*s, 0), "abcdef");
+    EXPECT_EQ(Row(*s, 1), "ghijkl");
+    EXPECT_EQ(Row(*s, 2), "mnopqr");
+}

@@ -30,40 +30,6 @@ protected:
     const TFormPlacement FPresent{10, 20, 300, 200, TFormState::fsNormal};
 };
 
-TEST(ParseStoredIntegerTest, Table)
-{
-    struct Case {
-        const char* Text;
-        std::optional<int32_t> Expected;
-    };
-    const Case cases[] = {
-        {"0", 0},
-        {"123", 123},
-        {"-45", -45},
-        {"+7", 7},
-        {"   12", 12},
-        {"$1F", 31},
-        {"0x1f", 31},
-        {"-$10", -16},
-        {"$FFFFFFFF", -1},
-        {"2147483647", INT32_MAX},
-        {"-2147483648", INT32_MIN},
-        {"2147483648", std::nullopt},
-        {"$100000000", std::nullopt},
-        {"", std::nullopt},
-        {"   ", std::nullopt},
-        {"-", std::nullopt},
-        {"$", std::nullopt},
-        {"12 ", std::nullopt},
-        {"12ab", std::nullopt},
-        {"abc", std::nullopt},
-        {"1.5", std::nullopt},
-        {"0x", std::nullopt},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(ParseStoredInteger(QString::fromUtf8(c.Text)), c.Expected) << '"' << c.Text << '"';
-}
-
 TEST_F(PlacementStoreTest, KeyIsTheProductsFormsKey)
 {
     EXPECT_EQ(FormsKey(), QStringLiteral("software\\Corvanith\\Forms"));

@@ -21,6 +21,34 @@ namespace {
 using namespace Corvanith;
 using namespace Corvanith::Utils;
 
+TEST(TryStrToIntTest, AcceptsTheIntegerForms)
+{
+    const std::pair<const char*, int32_t> cases[] = {
+        {"0", 0},          {"123", 123},         {"   12", 12},         {"-5", -5},
+        {"+5", 5},         {"$1F", 31},          {"x1f", 31},          {"X10", 16},
+        {"0x10", 16},      {"0X1a", 26},         {"-$10", -16},        {"007", 7},
+        {"2147483647", INT32_MAX}, {"-2147483648", INT32_MIN}, {"$7FFFFFFF", INT32_MAX}, {"-0x80000000", INT32_MIN},
+        // Hexadecimal spells the whole 32-bit pattern.
+        {"$FFFFFFFF", -1}, {"$80000000", INT32_MIN},
+    };
+    for (const auto& [text, expected] : cases) {
+        int32_t value = 42;
+        EXPECT_TRUE(TryStrToInt(QString::fromUtf8(text), value)) << text;
+        EXPECT_EQ(value, expected) << text;
+    }
+}
+
+TEST(TryStrToIntTest, RefusesEverythingElseAndKeepsTheValue)
+{
+    const char* cases[] = {"",    " ",   "12 ", "12.5", "abc", "2147483648", "-2147483649", "$",    "0x",
+                           "-",   "12ab", "$100000000", "1e3", "\t12", "+-5", "--5", "5-", "1 2", "0x-1", "\xd9\xa3"};
+    for (const char* text : cases) {
+        int32_t value = 42;
+        EXPECT_FALSE(TryStrToInt(QString::fromUtf8(text), value)) << text;
+        EXPECT_EQ(value, 42) << text;
+    }
+}
+
 TEST(FormatSizeTest, Table)
 {
     struct Case {

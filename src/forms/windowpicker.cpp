@@ -1,0 +1,199 @@
+#include "forms/windowpicker.h"
+
+#include <QCloseEvent>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QWindow>
+
+#include <tuple>
+
+namespace Corvanith::Forms {
+
+namespace {
+
+int TransientDepth(const QWindow& Window)
+{
+    int depth = 0;
+    for (const QWindow* parent = Window.transientParent(); parent != nullptr; parent = parent->transientParent())
+        ++depth;
+    return depth;
+}
+
+} // namespace
+
+QWindow* WindowAt(const QPoint& Point, const QWindow* Except)
+{
+    QWindow* best = nullptr;
+    std::tuple<bool, int, bool> bestRank;
+    for (QWindow* window : QGuiApplication::topLevelWindows()) {
+        if (window == Except || !window->isVisible() || (window->windowStates() & Qt::WindowMinimized)
+            || window->type() == Qt::ToolTip || !WindowRegion(*window).contains(Point))
+            continue;
+        const std::tuple<bool, int, bool> rank(window->flags().testFlag(Qt::WindowStaysOnTopHint),
+                                               TransientDepth(*window), window->isActive());
+        if (best == nullptr || rank > bestRank) {
+            best = window;
+            bestRank = rank;
+        }
+    }
+    return best;
+}
+
+QRegion WindowRegion(const QWindow& Window)
+{
+    const QRegion mask = Window.mask();
+    if (mask.isEmpty())
+        return QRegion(Window.frameGeometry());
+    return mask.translated(Window.geometry().topLeft());
+}
+
+QRegion FrameBand(const QRegion& Region, int Width, int Height)
+{
+    const QRegion inner = Region & Region.translated(Width, 0) & Region.translated(-Width, 0)
+        & Region.translated(0, Height) & Region.translated(0, -Height);
+    return Region - inner;
+}
+
+TWindowPicker* TWindowPicker::Create(TWindowPickEvent OnPick)
+{
+    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (screen == nullptr)
+        screen = QGuiApplication::primaryScreen();
+    return Create(std::move(OnPick), *screen, screen->grabWindow(0));
+}
+
+TWindowPicker* TWindowPicker::Create(TWindowPickEvent OnPick, QScreen& Screen, const QPixmap& Shot)
+{
+    return new TWindowPicker(std::move(OnPick), Screen, Shot);
+}
+
+TWindowPicker::TWindowPicker(TWindowPickEvent OnPick, QScreen& Screen, const QPixmap& Shot)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
+                           | Qt::X11BypassWindowManagerHint),
+      FOnPick(std::move(OnPick)), FScreenRect(Screen.geometry()), FShot(Shot)
+{
+    // Without a picture the screen shows through where a compositor lets it.
+    if (FShot.isNull())
+        setAttribute(Qt::WA_TranslucentBackground);
+    setMouseTracking(true);
+    setCursor(Qt::ArrowCursor);
+    setFocusPolicy(Qt::StrongFocus);
+    setScreen(&Screen);
+    setGeometry(FScreenRect);
+    FHotRegion = QRegion(FScreenRect);
+    // Full screen as well, for platforms where no window passes by the
+    // window manager.
+    showFullScreen();
+    raise();
+    activateWindow();
+    Grab();
+    Track(QCursor::pos());
+}
+
+void TWindowPicker::Grab()
+{
+    grabMouse();
+    grabKeyboard();
+}
+
+bool TWindowPicker::event(QEvent* Event)
+{
+    // A grab asked for before the window was on the screen may not have
+    // taken; once it is active it surely is.
+    if (Event->type() == QEvent::WindowActivate && !FFinished)
+        Grab();
+    return QWidget::event(Event);
+}
+
+void TWindowPicker::Track(const QPoint& Point)
+{
+    QWindow* window = WindowAt(Point, windowHandle());
+    if (window == FHotWindow && !FHotRegion.isEmpty())
+        return;
+    FHotWindow = window;
+    FHotRegion = window != nullptr ? WindowRegion(*window) & FScreenRect : QRegion(FScreenRect);
+    update();
+}
+
+void TWindowPicker::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    const QRegion band = FrameBand(FHotRegion).translated(-FScreenRect.topLeft());
+    const QColor text = palette().color(QPalette::WindowText);
+    if (FShot.isNull()) {
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.fillRect(rect(), QColor(0, 0, 0, 1));
+        painter.setClipRegion(band);
+        painter.fillRect(rect(), QBrush(text, Qt::FDiagPattern));
+        return;
+    }
+    painter.drawPixmap(0, 0, FShot);
+    // As a hatched brush combined by XOR with the screen: the band is
+    // inverted, and the hatch lines take the window-text colour XOR the
+    // picture (black text leaves the picture there).
+    painter.setClipRegion(band);
+    painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+    painter.fillRect(rect(), QColor(Qt::white));
+    painter.fillRect(rect(), QBrush(QColor::fromRgb(~text.rgb() & 0xFFFFFF), Qt::FDiagPattern));
+}
+
+void TWindowPicker::mouseMoveEvent(QMouseEvent* Event)
+{
+    Track(Event->globalPosition().toPoint());
+}
+
+void TWindowPicker::mouseReleaseEvent(QMouseEvent* Event)
+{
+    if (Event->button() == Qt::LeftButton)
+        Finish(true, Event->globalPosition().toPoint());
+    else if (Event->button() == Qt::RightButton)
+        Finish(false, {});
+}
+
+void TWindowPicker::keyPressEvent(QKeyEvent* Event)
+{
+    if (Event->key() == Qt::Key_Escape)
+        Finish(false, {});
+}
+
+void TWindowPicker::closeEvent(QCloseEvent* Event)
+{
+    Finish(false, {});
+    QWidget::closeEvent(Event);
+}
+
+void TWindowPicker::Finish(bool Picked, const QPoint& Point)
+{
+    if (FFinished)
+        return;
+    FFinished = true;
+    TWindowPick pick;
+    if (Picked) {
+        // The button may go up before the mouse ever moved.
+        Track(Point);
+        pick.Window = FHotWindow;
+        pick.Bounds = FHotRegion.boundingRect();
+        pick.X = Point.x();
+        pick.Y = Point.y();
+        if (!FShot.isNull()) {
+            const qreal ratio = FShot.devicePixelRatio();
+            const QRect local = pick.Bounds.translated(-FScreenRect.topLeft());
+            pick.Picture = FShot
+                               .copy(QRect(QPoint(qRound(local.x() * ratio), qRound(local.y() * ratio)),
+                                           QSize(qRound(local.width() * ratio), qRound(local.height() * ratio))))
+                               .toImage();
+        }
+    }
+    releaseKeyboard();
+    releaseMouse();
+    hide();
+    if (FOnPick)
+        FOnPick(pick);
+    deleteLater();
+}
+
+} // namespace Corvanith::Forms
