@@ -1,5 +1,6 @@
 #include "forms/openurl.h"
 
+#include "forms/forms.h"
 #include "graphics/errors.h"
 #include "graphics/surface.h"
 #include "io/filecache.h"
@@ -11,8 +12,8 @@
 #include "platform/streams.h"
 #include "platform/webpage.h"
 
-#include <QApplication>
 #include <QClipboard>
+#include <QGuiApplication>
 #include <QComboBox>
 #include <QIcon>
 #include <QLabel>
@@ -124,7 +125,7 @@ TOpenUrlForm::TOpenUrlForm(QWidget* AOwner, IO::TCorvFileCache& FileCache, const
     setWindowTitle(QString::fromLatin1(OpenUrlCaption));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowCloseButtonHint);
-    setFont(QApplication::font("QMessageBox"));
+    setFont(MessageFont());
     setFixedSize(421, 126);
 
     FHeaderIcon = MakeImage(*this, QStringLiteral(":/openurl/globe.png"), QRect(8, 8, 48, 48));
