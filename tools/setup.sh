@@ -3,6 +3,7 @@
 CORVANITH_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libqt6svg6
+    qt6-webengine-dev libqt6webenginecore6-bin
     libgl-dev libxkbcommon-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth

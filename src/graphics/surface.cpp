@@ -3,12 +3,13 @@
 #include "graphics/errors.h"
 #include "platform/imaging.h"
 
+#include <algorithm>
 #include <climits>
 #include <new>
 
 namespace Corvanith::Graphics {
 
-TCorvSurface::TBits TCorvSurface::Allocate(int32_t Width, int32_t Height)
+TCorvSurface::TBits TCorvSurface::Allocate(int32_t Width, int32_t Height, int64_t SparePixels)
 {
     if (Width < 0 || Height < 0)
         throw ERangeError("Surface size " + std::to_string(Width) + " x " + std::to_string(Height) +
@@ -18,11 +19,12 @@ TCorvSurface::TBits TCorvSurface::Allocate(int32_t Width, int32_t Height)
     if (bytes > INT32_MAX)
         throw ERangeError("Surface size " + std::to_string(Width) + " x " + std::to_string(Height) +
                           " is too large");
-    if (bytes == 0)
+    const int64_t total = bytes + SparePixels * 4;
+    if (total == 0)
         return nullptr;
     // 64-byte alignment keeps whole rows of small surfaces on cache lines and
     // lets the streaming stores of the row kernels run aligned.
-    void* p = std::aligned_alloc(64, size_t((bytes + 63) & ~int64_t(63)));
+    void* p = std::aligned_alloc(64, size_t((total + 63) & ~int64_t(63)));
     if (p == nullptr)
         throw EOutOfMemory("Out of memory for a " + std::to_string(Width) + " x " + std::to_string(Height) +
                            " surface");
@@ -34,6 +36,33 @@ TCorvSurface::TCorvSurface(int32_t Width, int32_t Height)
 {
     // Only now is Width known to be small enough for its byte count.
     FStride = Width * 4;
+    FCapacity = int64_t(Width) * Height;
+}
+
+bool TCorvSurface::CanGrowInPlace(int32_t NewWidth, int32_t NewHeight) const
+{
+    return int64_t(NewWidth) * NewHeight <= FCapacity;
+}
+
+TCorvSurface::TBits TCorvSurface::AllocateGrown(int32_t NewWidth, int32_t NewHeight)
+{
+    // A quarter more than needed: a run of insertions then grows in place
+    // instead of fetching and clearing fresh pages for every seam.
+    const int64_t pixels = int64_t(NewWidth) * NewHeight;
+    const int64_t spare = std::min(pixels / 4, int64_t(INT32_MAX / 4) - pixels);
+    TBits bits = Allocate(NewWidth, NewHeight, std::max<int64_t>(spare, 0));
+    FCapacity = pixels + std::max<int64_t>(spare, 0);
+    return bits;
+}
+
+void TCorvSurface::SetGrownGeometry(int32_t NewWidth, int32_t NewHeight)
+{
+    FreeGraphicsCache();
+    FWidth = NewWidth;
+    FHeight = NewHeight;
+    FStride = NewWidth * 4;
+    // An inserted pixel is not yet written: it may hold anything.
+    FHasAlpha = true;
 }
 
 TCorvSurface::~TCorvSurface() { FreeGraphicsCache(); }
@@ -58,6 +87,8 @@ void TCorvSurface::TakeOver(TCorvSurface& Source)
     FreeGraphicsCache();
     Source.FreeGraphicsCache();
     FBits = std::move(Source.FBits);
+    FCapacity = Source.FCapacity;
+    Source.FCapacity = 0;
     FWidth = Source.FWidth;
     FHeight = Source.FHeight;
     FStride = Source.FStride;

@@ -159,7 +159,15 @@ private:
     };
     using TBits = std::unique_ptr<TCorvColor[], TFreeBits>;
 
-    static TBits Allocate(int32_t Width, int32_t Height);
+    // A buffer for Width x Height pixels with room for SparePixels more.
+    static TBits Allocate(int32_t Width, int32_t Height, int64_t SparePixels = 0);
+    // Makes room for NewWidth x NewHeight pixels before a seam insertion
+    // spreads the old ones in place; false when a new buffer is needed.
+    bool CanGrowInPlace(int32_t NewWidth, int32_t NewHeight) const;
+    // The buffer an insertion copies into when the old one is too small,
+    // with spare room so that the next insertions can grow in place.
+    TBits AllocateGrown(int32_t NewWidth, int32_t NewHeight);
+    void SetGrownGeometry(int32_t NewWidth, int32_t NewHeight);
 
     int32_t FWidth = 0;
     int32_t FHeight = 0;
@@ -169,6 +177,9 @@ private:
     std::unique_ptr<Platform::TCanvas> FGPGraphics;
     Platform::TGuid FRawFormat = Platform::ImageFormatUndefined;
     TBits FBits;
+    // Pixels the buffer holds room for: at least Width x Height, more after a
+    // seam removal or a growing insertion.
+    int64_t FCapacity = 0;
 };
 
 // "USQV" read as one little-endian 32-bit value.

@@ -4,11 +4,13 @@
 #include "graphics/surface.h"
 
 #include "graphics/errors.h"
-#include "graphics/rowkernels.h"
+
+#include <emmintrin.h>
 
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace Corvanith::Graphics {
 
@@ -45,6 +47,23 @@ TSpan AcrossSpan(const TCorvPointArray& Seam, bool Horizontal)
     return s;
 }
 
+// Dest[x] := SeamY[x] <= Limit ? A[x] : B[x], four pixels at a time; Dest may be B.
+void SelectBySeamRow(TCorvColor* Dest, const TCorvColor* A, const TCorvColor* B, const int32_t* SeamY,
+                     int32_t Limit, int64_t Count)
+{
+    const __m128i limit = _mm_set1_epi32(Limit);
+    int64_t x = 0;
+    for (; x + 4 <= Count; x += 4) {
+        const __m128i keepB = _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(SeamY + x)), limit);
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(A + x));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(B + x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(Dest + x),
+                         _mm_or_si128(_mm_and_si128(keepB, b), _mm_andnot_si128(keepB, a)));
+    }
+    for (; x < Count; ++x)
+        Dest[x] = SeamY[x] <= Limit ? A[x] : B[x];
+}
+
 } // namespace
 
 void TCorvSurface::RemoveHorizontalSeam(const TCorvPointArray& Seam)
@@ -60,14 +79,15 @@ void TCorvSurface::RemoveHorizontalSeam(const TCorvPointArray& Seam)
         // Rows from the span's top to its bottom: only the pixels at or below
         // their column's seam pixel take the pixel below them.
         const int32_t bandEnd = std::min(span.Max, newHeight);
-        for (int32_t r = span.Min; r < bandEnd; ++r) {
-            TCorvColor* row = bits + r * w;
-            const TCorvColor* below = row + w;
+        if (span.Min < bandEnd) {
             // Removals take the column from the index: point i lies in column W - 1 - i.
-        const TCorvPoint* last = Seam.data() + (w - 1);
+            std::vector<int32_t> seamY(static_cast<size_t>(w));
             for (int64_t x = 0; x < w; ++x)
-                if (last[-x].Y <= r)
-                    row[x] = below[x];
+                seamY[size_t(x)] = Seam[size_t(w - 1 - x)].Y;
+            for (int32_t r = span.Min; r < bandEnd; ++r) {
+                TCorvColor* row = bits + r * w;
+                SelectBySeamRow(row, row + w, row, seamY.data(), r, w);
+            }
         }
         // Below the span every row moves up whole.
         if (span.Max < newHeight)
@@ -92,56 +112,116 @@ void TCorvSurface::RemoveVerticalSeam(const TCorvPointArray& Seam)
         const int32_t x = Seam[size_t(FHeight - 1 - y)].X;
         const TCorvColor* oldRow = bits + int64_t(y) * FWidth;
         TCorvColor* newRow = bits + int64_t(y) * newWidth;
+        // The library move: it picks the widest copy the processor has.
         if (newRow != oldRow)
-            MoveLongword(newRow, oldRow, x);
-        MoveLongword(newRow + x, oldRow + x + 1, newWidth - x);
+            std::memmove(newRow, oldRow, size_t(x) * 4);
+        std::memmove(newRow + x, oldRow + x + 1, size_t(newWidth - x) * 4);
     }
     FWidth = newWidth;
     FStride = newWidth * 4;
     FreeGraphicsCache();
 }
 
+// Insertions spread the pixels in place when the buffer has room (it keeps
+// the room a removal or an earlier growth left), else into a new buffer with
+// room to spare; a run of insertions so touches fresh memory only now and
+// then. Either way the inserted pixel is left for the caller to write.
+
 void TCorvSurface::InsertHorizontalSeam(const TCorvPointArray& Seam)
 {
     CheckSeam(Seam, FWidth, FHeight, true, "InsertHorizontalSeam");
-    auto fresh = Create(FWidth, FHeight + 1);
+    const int32_t newHeight = FHeight + 1;
     if (FWidth > 0) {
         const TSpan span = AcrossSpan(Seam, true);
         const int64_t w = FWidth;
-        const TCorvColor* src = FBits.get();
-        TCorvColor* dst = fresh->FBits.get();
-        // Rows 0 .. span.Min lie at or above every seam pixel: copied as they are.
-        std::memcpy(dst, src, size_t(span.Min + 1) * size_t(w) * 4);
+        std::vector<int32_t> seamY(size_t(w), -1);
+        bool eachOnce = true;
+        for (const TCorvPoint& p : Seam) {
+            eachOnce = eachOnce && seamY[size_t(p.X)] < 0;
+            seamY[size_t(p.X)] = p.Y;
+        }
         // Rows after span.Max + 1 lie below every gap: each takes the old row above.
         const int32_t tailFirst = span.Max + 2;
-        if (tailFirst <= FHeight)
-            std::memcpy(dst + tailFirst * w, src + (tailFirst - 1) * w, size_t(FHeight + 1 - tailFirst) * size_t(w) * 4);
-        // The band between, column by column.
-        for (const TCorvPoint& p : Seam) {
-            for (int32_t r = span.Min + 1; r < tailFirst; ++r) {
-                if (r <= p.Y)
-                    dst[r * w + p.X] = src[r * w + p.X];
-                else if (r >= p.Y + 2)
-                    dst[r * w + p.X] = src[(r - 1) * w + p.X];
+        if (eachOnce && CanGrowInPlace(FWidth, newHeight)) {
+            TCorvColor* bits = FBits.get();
+            // The rows keep their addresses: the tail moves down first, then the
+            // band from the bottom up, each row reading only rows not yet moved.
+            if (tailFirst <= FHeight)
+                std::memmove(bits + tailFirst * w, bits + (tailFirst - 1) * w,
+                             size_t(FHeight + 1 - tailFirst) * size_t(w) * 4);
+            for (int32_t r = tailFirst - 1; r > span.Min; --r) {
+                TCorvColor* row = bits + r * w;
+                const TCorvColor* above = row - w;
+                SelectBySeamRow(row, above, r < FHeight ? row : above, seamY.data(), r - 1, w);
             }
+        } else {
+            TBits fresh = AllocateGrown(FWidth, newHeight);
+            const TCorvColor* src = FBits.get();
+            TCorvColor* dst = fresh.get();
+            // Rows 0 .. span.Min lie at or above every seam pixel: copied as they are.
+            std::memcpy(dst, src, size_t(span.Min + 1) * size_t(w) * 4);
+            if (tailFirst <= FHeight)
+                std::memcpy(dst + tailFirst * w, src + (tailFirst - 1) * w,
+                            size_t(FHeight + 1 - tailFirst) * size_t(w) * 4);
+            // The band between, row by row when every column is named once (the
+            // gap then gets a copy of the seam pixel), otherwise column by column
+            // so that an unnamed column stays unwritten.
+            if (eachOnce) {
+                for (int32_t r = span.Min + 1; r < tailFirst; ++r) {
+                    // The new last row has no old row of its own: every column takes the one above.
+                    const TCorvColor* above = src + (r - 1) * w;
+                    SelectBySeamRow(dst + r * w, above, r < FHeight ? src + r * w : above, seamY.data(), r - 1, w);
+                }
+            } else {
+                for (const TCorvPoint& p : Seam) {
+                    for (int32_t r = span.Min + 1; r < tailFirst; ++r) {
+                        if (r <= p.Y)
+                            dst[r * w + p.X] = src[r * w + p.X];
+                        else if (r >= p.Y + 2)
+                            dst[r * w + p.X] = src[(r - 1) * w + p.X];
+                    }
+                }
+            }
+            FBits = std::move(fresh);
         }
     }
-    TakeOver(*fresh);
+    SetGrownGeometry(FWidth, newHeight);
 }
 
 void TCorvSurface::InsertVerticalSeam(const TCorvPointArray& Seam)
 {
     CheckSeam(Seam, FHeight, FWidth, false, "InsertVerticalSeam");
-    auto fresh = Create(FWidth + 1, FHeight);
-    const TCorvColor* src = FBits.get();
-    TCorvColor* dst = fresh->FBits.get();
+    const int32_t newWidth = FWidth + 1;
+    std::vector<int32_t> seamX(size_t(FHeight), -1);
+    bool eachOnce = true;
     for (const TCorvPoint& p : Seam) {
-        const TCorvColor* oldRow = src + int64_t(p.Y) * FWidth;
-        TCorvColor* newRow = dst + int64_t(p.Y) * (FWidth + 1);
-        MoveLongword(newRow, oldRow, p.X + 1);
-        MoveLongword(newRow + p.X + 2, oldRow + p.X + 1, FWidth - 1 - p.X);
+        eachOnce = eachOnce && seamX[size_t(p.Y)] < 0;
+        seamX[size_t(p.Y)] = p.X;
     }
-    TakeOver(*fresh);
+    if (eachOnce && CanGrowInPlace(newWidth, FHeight)) {
+        TCorvColor* bits = FBits.get();
+        // Rows move right from the bottom up, so each new row lies over old
+        // pixels already moved; within a row the part after the seam goes first.
+        for (int32_t y = FHeight - 1; y >= 0; --y) {
+            const int32_t x = seamX[size_t(y)];
+            const TCorvColor* oldRow = bits + int64_t(y) * FWidth;
+            TCorvColor* newRow = bits + int64_t(y) * newWidth;
+            std::memmove(newRow + x + 2, oldRow + x + 1, size_t(FWidth - 1 - x) * 4);
+            std::memmove(newRow, oldRow, size_t(x + 1) * 4);
+        }
+    } else {
+        TBits fresh = AllocateGrown(newWidth, FHeight);
+        const TCorvColor* src = FBits.get();
+        TCorvColor* dst = fresh.get();
+        for (const TCorvPoint& p : Seam) {
+            const TCorvColor* oldRow = src + int64_t(p.Y) * FWidth;
+            TCorvColor* newRow = dst + int64_t(p.Y) * newWidth;
+            std::memcpy(newRow, oldRow, size_t(p.X + 1) * 4);
+            std::memcpy(newRow + p.X + 2, oldRow + p.X + 1, size_t(FWidth - 1 - p.X) * 4);
+        }
+        FBits = std::move(fresh);
+    }
+    SetGrownGeometry(newWidth, FHeight);
 }
 
 } // namespace Corvanith::Graphics

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 
 using namespace Corvanith;
@@ -179,3 +180,112 @@ TEST(SurfaceSeams, MismatchedSeamsThrowAndChangeNothing)
 }
 
 } // namespace
+
+TEST(SurfaceSeams, HorizontalSeamsAlongTheLastRow)
+{
+    // Wide enough for the four-pixel paths; the seam lies on the last row but
+    // in column 3.
+    auto s = Letters(6, 3);
+    const TCorvPointArray seam{{5, 2}, {4, 2}, {3, 1}, {2, 2}, {1, 2}, {0, 2}};
+    s->InsertHorizontalSeam(seam);
+    ASSERT_EQ(s->Height(), 4);
+    EXPECT_EQ(Column(*s, 0, 3), "agm_");
+    EXPECT_EQ(Column(*s, 3, 2), "dj_p");
+    EXPECT_EQ(Column(*s, 5, 3), "flr_");
+    // Taking the gaps out again, on the last row too, gives the picture back.
+    TCorvPointArray gaps = seam;
+    for (TCorvPoint& p : gaps)
+        ++p.Y;
+    s->RemoveHorizontalSeam(gaps);
+    ASSERT_EQ(s->Height(), 3);
+    EXPECT_EQ(Row(*s, 0), "abcdef");
+    EXPECT_EQ(Row(*s, 1), "ghijkl");
+    EXPECT_EQ(Row(*s, 2), "mnopqr");
+}
+
+namespace {
+
+// A plain model of the picture: rows of pixels, with inserted pixels unknown
+// until something writes them.
+using TModel = std::vector<std::vector<std::optional<TCorvColor>>>;
+
+TCorvPointArray RandomSeam(std::mt19937& rng, int32_t Length, int32_t Across, bool Horizontal)
+{
+    TCorvPointArray seam(static_cast<size_t>(Length));
+    int32_t a = int32_t(rng() % uint32_t(Across));
+    for (int32_t i = 0; i < Length; ++i) {
+        seam[size_t(i)] = Horizontal ? TCorvPoint{Length - 1 - i, a} : TCorvPoint{a, Length - 1 - i};
+        a = std::clamp(a + int32_t(rng() % 3) - 1, 0, Across - 1);
+    }
+    return seam;
+}
+
+void ExpectMatches(const TCorvSurface& s, const TModel& model)
+{
+    ASSERT_EQ(size_t(s.Height()), model.size());
+    for (int32_t y = 0; y < s.Height(); ++y) {
+        ASSERT_EQ(size_t(s.Width()), model[size_t(y)].size());
+        for (int32_t x = 0; x < s.Width(); ++x)
+            if (model[size_t(y)][size_t(x)]) {
+                ASSERT_EQ(*s.GetPixelPtr(x, y), *model[size_t(y)][size_t(x)]) << x << ", " << y;
+            }
+    }
+}
+
+} // namespace
+
+TEST(SurfaceSeams, RunsOfInsertionsAndRemovalsKeepEveryPixel)
+{
+    // Insertions reuse the room earlier growth and removals left: long mixed
+    // runs must move every known pixel exactly as a plain model does.
+    std::mt19937 rng(2024);
+    const int32_t w0 = 23, h0 = 17;
+    auto s = TCorvSurface::Create(w0, h0);
+    TModel model(static_cast<size_t>(h0), std::vector<std::optional<TCorvColor>>(static_cast<size_t>(w0)));
+    for (int32_t y = 0; y < h0; ++y)
+        for (int32_t x = 0; x < w0; ++x)
+            model[size_t(y)][size_t(x)] = *s->GetPixelPtr(x, y) = rng();
+    for (int step = 0; step < 120; ++step) {
+        const bool horizontal = rng() % 2 == 0;
+        const bool insert = step < 40 || rng() % 3 != 0;
+        if (horizontal) {
+            const TCorvPointArray seam = RandomSeam(rng, s->Width(), s->Height(), true);
+            if (insert) {
+                s->InsertHorizontalSeam(seam);
+                const size_t oldHeight = model.size();
+                model.emplace_back(static_cast<size_t>(s->Width()));
+                for (const TCorvPoint& p : seam) {
+                    std::vector<std::optional<TCorvColor>> column(oldHeight);
+                    for (size_t y = 0; y < oldHeight; ++y)
+                        column[y] = model[y][size_t(p.X)];
+                    column.insert(column.begin() + p.Y + 1, std::nullopt);
+                    for (size_t y = 0; y < column.size(); ++y)
+                        model[y][size_t(p.X)] = column[y];
+                }
+            } else if (s->Height() > 1) {
+                s->RemoveHorizontalSeam(seam);
+                for (const TCorvPoint& p : seam) {
+                    for (size_t y = size_t(p.Y); y + 1 < model.size(); ++y)
+                        model[y][size_t(p.X)] = model[y + 1][size_t(p.X)];
+                }
+                model.pop_back();
+            }
+        } else {
+            const TCorvPointArray seam = RandomSeam(rng, s->Height(), s->Width(), false);
+            if (insert) {
+                s->InsertVerticalSeam(seam);
+                for (const TCorvPoint& p : seam)
+                    model[size_t(p.Y)].insert(model[size_t(p.Y)].begin() + p.X + 1, std::nullopt);
+            } else if (s->Width() > 1) {
+                s->RemoveVerticalSeam(seam);
+                for (const TCorvPoint& p : seam)
+                    model[size_t(p.Y)].erase(model[size_t(p.Y)].begin() + p.X);
+            }
+        }
+        EXPECT_TRUE(s->HasAlpha() || !insert);
+        ASSERT_NO_FATAL_FAILURE(ExpectMatches(*s, model)) << "step " << step;
+        // The bitmap always wraps the present geometry.
+        ASSERT_EQ(s->GetGPBitmap().Image().width(), s->Width());
+        ASSERT_EQ(s->GetGPBitmap().Image().height(), s->Height());
+    }
+}

@@ -1,0 +1,89 @@
+#pragma once
+// A tiny HTTP server on the loopback address for tests: answers each path
+// with canned replies, or never answers at all, and remembers the headers it
+// was sent. Runs on the thread that made it, through its event loop.
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <algorithm>
+#include <memory>
+
+namespace Corvanith::Testing {
+
+class TTestHttpServer {
+public:
+    struct TReply {
+        QByteArray Status = "200 OK";
+        QByteArray ContentType = "text/html";
+        QByteArray Body;
+        // Keeps the connection open without a word.
+        bool Silent = false;
+    };
+
+    TTestHttpServer()
+    {
+        FServer.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&FServer, &QTcpServer::newConnection, &FServer, [this] { Accept(); });
+    }
+
+    void Serve(const QByteArray& Path, TReply Reply) { FReplies[Path] = {std::move(Reply)}; }
+    // The first request gets the first reply, the next the next one, and
+    // every request after them the last.
+    void ServeInTurn(const QByteArray& Path, QList<TReply> Replies) { FReplies[Path] = std::move(Replies); }
+    QString Url(const QString& Path) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(FServer.serverPort()).arg(Path);
+    }
+    // The value of Name in the last request that carried it.
+    QByteArray LastHeader(const QByteArray& Name) const { return FHeaders.value(Name.toLower()); }
+    int Requests(const QByteArray& Path) const { return FRequestCounts.value(Path); }
+
+private:
+    void Accept()
+    {
+        while (QTcpSocket* socket = FServer.nextPendingConnection()) {
+            auto request = std::make_shared<QByteArray>();
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, request] {
+                request->append(socket->readAll());
+                if (request->contains("\r\n\r\n"))
+                    Answer(*socket, *request);
+            });
+            QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        }
+    }
+
+    void Answer(QTcpSocket& Socket, const QByteArray& Request)
+    {
+        const QList<QByteArray> lines = Request.left(Request.indexOf("\r\n\r\n")).split('\n');
+        const QByteArray path = lines.value(0).split(' ').value(1);
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const qsizetype colon = lines[i].indexOf(':');
+            if (colon > 0)
+                FHeaders[lines[i].left(colon).trimmed().toLower()] = lines[i].mid(colon + 1).trimmed();
+        }
+        const int turn = FRequestCounts[path]++;
+        const auto found = FReplies.constFind(path);
+        const TReply reply = found != FReplies.constEnd() ? found->at(std::min<qsizetype>(turn, found->size() - 1))
+                                                          : TReply{"404 Not Found", "text/plain", "missing"};
+        if (reply.Silent)
+            return;
+        QByteArray answer = "HTTP/1.1 " + reply.Status + "\r\n";
+        if (!reply.ContentType.isEmpty())
+            answer += "Content-Type: " + reply.ContentType + "\r\n";
+        answer += "Content-Length: " + QByteArray::number(reply.Body.size()) + "\r\nConnection: close\r\n\r\n";
+        Socket.write(answer + reply.Body);
+        Socket.disconnectFromHost();
+    }
+
+    QTcpServer FServer;
+    QMap<QByteArray, QList<TReply>> FReplies;
+    QMap<QByteArray, QByteArray> FHeaders;
+    QMap<QByteArray, int> FRequestCounts;
+};
+
+} // namespace Corvanith::Testing
