@@ -13,6 +13,7 @@
 #include "io/settings.h"
 #include "io/utils.h"
 #include "platform/desktop.h"
+#include "retargeting/seam_iterative_resizer.h"
 #include "view/documentview.h"
 #include "view/overlays.h"
 #include "view/preservebrush.h"
@@ -132,12 +133,14 @@ TMainForm::~TMainForm()
         // A placement that cannot be stored is taken afresh at the next start.
     }
     // The view refers to what is freed below; the tools go before the
-    // overlays they put their discs in.
+    // overlays they put their discs in, the document before the resizer that
+    // worked on its picture.
     delete View;
     View = nullptr;
     FTools.reset();
     FOverlays.reset();
     FDocument.reset();
+    FResizer.reset();
 }
 
 QAction* TMainForm::AddMenuItem(QMenu& Menu, const QString& Caption, const QKeySequence& Keys, TPopup Popup)
@@ -176,6 +179,8 @@ void TMainForm::CreateMenus()
     OpenMenuItem = AddMenuItem(*FileMenu, QStringLiteral("&Open..."), QKeySequence(Qt::CTRL | Qt::Key_O),
                                &TMainForm::FileMenuPopup);
     OpenMenuItem->setIcon(StandardIcon(QStyle::SP_DialogOpenButton));
+    OpenUrlMenuItem = AddMenuItem(*FileMenu, QStringLiteral("Open &URL..."), QKeySequence(Qt::CTRL | Qt::Key_U),
+                                  &TMainForm::FileMenuPopup);
     SaveMenuItem = AddMenuItem(*FileMenu, QStringLiteral("&Save..."), QKeySequence(Qt::CTRL | Qt::Key_S),
                                &TMainForm::FileMenuPopup);
     SaveMenuItem->setIcon(StandardIcon(QStyle::SP_DialogSaveButton));
@@ -197,11 +202,14 @@ void TMainForm::CreateMenus()
     ExitMenuItem = FileMenu->addAction(QStringLiteral("&Exit"));
     connect(ExitMenuItem, &QAction::triggered, this, &TMainForm::ExitMenuItemClick);
     connect(OpenMenuItem, &QAction::triggered, this, &TMainForm::OpenMenuItemClick);
+    connect(OpenUrlMenuItem, &QAction::triggered, this, &TMainForm::OpenUrlMenuItemClick);
     connect(SaveMenuItem, &QAction::triggered, this, &TMainForm::SaveMenuItemClick);
     connect(RefreshMenuItem, &QAction::triggered, this, &TMainForm::RefreshMenuItemClick);
     connect(CaptureWindowMenuItem, &QAction::triggered, this, &TMainForm::CaptureWindowMenuItemClick);
     connect(CaptureFullscreenMenuItem, &QAction::triggered, this, &TMainForm::CaptureFullscreenMenuItemClick);
     connect(FromClipboardMenuItem, &QAction::triggered, this, &TMainForm::FromClipboardMenuItemClick);
+
+    CreateResizeMenu();
 
     ToolMenu = menuBar()->addMenu(QStringLiteral("&Tool"));
     connect(ToolMenu, &QMenu::aboutToShow, this, &TMainForm::ToolMenuPopup);
@@ -252,12 +260,16 @@ void TMainForm::CreateToolbars()
     FileToolbar = AddDockedToolbar(QStringLiteral("FileToolbar"));
     OpenToolbarItem = AddToolbarTwin(*FileToolbar, QStringLiteral("Open"), StandardIcon(QStyle::SP_DialogOpenButton),
                                      *OpenMenuItem, &TMainForm::FileMenuPopup);
+    OpenUrlToolbarItem = AddToolbarTwin(*FileToolbar, QStringLiteral("Open URL"), StandardIcon(QStyle::SP_DriveNetIcon),
+                                        *OpenUrlMenuItem, &TMainForm::FileMenuPopup);
     SaveToolbarItem = AddToolbarTwin(*FileToolbar, QStringLiteral("Save"), StandardIcon(QStyle::SP_DialogSaveButton),
                                      *SaveMenuItem, &TMainForm::FileMenuPopup);
     FileToolbar->addSeparator();
     RefreshToolbarItem = AddToolbarTwin(*FileToolbar, QStringLiteral("Refresh"),
                                         StandardIcon(QStyle::SP_BrowserReload), *RefreshMenuItem,
                                         &TMainForm::FileMenuPopup);
+
+    CreateRetargetingToolbar();
 
     BrushToolbar = AddDockedToolbar(QStringLiteral("BrushToolbar"));
     PreserveBrushToolbarItem = AddToolbarTwin(*BrushToolbar, QStringLiteral("Preserve Brush"), OwnIcon("preserve"),
@@ -306,7 +318,7 @@ bool TMainForm::CanRefresh() const
     if (!FDocument)
         return false;
     const Document::TCorvDocumentSourceKind kind = FDocument->Source().Kind;
-    return kind == dskFile;
+    return kind == dskFile || kind == dskUrl || kind == dskWebPage;
 }
 
 void TMainForm::OpenSource(Document::TCorvDocumentSource& Source, std::unique_ptr<Graphics::TCorvSurface> Surface)
@@ -317,6 +329,10 @@ void TMainForm::OpenSource(Document::TCorvDocumentSource& Source, std::unique_pt
         switch (Source.Kind) {
         case dskFile:
             Surface = LoadFromFile(Source);
+            break;
+        case dskUrl:
+        case dskWebPage:
+            Surface = LoadFromUrl(Source, false);
             break;
         case dskClipboard:
             Surface = LoadFromClipboard(Source);
@@ -342,6 +358,7 @@ void TMainForm::OpenSource(Document::TCorvDocumentSource& Source, std::unique_pt
         View->Repaint();
         MruList().Add(doc->Source(), picture);
         FDocument = std::move(doc);
+        FResizer = std::make_unique<Graphics::Retargeting::TCorvSeamIterativeResizer>(picture);
     }
     UpdateCaption();
 }
@@ -364,17 +381,23 @@ void TMainForm::ReloadDocument(Document::TCorvDocument& Doc)
 {
     using enum Document::TCorvDocumentSourceKind;
     RefreshNow();
-    const Document::TCorvDocumentSource source = Doc.Source();
+    // The document keeps its own record, also when the URL loader replaces the copy.
+    Document::TCorvDocumentSource source = Doc.Source();
     std::unique_ptr<Graphics::TCorvSurface> surface;
     if (source.Kind == dskFile)
         surface = LoadFromFile(source);
+    else if (source.Kind == dskUrl || source.Kind == dskWebPage)
+        surface = LoadFromUrl(source, true);
     if (surface) {
         Graphics::TCorvSurface& picture = *surface;
         Doc.BrushesLayer().ClearBrushes();
+        // The old resizer refers to the picture about to be freed.
+        FResizer.reset();
         Doc.ImageLayer().SetSurface(std::move(surface));
         if (View->ShownDocument() == &Doc)
             View->Repaint();
         MruList().Add(Doc.Source(), picture);
+        FResizer = std::make_unique<Graphics::Retargeting::TCorvSeamIterativeResizer>(picture);
     }
     UpdateCaption();
 }
@@ -455,6 +478,8 @@ bool TMainForm::eventFilter(QObject* Watched, QEvent* Event)
     if (type != QEvent::KeyPress && type != QEvent::KeyRelease)
         return QMainWindow::eventFilter(Watched, Event);
     const auto* key = static_cast<const QKeyEvent*>(Event);
+    if (key->key() == Qt::Key_Escape && !key->isAutoRepeat())
+        FEscapeDown = type == QEvent::KeyPress;
     // A key event passes the filter once for each widget it is offered to,
     // from the focused one up; it is taken at its first receiver only.
     const QWidget* first = QApplication::focusWidget();

@@ -1,6 +1,6 @@
 #pragma once
 // TMainForm: the program's only top-level window. It owns what the user
-// works on (the open document with its tools) and
+// works on (the open document and the resizer that works on its picture) and
 // ties the commands of its menus, toolbars and keys together.
 //
 // Menu items are enabled lazily: each menu's popup handler sets its items'
@@ -36,6 +36,9 @@ class QDropEvent;
 namespace Corvanith::Graphics {
 class TCorvSurface;
 }
+namespace Corvanith::Graphics::Retargeting {
+class TCorvSeamIterativeResizer;
+}
 namespace Corvanith::Document {
 class TCorvDocument;
 }
@@ -58,6 +61,7 @@ public:
 
     // The open document, or null until the first successful open.
     Document::TCorvDocument* GetDocument() const { return FDocument.get(); }
+    Graphics::Retargeting::TCorvSeamIterativeResizer* GetResizer() const { return FResizer.get(); }
     View::TCorvTools& GetTools() const { return *FTools; }
 
     // ---- Opening ----
@@ -73,6 +77,11 @@ public:
     void UpdateCaption();
 
     void OpenMenuItemClick();
+    void OpenUrlMenuItemClick();
+    // The cached picture unless Reload; otherwise the open-URL dialog, which
+    // may replace Source (the URL typed, a web page's title).
+    std::unique_ptr<Graphics::TCorvSurface> LoadFromUrl(Document::TCorvDocumentSource& Source, bool Reload);
+    void ExecuteOpenUrlDialog();
     void CaptureWindowMenuItemClick();
     void CaptureFullscreenMenuItemClick();
     void FromClipboardMenuItemClick();
@@ -89,6 +98,23 @@ public:
     void RecentItemClick(int32_t Index);
     void ClearRecentClick();
 
+    // ---- Resizing ----
+
+    void DecWidthMenuItemClick();
+    void DecHeightMenuItemClick();
+    void IncWidthMenuItemClick();
+    void IncHeightMenuItemClick();
+    void ResizeMenuPopup();
+    // The numeric resize: a target size from the dialog, reached seam by
+    // seam with a repaint every second step, until done or Esc is held.
+    void ResizeMenuItemClick();
+    void ExecuteResizeDialog();
+    // Numeric-resize results; ResizeWidth is -1 when the dialog was cancelled.
+    int32_t ResizeWidth = -1;
+    int32_t ResizeHeight = -1;
+    double HorzReuse = 0;
+    double VertReuse = 0;
+
     // ---- Tools, status and saving ----
 
     void PreserveBrushMenuItemClick();
@@ -103,6 +129,7 @@ public:
 
     void UpdateControls();
     void UpdateFileToolbar();
+    void UpdateRetargetingToolbar();
     void UpdateBrushToolbar();
     void UpdateStatusBar();
 
@@ -117,18 +144,26 @@ public:
     // ---- The controls, as the user sees them ----
 
     QMenu* FileMenu = nullptr;
+    QMenu* ResizeMenu = nullptr;
     QMenu* ToolMenu = nullptr;
     QMenu* HelpMenu = nullptr;
     QMenu* ScreenCaptureMenu = nullptr;
     QMenu* OpenRecentMenuItem = nullptr;
 
     QAction* OpenMenuItem = nullptr;
+    QAction* OpenUrlMenuItem = nullptr;
     QAction* SaveMenuItem = nullptr;
     QAction* CaptureWindowMenuItem = nullptr;
     QAction* CaptureFullscreenMenuItem = nullptr;
     QAction* FromClipboardMenuItem = nullptr;
     QAction* RefreshMenuItem = nullptr;
     QAction* ExitMenuItem = nullptr;
+
+    QAction* ResizeMenuItem = nullptr;
+    QAction* DecWidthMenuItem = nullptr;
+    QAction* DecHeightMenuItem = nullptr;
+    QAction* IncWidthMenuItem = nullptr;
+    QAction* IncHeightMenuItem = nullptr;
 
     QAction* PreserveBrushMenuItem = nullptr;
     QAction* BrushEraserMenuItem = nullptr;
@@ -139,11 +174,21 @@ public:
     QAction* AboutMenuItem = nullptr;
 
     QToolBar* FileToolbar = nullptr;
+    QToolBar* RetargetingToolbar = nullptr;
     QToolBar* BrushToolbar = nullptr;
 
     QAction* OpenToolbarItem = nullptr;
+    QAction* OpenUrlToolbarItem = nullptr;
     QAction* SaveToolbarItem = nullptr;
     QAction* RefreshToolbarItem = nullptr;
+
+    QAction* ResizeToolbarItem = nullptr;
+    QAction* DecreaseWidthToolbarItem = nullptr;
+    QAction* DecreaseHeightToolbarItem = nullptr;
+    QAction* IncreaseWidthToolbarItem = nullptr;
+    QAction* IncreaseHeightToolbarItem = nullptr;
+    QLabel* SeamReuseLabel = nullptr;
+    QSpinBox* SeamReuseSpinEdit = nullptr;
 
     QAction* PreserveBrushToolbarItem = nullptr;
     QAction* StrokesEraserToolbarItem = nullptr;
@@ -155,7 +200,8 @@ public:
     QProgressBar* ProgressBar = nullptr;
 
 protected:
-    // Sees the keys before the focused control: Ctrl+1 to Ctrl+7.
+    // Sees the keys before the focused control: Ctrl+1 to Ctrl+7 and the
+    // state of Esc.
     bool eventFilter(QObject* Watched, QEvent* Event) override;
     // Files dragged onto the window: the first one is opened.
     void dragEnterEvent(QDragEnterEvent* Event) override;
@@ -171,8 +217,10 @@ private:
     static QIcon OwnIcon(const char* Name);
 
     void CreateMenus();
+    void CreateResizeMenu();
     void CreateToolbars();
     QToolBar* AddDockedToolbar(const QString& Name);
+    void CreateRetargetingToolbar();
     void CreateStatusBar();
 
     QAction* AddMenuItem(QMenu& Menu, const QString& Caption, const QKeySequence& Keys, TPopup Popup);
@@ -185,6 +233,16 @@ private:
     // Repaints the whole window at once.
     void RefreshNow();
     bool CanRefresh() const;
+    // The brush strokes once painted, else none.
+    Graphics::TCorvSurface* PreserveMask() const;
+    // One seam command: Step changes the picture by one seam.
+    void ResizeOneSeam(void (TMainForm::*Step)());
+    void RemoveVerticalSeam();
+    void RemoveHorizontalSeam();
+    void InsertVerticalSeam();
+    void InsertHorizontalSeam();
+    // The image layer's bounds follow its surface's new size.
+    void ImageSizeChanged();
 
     void RebuildRecentMenu();
     Graphics::TCorvProgressEvent ProgressHandler();
@@ -201,12 +259,21 @@ private:
     std::unique_ptr<View::TCorvOverlays> FOverlays;
     std::unique_ptr<View::TCorvTools> FTools;
     std::unique_ptr<Document::TCorvDocument> FDocument;
+    std::unique_ptr<Graphics::Retargeting::TCorvSeamIterativeResizer> FResizer;
+    // Exchanged with the open-URL dialog.
+    Document::TCorvDocumentSource FPendingSource;
+    bool FPendingReload = false;
+    std::unique_ptr<Graphics::TCorvSurface> FPendingSurface;
     QString FOpenFileName;
     // The open dialog starts at the last file it gave.
     QString FOpenDialogFileName;
     QString FSaveFileName;
     // The data being dragged lists a file.
     bool FCanDrop = false;
+    // Esc is held: the numeric resize stops at its next refresh.
+    bool FEscapeDown = false;
+    // A numeric resize runs; its messages must not start another.
+    bool FResizing = false;
     Qt::WindowStates FStatesBeforeCapture;
 };
 

@@ -5,6 +5,7 @@
 #include "forms/mainform.h"
 
 #include "forms/forms.h"
+#include "forms/openurl.h"
 #include "forms/shield.h"
 #include "forms/windowpicker.h"
 #include "graphics/errors.h"
@@ -86,6 +87,53 @@ void TMainForm::RestoreAfterCapture()
     setWindowState(FStatesBeforeCapture);
     raise();
     activateWindow();
+}
+
+void TMainForm::OpenUrlMenuItemClick()
+{
+    TShieldForm::RunShielded(*this, [this](QWidget&) {
+        Document::TCorvDocumentSource source = Document::MakeUrlSource(QString());
+        OpenSource(source, nullptr);
+    });
+}
+
+std::unique_ptr<Graphics::TCorvSurface> TMainForm::LoadFromUrl(Document::TCorvDocumentSource& Source, bool Reload)
+{
+    if (!Source.Location.isEmpty() && FileCache().Contains(Source.Location) && !Reload)
+        return LoadCached(Source.Location);
+    FPendingSource = Source;
+    FPendingReload = Reload;
+    FPendingSurface.reset();
+    TShieldForm::RunShielded(*this, [this](QWidget&) { ExecuteOpenUrlDialog(); });
+    Source = FPendingSource;
+    std::unique_ptr<Graphics::TCorvSurface> surface = std::move(FPendingSurface);
+    if (!surface)
+        FileCache().Remove(Source.Location);
+    return surface;
+}
+
+void TMainForm::ExecuteOpenUrlDialog()
+{
+    FPendingSurface.reset();
+    TOpenUrlForm dialog(this, FileCache(), Settings::DataFiles().MruList(), FPendingSource.Location, FPendingReload);
+    PositionForm(dialog, *this, 0.5f, 0.33f);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    RefreshNow();
+    if (dialog.IsWebPage()) {
+        FPendingSource = Document::MakeWebPageSource(dialog.GetUrl(), dialog.Title());
+        FPendingSurface = dialog.TakeSurface();
+        return;
+    }
+    FPendingSource = Document::MakeUrlSource(dialog.GetUrl());
+    if (Platform::TStream* stream = dialog.Stream()) {
+        try {
+            stream->SetPosition(0);
+            FPendingSurface = Graphics::TCorvSurface::CreateFromStream(*stream, ProgressHandler());
+        } catch (const std::exception&) {
+            FPendingSurface.reset();
+        }
+    }
 }
 
 void TMainForm::CaptureWindowMenuItemClick()

@@ -108,6 +108,7 @@ void TMainForm::HideStrokesMenuItemClick()
 void TMainForm::UpdateControls()
 {
     UpdateFileToolbar();
+    UpdateRetargetingToolbar();
     UpdateBrushToolbar();
     UpdateStatusBar();
 }
@@ -115,6 +116,7 @@ void TMainForm::UpdateControls()
 void TMainForm::UpdateFileToolbar()
 {
     OpenToolbarItem->setEnabled(true);
+    OpenUrlToolbarItem->setEnabled(true);
     RefreshToolbarItem->setEnabled(CanRefresh());
     SaveToolbarItem->setEnabled(FDocument != nullptr);
 }

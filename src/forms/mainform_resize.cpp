@@ -1,0 +1,250 @@
+// The main window's resize commands: one seam per key press, menu item or
+// toolbar button, steered by the brush strokes as the preserve mask.
+#include "forms/mainform.h"
+
+#include "document/document.h"
+#include "forms/forms.h"
+#include "forms/resize.h"
+#include "forms/shield.h"
+#include "document/layers.h"
+#include "graphics/surface.h"
+#include "retargeting/seam_iterative_resizer.h"
+#include "view/documentview.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QLabel>
+#include <QSpinBox>
+#include <QStatusBar>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace Corvanith::Forms {
+
+namespace {
+
+// Decreasing needs more than this many pixels.
+constexpr int32_t MinDecreasableSide = 3;
+
+} // namespace
+
+void TMainForm::CreateResizeMenu()
+{
+    ResizeMenu = menuBar()->addMenu(QStringLiteral("&Resize"));
+    connect(ResizeMenu, &QMenu::aboutToShow, this, &TMainForm::ResizeMenuPopup);
+    ResizeMenuItem = AddMenuItem(*ResizeMenu, QStringLiteral("&Numeric Resize..."),
+                                 QKeySequence(Qt::CTRL | Qt::Key_R), &TMainForm::ResizeMenuPopup);
+    ResizeMenuItem->setIcon(OwnIcon("resize"));
+    ResizeMenu->addSeparator();
+    DecWidthMenuItem = AddMenuItem(*ResizeMenu, QStringLiteral("Decrease &Width"), QKeySequence(Qt::Key_Left),
+                                   &TMainForm::ResizeMenuPopup);
+    DecWidthMenuItem->setIcon(StandardIcon(QStyle::SP_ArrowLeft));
+    DecHeightMenuItem = AddMenuItem(*ResizeMenu, QStringLiteral("Decrease &Height"), QKeySequence(Qt::Key_Down),
+                                    &TMainForm::ResizeMenuPopup);
+    DecHeightMenuItem->setIcon(StandardIcon(QStyle::SP_ArrowDown));
+    ResizeMenu->addSeparator();
+    IncWidthMenuItem = AddMenuItem(*ResizeMenu, QStringLiteral("Increase W&idth"), QKeySequence(Qt::Key_Right),
+                                   &TMainForm::ResizeMenuPopup);
+    IncWidthMenuItem->setIcon(StandardIcon(QStyle::SP_ArrowRight));
+    IncHeightMenuItem = AddMenuItem(*ResizeMenu, QStringLiteral("Increase H&eight"), QKeySequence(Qt::Key_Up),
+                                    &TMainForm::ResizeMenuPopup);
+    IncHeightMenuItem->setIcon(StandardIcon(QStyle::SP_ArrowUp));
+    connect(DecWidthMenuItem, &QAction::triggered, this, &TMainForm::DecWidthMenuItemClick);
+    connect(DecHeightMenuItem, &QAction::triggered, this, &TMainForm::DecHeightMenuItemClick);
+    connect(IncWidthMenuItem, &QAction::triggered, this, &TMainForm::IncWidthMenuItemClick);
+    connect(IncHeightMenuItem, &QAction::triggered, this, &TMainForm::IncHeightMenuItemClick);
+    connect(ResizeMenuItem, &QAction::triggered, this, &TMainForm::ResizeMenuItemClick);
+}
+
+void TMainForm::CreateRetargetingToolbar()
+{
+    RetargetingToolbar = AddDockedToolbar(QStringLiteral("RetargetingToolbar"));
+    ResizeToolbarItem = AddToolbarTwin(*RetargetingToolbar, QStringLiteral("Resize"), OwnIcon("resize"),
+                                       *ResizeMenuItem, &TMainForm::ResizeMenuPopup);
+    ResizeToolbarItem->setToolTip(QStringLiteral("Numeric Resize"));
+    RetargetingToolbar->addSeparator();
+    DecreaseWidthToolbarItem = AddToolbarTwin(*RetargetingToolbar, QStringLiteral("Decrease Width (Left Arrow)"),
+                                              StandardIcon(QStyle::SP_ArrowLeft), *DecWidthMenuItem,
+                                              &TMainForm::ResizeMenuPopup);
+    DecreaseHeightToolbarItem = AddToolbarTwin(*RetargetingToolbar, QStringLiteral("Decrease Height (Down Arrow)"),
+                                               StandardIcon(QStyle::SP_ArrowDown), *DecHeightMenuItem,
+                                               &TMainForm::ResizeMenuPopup);
+    IncreaseWidthToolbarItem = AddToolbarTwin(*RetargetingToolbar, QStringLiteral("Increase Width (Right Arrow)"),
+                                              StandardIcon(QStyle::SP_ArrowRight), *IncWidthMenuItem,
+                                              &TMainForm::ResizeMenuPopup);
+    IncreaseHeightToolbarItem = AddToolbarTwin(*RetargetingToolbar, QStringLiteral("Increase Height (Up Arrow)"),
+                                               StandardIcon(QStyle::SP_ArrowUp), *IncHeightMenuItem,
+                                               &TMainForm::ResizeMenuPopup);
+    SeamReuseLabel = new QLabel(QStringLiteral("Reuse:"), RetargetingToolbar);
+    SeamReuseLabel->setMargin(2);
+    RetargetingToolbar->addWidget(SeamReuseLabel);
+    SeamReuseSpinEdit = new QSpinBox(RetargetingToolbar);
+    SeamReuseSpinEdit->setRange(1, 100);
+    SeamReuseSpinEdit->setValue(33);
+    SeamReuseSpinEdit->setSuffix(QStringLiteral("%"));
+    SeamReuseSpinEdit->setFocusPolicy(Qt::ClickFocus);
+    RetargetingToolbar->addWidget(SeamReuseSpinEdit);
+}
+
+Graphics::TCorvSurface* TMainForm::PreserveMask() const
+{
+    Document::TCorvBrushesLayer& brushes = FDocument->BrushesLayer();
+    return brushes.HasBrushes() ? &brushes.GetSurface() : nullptr;
+}
+
+void TMainForm::ImageSizeChanged() { FDocument->ImageLayer().SurfaceChanged(); }
+
+void TMainForm::RemoveVerticalSeam() { FResizer->RemoveVerticalSeams(1); }
+void TMainForm::RemoveHorizontalSeam() { FResizer->RemoveHorizontalSeams(1); }
+void TMainForm::InsertVerticalSeam() { FResizer->InsertVerticalSeams(1, SeamReuseSpinEdit->value() / 100.0); }
+void TMainForm::InsertHorizontalSeam() { FResizer->InsertHorizontalSeams(1, SeamReuseSpinEdit->value() / 100.0); }
+
+void TMainForm::ResizeOneSeam(void (TMainForm::*Step)())
+{
+    if (!FDocument)
+        return;
+    FResizer->SetMask(PreserveMask());
+    (this->*Step)();
+    ImageSizeChanged();
+    View->Repaint();
+    UpdateControls();
+    statusBar()->repaint();
+}
+
+void TMainForm::DecWidthMenuItemClick() { ResizeOneSeam(&TMainForm::RemoveVerticalSeam); }
+void TMainForm::DecHeightMenuItemClick() { ResizeOneSeam(&TMainForm::RemoveHorizontalSeam); }
+void TMainForm::IncWidthMenuItemClick() { ResizeOneSeam(&TMainForm::InsertVerticalSeam); }
+void TMainForm::IncHeightMenuItemClick() { ResizeOneSeam(&TMainForm::InsertHorizontalSeam); }
+
+void TMainForm::ResizeMenuPopup()
+{
+    const bool open = FDocument != nullptr;
+    ResizeMenuItem->setEnabled(open && !FResizing);
+    DecWidthMenuItem->setEnabled(open && FDocument->ImageLayer().GetWidth() > MinDecreasableSide);
+    DecHeightMenuItem->setEnabled(open && FDocument->ImageLayer().GetHeight() > MinDecreasableSide);
+    IncWidthMenuItem->setEnabled(open);
+    IncHeightMenuItem->setEnabled(open);
+}
+
+void TMainForm::UpdateRetargetingToolbar()
+{
+    const bool open = FDocument != nullptr;
+    ResizeToolbarItem->setEnabled(open);
+    DecreaseWidthToolbarItem->setEnabled(open && FDocument->ImageLayer().GetWidth() > MinDecreasableSide);
+    DecreaseHeightToolbarItem->setEnabled(open && FDocument->ImageLayer().GetHeight() > MinDecreasableSide);
+    IncreaseWidthToolbarItem->setEnabled(open);
+    IncreaseHeightToolbarItem->setEnabled(open);
+    SeamReuseLabel->setEnabled(open);
+    SeamReuseSpinEdit->setEnabled(open);
+}
+
+void TMainForm::ExecuteResizeDialog()
+{
+    const Document::TCorvImageLayer& image = FDocument->ImageLayer();
+    TResizeForm dialog(this, image.GetWidth(), image.GetHeight());
+    PositionForm(dialog, *this, 0.5f, 0.33f);
+    // Only a press from now on stops the run.
+    FEscapeDown = false;
+    if (dialog.exec() == QDialog::Accepted) {
+        ResizeWidth = dialog.NewWidth();
+        ResizeHeight = dialog.NewHeight();
+        HorzReuse = dialog.HorzReuse();
+        VertReuse = dialog.VertReuse();
+    } else {
+        ResizeWidth = -1;
+    }
+}
+
+namespace {
+
+// A numeric run: the menu bar and the toolbars disabled and panel 0 asking
+// for Esc while it lasts, given back however the run ends.
+class TNumericRun {
+public:
+    TNumericRun(QMainWindow& Window, QLabel& Panel, bool& Running) : FWindow(Window), FPanel(Panel), FRunning(Running)
+    {
+        FRunning = true;
+        SetDocksEnabled(false);
+        FPanel.setText(QStringLiteral("Press Esc to stop..."));
+    }
+    TNumericRun(const TNumericRun&) = delete;
+    TNumericRun& operator=(const TNumericRun&) = delete;
+    ~TNumericRun()
+    {
+        SetDocksEnabled(true);
+        FPanel.clear();
+        FRunning = false;
+    }
+
+private:
+    void SetDocksEnabled(bool Enabled)
+    {
+        FWindow.menuBar()->setEnabled(Enabled);
+        for (QToolBar* toolbar : FWindow.findChildren<QToolBar*>())
+            toolbar->setEnabled(Enabled);
+    }
+
+    QMainWindow& FWindow;
+    QLabel& FPanel;
+    bool& FRunning;
+};
+
+} // namespace
+
+void TMainForm::ResizeMenuItemClick()
+{
+    if (!FDocument || FResizing)
+        return;
+    TShieldForm::RunShielded(*this, [this](QWidget&) { ExecuteResizeDialog(); });
+    QCoreApplication::processEvents();
+    // The pump may have closed the document meanwhile.
+    if (ResizeWidth == -1 || !FDocument)
+        return;
+    Document::TCorvDocument* const doc = FDocument.get();
+    {
+        const TNumericRun run(*this, *StatusPanel0, FResizing);
+        doc->BrushesLayer().Hidden = true;
+        View->Repaint();
+        const int32_t dW = ResizeWidth - doc->ImageLayer().GetWidth();
+        const int32_t dH = ResizeHeight - doc->ImageLayer().GetHeight();
+        const int32_t n = std::max(std::abs(dW), std::abs(dH));
+        for (int32_t i = 0; i <= n; ++i) {
+            // Messages handled between the steps may have opened another
+            // document; the run ends with the one it was started on.
+            if (FDocument.get() != doc)
+                break;
+            // Read afresh: a stroke made during the run is carved from then on.
+            FResizer->SetMask(PreserveMask());
+            if (i < std::abs(dW)) {
+                if (dW < 0)
+                    FResizer->RemoveVerticalSeams(1);
+                else
+                    FResizer->InsertVerticalSeams(1, HorzReuse);
+            }
+            if (i < std::abs(dH)) {
+                if (dH < 0)
+                    FResizer->RemoveHorizontalSeams(1);
+                else
+                    FResizer->InsertHorizontalSeams(1, VertReuse);
+            }
+            if (i % 2 == 0) {
+                ImageSizeChanged();
+                View->Repaint();
+                UpdateStatusBar();
+                QCoreApplication::processEvents();
+                if (FEscapeDown)
+                    break;
+            }
+        }
+    }
+    View->Repaint();
+    UpdateStatusBar();
+    UpdateControls();
+}
+
+} // namespace Corvanith::Forms

@@ -1,0 +1,163 @@
+// The main window's resize commands: one seam at a time and the numeric resize.
+#include "mainform_fixture.h"
+
+#include "forms/resize.h"
+
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QSpinBox>
+#include <QToolBar>
+
+namespace {
+
+TEST_F(MainFormTest, WithoutDocumentNoResizeCommandRuns)
+{
+    for (int key : {Qt::Key_Left, Qt::Key_Right, Qt::Key_Up, Qt::Key_Down})
+        Key(key);
+    Key(Qt::Key_R, Qt::ControlModifier);
+    Form().IncreaseWidthToolbarItem->trigger();
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_FALSE(Form().DecreaseWidthToolbarItem->isEnabled());
+    EXPECT_FALSE(Form().ResizeToolbarItem->isEnabled());
+    EXPECT_FALSE(Form().SeamReuseSpinEdit->isEnabled());
+}
+
+TEST_F(MainFormTest, OpensAFileAndResizesItSeamBySeamByKeysAndButtons)
+{
+    Open(WritePicture("photo.png", 40, 30));
+    ASSERT_NE(Form().GetDocument(), nullptr);
+    EXPECT_EQ(Form().windowTitle(), "photo.png - Corvanith");
+    EXPECT_EQ(SizeText(), "40 x 30");
+
+    Key(Qt::Key_Left);
+    EXPECT_EQ(SizeText(), "39 x 30");
+    Key(Qt::Key_Down);
+    EXPECT_EQ(SizeText(), "39 x 29");
+    Key(Qt::Key_Right);
+    Key(Qt::Key_Right);
+    EXPECT_EQ(SizeText(), "41 x 29");
+    Key(Qt::Key_Up);
+    EXPECT_EQ(SizeText(), "41 x 30");
+    Form().DecreaseWidthToolbarItem->trigger();
+    Form().IncreaseHeightToolbarItem->trigger();
+    EXPECT_EQ(SizeText(), "40 x 31");
+
+    // The document's bounds follow the picture.
+    const Document::TCorvDocument& doc = *Form().GetDocument();
+    EXPECT_EQ(doc.ImageLayer().Surface().Width(), 40);
+    EXPECT_EQ(doc.ImageLayer().Surface().Height(), 31);
+    EXPECT_EQ(doc.GetBounds().Width - doc.GetBounds().Height, 40 - 31);
+}
+TEST_F(MainFormTest, DecreasingStopsAtThreePixels)
+{
+    Open(WritePicture("narrow.png", 4, 4));
+    Key(Qt::Key_Left);
+    Key(Qt::Key_Down);
+    EXPECT_EQ(SizeText(), "3 x 3");
+    EXPECT_FALSE(Form().DecreaseWidthToolbarItem->isEnabled());
+    EXPECT_FALSE(Form().DecreaseHeightToolbarItem->isEnabled());
+    Key(Qt::Key_Left);
+    Form().DecreaseHeightToolbarItem->trigger();
+    EXPECT_EQ(SizeText(), "3 x 3");
+    Key(Qt::Key_Right);
+    EXPECT_EQ(SizeText(), "4 x 3");
+    EXPECT_TRUE(Form().DecreaseWidthToolbarItem->isEnabled());
+}
+TEST_F(MainFormTest, TinyPicturesGrowAndShrinkWithoutHarm)
+{
+    Open(WritePicture("dot.png", 1, 1));
+    ASSERT_NE(Form().GetDocument(), nullptr);
+    Key(Qt::Key_Left);
+    Key(Qt::Key_Right);
+    Key(Qt::Key_Up);
+    EXPECT_EQ(SizeText(), "2 x 2");
+}
+TEST_F(MainFormTest, RefreshGivesTheResizerTheNewPicture)
+{
+    const QString path = WritePicture("photo.png", 20, 10);
+    Open(path);
+    Key(Qt::Key_Left);
+    WritePicture("photo.png", 30, 12);
+    Key(Qt::Key_F5);
+    EXPECT_EQ(SizeText(), "30 x 12");
+    Key(Qt::Key_Left);
+    Key(Qt::Key_Up);
+    EXPECT_EQ(SizeText(), "29 x 13");
+}
+
+TEST_F(MainFormTest, ResizesCarveTheStrokesWithThePicture)
+{
+    Open(WritePicture("photo.png", 20, 10));
+    Form().GetDocument()->BrushesLayer().GetSurface().FillRect({0, 0, 5, 10}, Graphics::MaskCorePaint);
+    for (int i = 0; i < 4; ++i)
+        Key(Qt::Key_Left);
+    Key(Qt::Key_Up);
+    const Graphics::TCorvSurface& mask = Form().GetDocument()->BrushesLayer().GetSurface();
+    EXPECT_EQ(mask.Width(), 16);
+    EXPECT_EQ(mask.Height(), 11);
+}
+
+// Fills in the numeric-resize dialog when it opens and confirms it.
+// With PressEscape, Esc goes down as soon as the run handles its messages.
+void AnswerResizeDialog(const QString& Width, const QString& Height, QWidget* PressEscape = nullptr)
+{
+    QTimer::singleShot(0, [=] {
+        auto* dialog = qobject_cast<Forms::TResizeForm*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->WidthEdit().setText(Width);
+        dialog->HeightEdit().setText(Height);
+        dialog->ResizeButtonClick();
+        if (PressEscape != nullptr)
+            QCoreApplication::postEvent(PressEscape, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+    });
+}
+TEST_F(MainFormTest, NumericResizeWalksToTheTargetAndHidesTheStrokes)
+{
+    Open(WritePicture("photo.png", 30, 20));
+    Form().GetDocument()->BrushesLayer().GetSurface().FillRect({0, 0, 4, 20}, Graphics::MaskCorePaint);
+    AnswerResizeDialog("-3", "+2");
+    Key(Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(SizeText(), "27 x 22");
+    const Document::TCorvDocument& doc = *Form().GetDocument();
+    EXPECT_EQ(doc.BrushesLayer().GetSurface().Width(), 27);
+    EXPECT_EQ(doc.BrushesLayer().GetSurface().Height(), 22);
+    EXPECT_TRUE(doc.BrushesLayer().Hidden);
+    EXPECT_EQ(Form().StatusPanel0->text(), "");
+    EXPECT_TRUE(Form().menuBar()->isEnabled());
+    EXPECT_TRUE(Form().RetargetingToolbar->isEnabled());
+    Form().ToolMenuPopup();
+    EXPECT_EQ(Form().HideStrokesMenuItem->text(), "Show Brush Strokes");
+
+    // To the current size: no seam, strokes still hidden.
+    AnswerResizeDialog("27", "22");
+    Form().ResizeToolbarItem->trigger();
+    EXPECT_EQ(SizeText(), "27 x 22");
+    EXPECT_TRUE(doc.BrushesLayer().Hidden);
+
+    // A bigger step count, both directions, by percentages.
+    AnswerResizeDialog("200%", "50%");
+    Form().ResizeMenuItem->trigger();
+    EXPECT_EQ(SizeText(), "54 x 11");
+    EXPECT_EQ(doc.GetBounds().Width - doc.GetBounds().Height, 54 - 11);
+}
+TEST_F(MainFormTest, EscStopsTheNumericResizeAtItsNextRefresh)
+{
+    Open(WritePicture("photo.png", 30, 20));
+    AnswerResizeDialog("-10", "+6", &Form());
+    Key(Qt::Key_R, Qt::ControlModifier);
+    // Step 0 ran and was shown; the run stopped there.
+    EXPECT_EQ(SizeText(), "29 x 21");
+    EXPECT_EQ(Form().GetDocument()->GetBounds().Width - Form().GetDocument()->GetBounds().Height, 29 - 21);
+    EXPECT_TRUE(Form().menuBar()->isEnabled());
+    EXPECT_EQ(Form().StatusPanel0->text(), "");
+}
+TEST_F(MainFormTest, CancelledNumericResizeChangesNothing)
+{
+    Open(WritePicture("photo.png", 30, 20));
+    QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
+    Key(Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(SizeText(), "30 x 20");
+    EXPECT_FALSE(Form().GetDocument()->BrushesLayer().Hidden);
+}
+
+} // namespace
