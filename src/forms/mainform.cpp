@@ -1,14 +1,11 @@
 #include "forms/mainform.h"
 
 #include "document/document.h"
-#include "forms/about.h"
-#include "forms/formplacement.h"
-#include "forms/forms.h"
-#include "forms/shield.h"
 #include "document/layers.h"
-#include "graphics/surface.h"
-#include "graphics/errors.h"
+#include "forms/formplacement.h"
+#include "forms/shield.h"
 #include "graphics/graphics.h"
+#include "graphics/surface.h"
 #include "io/mrulist.h"
 #include "io/settings.h"
 #include "io/utils.h"
@@ -25,12 +22,12 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QKeyEvent>
-#include <QProxyStyle>
-#include <QScreen>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QProxyStyle>
+#include <QScreen>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -143,9 +140,10 @@ TMainForm::~TMainForm()
     FResizer.reset();
 }
 
-QAction* TMainForm::AddMenuItem(QMenu& Menu, const QString& Caption, const QKeySequence& Keys, TPopup Popup)
+QAction* TMainForm::AddMenuItem(QMenu& Menu, const QString& Caption, const QKeySequence& Keys, TPopup Popup,
+                                const QIcon& Icon)
 {
-    QAction* item = Menu.addAction(Caption);
+    QAction* item = Menu.addAction(Icon, Caption);
     if (!Keys.isEmpty()) {
         // The menu shows the keys; the window carries them out, through the
         // menu's popup handler, so a key obeys the item's enabling rule.
@@ -177,13 +175,11 @@ void TMainForm::CreateMenus()
     FileMenu = menuBar()->addMenu(QStringLiteral("&File"));
     connect(FileMenu, &QMenu::aboutToShow, this, &TMainForm::FileMenuPopup);
     OpenMenuItem = AddMenuItem(*FileMenu, QStringLiteral("&Open..."), QKeySequence(Qt::CTRL | Qt::Key_O),
-                               &TMainForm::FileMenuPopup);
-    OpenMenuItem->setIcon(StandardIcon(QStyle::SP_DialogOpenButton));
+                               &TMainForm::FileMenuPopup, StandardIcon(QStyle::SP_DialogOpenButton));
     OpenUrlMenuItem = AddMenuItem(*FileMenu, QStringLiteral("Open &URL..."), QKeySequence(Qt::CTRL | Qt::Key_U),
                                   &TMainForm::FileMenuPopup);
     SaveMenuItem = AddMenuItem(*FileMenu, QStringLiteral("&Save..."), QKeySequence(Qt::CTRL | Qt::Key_S),
-                               &TMainForm::FileMenuPopup);
-    SaveMenuItem->setIcon(StandardIcon(QStyle::SP_DialogSaveButton));
+                               &TMainForm::FileMenuPopup, StandardIcon(QStyle::SP_DialogSaveButton));
     FileMenu->addSeparator();
     ScreenCaptureMenu = FileMenu->addMenu(StandardIcon(QStyle::SP_ComputerIcon), QStringLiteral("Screen C&apture"));
     CaptureWindowMenuItem = ScreenCaptureMenu->addAction(QStringLiteral("Capture &Window..."));
@@ -192,8 +188,7 @@ void TMainForm::CreateMenus()
                                         QKeySequence(Qt::CTRL | Qt::Key_V), &TMainForm::FileMenuPopup);
     FileMenu->addSeparator();
     RefreshMenuItem = AddMenuItem(*FileMenu, QStringLiteral("&Refresh"), QKeySequence(Qt::Key_F5),
-                                  &TMainForm::FileMenuPopup);
-    RefreshMenuItem->setIcon(StandardIcon(QStyle::SP_BrowserReload));
+                                  &TMainForm::FileMenuPopup, StandardIcon(QStyle::SP_BrowserReload));
     OpenRecentMenuItem = FileMenu->addMenu(QStringLiteral("O&pen Recent"));
     auto* recentStyle = new TRecentMenuStyle;
     recentStyle->setParent(OpenRecentMenuItem);
@@ -215,11 +210,9 @@ void TMainForm::CreateMenus()
     connect(ToolMenu, &QMenu::aboutToShow, this, &TMainForm::ToolMenuPopup);
     auto* toolGroup = new QActionGroup(this);
     PreserveBrushMenuItem = AddMenuItem(*ToolMenu, QStringLiteral("&Preserve Brush"), QKeySequence(Qt::Key_F2),
-                                        &TMainForm::ToolMenuPopup);
-    PreserveBrushMenuItem->setIcon(OwnIcon("preserve"));
+                                        &TMainForm::ToolMenuPopup, OwnIcon("preserve"));
     BrushEraserMenuItem = AddMenuItem(*ToolMenu, QStringLiteral("&Brush Strokes Eraser"), QKeySequence(Qt::Key_F4),
-                                      &TMainForm::ToolMenuPopup);
-    BrushEraserMenuItem->setIcon(OwnIcon("eraser"));
+                                      &TMainForm::ToolMenuPopup, OwnIcon("eraser"));
     for (QAction* item : {PreserveBrushMenuItem, BrushEraserMenuItem}) {
         item->setCheckable(true);
         toolGroup->addAction(item);
@@ -357,6 +350,7 @@ void TMainForm::OpenSource(Document::TCorvDocumentSource& Source, std::unique_pt
         View->SetDocument(doc.get());
         View->Repaint();
         MruList().Add(doc->Source(), picture);
+        FResizer.reset();
         FDocument = std::move(doc);
         FResizer = std::make_unique<Graphics::Retargeting::TCorvSeamIterativeResizer>(picture);
     }
@@ -443,7 +437,8 @@ void TMainForm::RebuildRecentMenu()
     }
     if (list.GetCount() > 0) {
         OpenRecentMenuItem->addSeparator();
-        QAction* clear = OpenRecentMenuItem->addAction(StandardIcon(QStyle::SP_TrashIcon), QStringLiteral("&Clear List"));
+        QAction* clear =
+            OpenRecentMenuItem->addAction(StandardIcon(QStyle::SP_TrashIcon), QStringLiteral("&Clear List"));
         connect(clear, &QAction::triggered, this, &TMainForm::ClearRecentClick);
     }
 }

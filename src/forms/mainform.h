@@ -42,6 +42,9 @@ class TCorvSeamIterativeResizer;
 namespace Corvanith::Document {
 class TCorvDocument;
 }
+namespace Corvanith::Platform {
+class TBitmap;
+}
 namespace Corvanith::View {
 class TCorvDocumentView;
 class TCorvOverlays;
@@ -223,7 +226,8 @@ private:
     void CreateRetargetingToolbar();
     void CreateStatusBar();
 
-    QAction* AddMenuItem(QMenu& Menu, const QString& Caption, const QKeySequence& Keys, TPopup Popup);
+    QAction* AddMenuItem(QMenu& Menu, const QString& Caption, const QKeySequence& Keys, TPopup Popup,
+                         const QIcon& Icon = QIcon());
     // A toolbar button that does exactly what its menu twin does, under the
     // same enabling rule computed at the moment of the click.
     QAction* AddToolbarTwin(QToolBar& Toolbar, const QString& Caption, const QIcon& Icon, QAction& MenuItem,
@@ -250,6 +254,9 @@ private:
     // cache and yields nothing.
     std::unique_ptr<Graphics::TCorvSurface> LoadCached(const QString& Location);
     void StoreInCache(const QString& Location, Graphics::TCorvSurface& Surface);
+    // The picture Bitmap holds, stored in the cache under Location; none
+    // without a bitmap.
+    std::unique_ptr<Graphics::TCorvSurface> KeepInCache(const QString& Location, const Platform::TBitmap* Bitmap);
     void MinimizeForCapture();
     void RestoreAfterCapture();
 

@@ -3,23 +3,23 @@
 #include "forms/mainform.h"
 
 #include "document/document.h"
+#include "document/layers.h"
 #include "forms/forms.h"
 #include "forms/resize.h"
 #include "forms/shield.h"
-#include "document/layers.h"
 #include "graphics/surface.h"
 #include "retargeting/seam_iterative_resizer.h"
 #include "view/documentview.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QStyle>
-#include <QToolBar>
-#include <QLabel>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
 
 #include <algorithm>
 #include <cstdlib>
@@ -37,23 +37,18 @@ void TMainForm::CreateResizeMenu()
 {
     ResizeMenu = menuBar()->addMenu(QStringLiteral("&Resize"));
     connect(ResizeMenu, &QMenu::aboutToShow, this, &TMainForm::ResizeMenuPopup);
-    ResizeMenuItem = AddMenuItem(*ResizeMenu, QStringLiteral("&Numeric Resize..."),
-                                 QKeySequence(Qt::CTRL | Qt::Key_R), &TMainForm::ResizeMenuPopup);
-    ResizeMenuItem->setIcon(OwnIcon("resize"));
+    ResizeMenuItem = AddMenuItem(*ResizeMenu, QStringLiteral("&Numeric Resize..."), QKeySequence(Qt::CTRL | Qt::Key_R),
+                                 &TMainForm::ResizeMenuPopup, OwnIcon("resize"));
     ResizeMenu->addSeparator();
     DecWidthMenuItem = AddMenuItem(*ResizeMenu, QStringLiteral("Decrease &Width"), QKeySequence(Qt::Key_Left),
-                                   &TMainForm::ResizeMenuPopup);
-    DecWidthMenuItem->setIcon(StandardIcon(QStyle::SP_ArrowLeft));
+                                   &TMainForm::ResizeMenuPopup, StandardIcon(QStyle::SP_ArrowLeft));
     DecHeightMenuItem = AddMenuItem(*ResizeMenu, QStringLiteral("Decrease &Height"), QKeySequence(Qt::Key_Down),
-                                    &TMainForm::ResizeMenuPopup);
-    DecHeightMenuItem->setIcon(StandardIcon(QStyle::SP_ArrowDown));
+                                    &TMainForm::ResizeMenuPopup, StandardIcon(QStyle::SP_ArrowDown));
     ResizeMenu->addSeparator();
     IncWidthMenuItem = AddMenuItem(*ResizeMenu, QStringLiteral("Increase W&idth"), QKeySequence(Qt::Key_Right),
-                                   &TMainForm::ResizeMenuPopup);
-    IncWidthMenuItem->setIcon(StandardIcon(QStyle::SP_ArrowRight));
+                                   &TMainForm::ResizeMenuPopup, StandardIcon(QStyle::SP_ArrowRight));
     IncHeightMenuItem = AddMenuItem(*ResizeMenu, QStringLiteral("Increase H&eight"), QKeySequence(Qt::Key_Up),
-                                    &TMainForm::ResizeMenuPopup);
-    IncHeightMenuItem->setIcon(StandardIcon(QStyle::SP_ArrowUp));
+                                    &TMainForm::ResizeMenuPopup, StandardIcon(QStyle::SP_ArrowUp));
     connect(DecWidthMenuItem, &QAction::triggered, this, &TMainForm::DecWidthMenuItemClick);
     connect(DecHeightMenuItem, &QAction::triggered, this, &TMainForm::DecHeightMenuItemClick);
     connect(IncWidthMenuItem, &QAction::triggered, this, &TMainForm::IncWidthMenuItemClick);

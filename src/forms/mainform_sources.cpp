@@ -41,6 +41,17 @@ QString FirstDroppedFile(const QMimeData* Data)
     return {};
 }
 
+// A copy where the data lists a file, else no drop.
+void AnswerDrag(QDragMoveEvent& Event, bool CanDrop)
+{
+    if (CanDrop) {
+        Event.setDropAction(Qt::CopyAction);
+        Event.accept();
+    } else {
+        Event.ignore();
+    }
+}
+
 IO::TCorvFileCache& FileCache() { return Settings::DataFiles().FileCache(); }
 
 } // namespace
@@ -70,6 +81,16 @@ void TMainForm::StoreInCache(const QString& Location, Graphics::TCorvSurface& Su
         // The picture still opens; only reopening it later will need it anew.
         FileCache().Remove(Location);
     }
+}
+
+std::unique_ptr<Graphics::TCorvSurface> TMainForm::KeepInCache(const QString& Location,
+                                                               const Platform::TBitmap* Bitmap)
+{
+    if (Bitmap == nullptr)
+        return nullptr;
+    auto surface = Graphics::TCorvSurface::CreateFromBitmap(*Bitmap, true);
+    StoreInCache(Location, *surface);
+    return surface;
 }
 
 void TMainForm::MinimizeForCapture()
@@ -161,12 +182,7 @@ std::unique_ptr<Graphics::TCorvSurface> TMainForm::LoadFromClipboard(const Docum
 {
     if (FileCache().Contains(Source.Location))
         return LoadCached(Source.Location);
-    const std::unique_ptr<Platform::TBitmap> bitmap = Platform::ClipboardBitmap();
-    if (!bitmap)
-        return nullptr;
-    auto surface = Graphics::TCorvSurface::CreateFromBitmap(*bitmap, true);
-    StoreInCache(Source.Location, *surface);
-    return surface;
+    return KeepInCache(Source.Location, Platform::ClipboardBitmap().get());
 }
 
 std::unique_ptr<Graphics::TCorvSurface> TMainForm::CaptureFullScreen(const Document::TCorvDocumentSource& Source)
@@ -179,11 +195,7 @@ std::unique_ptr<Graphics::TCorvSurface> TMainForm::CaptureFullScreen(const Docum
     const std::unique_ptr<Platform::TBitmap> shot = Platform::GrabScreen(Platform::ScreenRect());
     RestoreAfterCapture();
     Utils::Delay(100);
-    if (!shot)
-        return nullptr;
-    auto surface = Graphics::TCorvSurface::CreateFromBitmap(*shot, true);
-    StoreInCache(Source.Location, *surface);
-    return surface;
+    return KeepInCache(Source.Location, shot.get());
 }
 
 std::unique_ptr<Graphics::TCorvSurface> TMainForm::CaptureWindow(const Document::TCorvDocumentSource& Source)
@@ -208,37 +220,23 @@ void TMainForm::WindowPicked(const TWindowPick& Pick)
         UpdateControls();
         return;
     }
-    auto surface = Graphics::TCorvSurface::CreateFromBitmap(Platform::TBitmap(Pick.Picture), true);
     RestoreAfterCapture();
     Utils::Delay(100);
     // The picture arrives under a source of its own, stored before the
     // document exists, so its recent entry reopens from the cache at once.
     Document::TCorvDocumentSource source = Document::MakeWindowshotSource();
-    StoreInCache(source.Location, *surface);
-    OpenSource(source, std::move(surface));
+    const Platform::TBitmap picture(Pick.Picture);
+    OpenSource(source, KeepInCache(source.Location, &picture));
     UpdateControls();
 }
 
 void TMainForm::dragEnterEvent(QDragEnterEvent* Event)
 {
     FCanDrop = !FirstDroppedFile(Event->mimeData()).isEmpty();
-    if (FCanDrop) {
-        Event->setDropAction(Qt::CopyAction);
-        Event->accept();
-    } else {
-        Event->ignore();
-    }
+    AnswerDrag(*Event, FCanDrop);
 }
 
-void TMainForm::dragMoveEvent(QDragMoveEvent* Event)
-{
-    if (FCanDrop) {
-        Event->setDropAction(Qt::CopyAction);
-        Event->accept();
-    } else {
-        Event->ignore();
-    }
-}
+void TMainForm::dragMoveEvent(QDragMoveEvent* Event) { AnswerDrag(*Event, FCanDrop); }
 
 void TMainForm::dragLeaveEvent(QDragLeaveEvent* Event)
 {

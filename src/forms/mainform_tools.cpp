@@ -3,10 +3,10 @@
 #include "forms/mainform.h"
 
 #include "document/document.h"
+#include "document/layers.h"
 #include "forms/about.h"
 #include "forms/forms.h"
 #include "forms/shield.h"
-#include "document/layers.h"
 #include "graphics/surface.h"
 #include "io/settings.h"
 #include "platform/guid.h"

@@ -4,9 +4,9 @@
 #include "io/filecache.h"
 #include "io/mrulist.h"
 #include "io/settings.h"
-#include "view/tools.h"
 #include "view/preservebrush.h"
 #include "view/strokeseraser.h"
+#include "view/tools.h"
 
 #include <QClipboard>
 #include <QDropEvent>
