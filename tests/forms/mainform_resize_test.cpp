@@ -2,6 +2,7 @@
 #include "mainform_fixture.h"
 
 #include "forms/resize.h"
+#include "view/documentview.h"
 
 #include <QKeyEvent>
 #include <QMenuBar>
@@ -139,7 +140,25 @@ TEST_F(MainFormTest, NumericResizeWalksToTheTargetAndHidesTheStrokes)
     Form().ResizeMenuItem->trigger();
     EXPECT_EQ(SizeText(), "54 x 11");
     EXPECT_EQ(doc.GetBounds().Width - doc.GetBounds().Height, 54 - 11);
+
+    // A press in the view shows the strokes again.
+    Form().View->ViewMouseDown(Qt::LeftButton, 0, 1, 1);
+    EXPECT_TRUE(doc.BrushesLayer().Hidden);
+    QTest::mouseClick(Form().View->viewport(), Qt::RightButton, Qt::NoModifier, QPoint(1, 1));
+    EXPECT_FALSE(doc.BrushesLayer().Hidden);
 }
+
+TEST_F(MainFormTest, NumericResizeGrowsATinyPicture)
+{
+    Open(WritePicture("dot.png", 1, 1));
+    AnswerResizeDialog("5", "4");
+    Key(Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(SizeText(), "5 x 4");
+    AnswerResizeDialog("3", "3");
+    Form().ResizeToolbarItem->trigger();
+    EXPECT_EQ(SizeText(), "3 x 3");
+}
+
 TEST_F(MainFormTest, EscStopsTheNumericResizeAtItsNextRefresh)
 {
     Open(WritePicture("photo.png", 30, 20));

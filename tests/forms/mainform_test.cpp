@@ -1,6 +1,7 @@
 // The main window's files, tools, status, recent list, clipboard and drops.
 #include "mainform_fixture.h"
 
+#include "forms/windowpicker.h"
 #include "io/filecache.h"
 #include "io/mrulist.h"
 #include "io/settings.h"
@@ -46,6 +47,44 @@ TEST_F(MainFormTest, PlacementIsKeptFromOneWindowToTheNext)
     Form().setGeometry(30, 40, 720, 520);
     RecreateForm();
     EXPECT_EQ(Form().geometry(), QRect(30, 40, 720, 520));
+}
+
+TEST_F(MainFormTest, OpenCommandOpensTheChosenFileAndCancelKeepsTheDocument)
+{
+    const QString path = WritePicture("chosen.png", 14, 6);
+    WhenDialogOpens([&](QWidget& dialog) {
+        auto& fileDialog = dynamic_cast<QFileDialog&>(dialog);
+        fileDialog.selectFile(path);
+        static_cast<QDialog&>(fileDialog).accept();
+    });
+    Key(Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(Form().windowTitle(), "chosen.png - Corvanith");
+    const Document::TCorvDocument* doc = Form().GetDocument();
+
+    WhenDialogOpens([](QWidget& dialog) { static_cast<QDialog&>(dialog).reject(); });
+    Form().OpenToolbarItem->trigger();
+    EXPECT_EQ(Form().GetDocument(), doc);
+}
+
+TEST_F(MainFormTest, APickedWindowOpensUnderANewPseudoUrlAndIsCached)
+{
+    Forms::TWindowPick cancelled;
+    Form().WindowPicked(cancelled);
+    EXPECT_EQ(Form().GetDocument(), nullptr);
+
+    Forms::TWindowPick pick;
+    pick.Picture = TestPicture(11, 7);
+    pick.Bounds = QRect(0, 0, 11, 7);
+    Form().WindowPicked(pick);
+    ASSERT_NE(Form().GetDocument(), nullptr);
+    const TCorvDocumentSource& source = Form().GetDocument()->Source();
+    EXPECT_EQ(source.Kind, Document::TCorvDocumentSourceKind::dskWindowshot);
+    EXPECT_TRUE(source.Location.startsWith("windowshot://"));
+    EXPECT_EQ(SizeText(), "11 x 7");
+    EXPECT_TRUE(Cache().Contains(source.Location));
+    EXPECT_EQ(Recent().GetItem(0).Source().Location, source.Location);
+    Form().FileMenuPopup();
+    EXPECT_FALSE(Form().RefreshMenuItem->isEnabled());
 }
 
 TEST_F(MainFormTest, AFileThatDoesNotLoadLeavesTheDocumentAsItWas)
