@@ -210,8 +210,8 @@ void TMainForm::ResizeMenuItemClick()
         const int32_t n = std::max(std::abs(dW), std::abs(dH));
         for (int32_t i = 0; i <= n; ++i) {
             // Messages handled between the steps may have opened another
-            // document; the run ends with the one it was started on.
-            if (FDocument.get() != doc)
+            // document or closed the window; the run ends with either.
+            if (FDocument.get() != doc || !isVisible())
                 break;
             // Read afresh: a stroke made during the run is carved from then on.
             FResizer->SetMask(PreserveMask());

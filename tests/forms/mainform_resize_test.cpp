@@ -170,6 +170,23 @@ TEST_F(MainFormTest, EscStopsTheNumericResizeAtItsNextRefresh)
     EXPECT_TRUE(Form().menuBar()->isEnabled());
     EXPECT_EQ(Form().StatusPanel0->text(), "");
 }
+TEST_F(MainFormTest, ClosingTheWindowEndsTheNumericResize)
+{
+    Open(WritePicture("photo.png", 30, 20));
+    QTimer::singleShot(0, [this] {
+        auto* dialog = qobject_cast<Forms::TResizeForm*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->WidthEdit().setText("-10");
+        dialog->ResizeButtonClick();
+        QMetaObject::invokeMethod(&Form(), &QWidget::close, Qt::QueuedConnection);
+    });
+    Key(Qt::Key_R, Qt::ControlModifier);
+    // Closed before the first step: no seam is carved into a closed window.
+    EXPECT_FALSE(Form().isVisible());
+    EXPECT_EQ(SizeText(), "30 x 20");
+    EXPECT_TRUE(Form().menuBar()->isEnabled());
+}
+
 TEST_F(MainFormTest, CancelledNumericResizeChangesNothing)
 {
     Open(WritePicture("photo.png", 30, 20));
