@@ -23,6 +23,14 @@ public:
         QByteArray Body;
         // Keeps the connection open without a word.
         bool Silent = false;
+        // Further header lines, each ended by "\r\n".
+        QByteArray Headers = {};
+        // Without a length the body ends with the connection.
+        bool SendLength = true;
+        // A length above the body's keeps the client waiting for the rest.
+        qint64 DeclaredLength = -1;
+        // Leaves the connection open after the body.
+        bool KeepOpen = false;
     };
 
     TTestHttpServer()
@@ -42,6 +50,14 @@ public:
     // The value of Name in the last request that carried it.
     QByteArray LastHeader(const QByteArray& Name) const { return FHeaders.value(Name.toLower()); }
     int Requests(const QByteArray& Path) const { return FRequestCounts.value(Path); }
+    int Requests() const
+    {
+        int total = 0;
+        for (const int n : FRequestCounts)
+            total += n;
+        return total;
+    }
+    int OpenConnections() const { return FOpen; }
 
 private:
     void Accept()
@@ -53,7 +69,11 @@ private:
                 if (request->contains("\r\n\r\n"))
                     Answer(*socket, *request);
             });
-            QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            ++FOpen;
+            QObject::connect(socket, &QTcpSocket::disconnected, socket, [this, socket] {
+                --FOpen;
+                socket->deleteLater();
+            });
         }
     }
 
@@ -75,15 +95,21 @@ private:
         QByteArray answer = "HTTP/1.1 " + reply.Status + "\r\n";
         if (!reply.ContentType.isEmpty())
             answer += "Content-Type: " + reply.ContentType + "\r\n";
-        answer += "Content-Length: " + QByteArray::number(reply.Body.size()) + "\r\nConnection: close\r\n\r\n";
+        answer += reply.Headers;
+        if (reply.SendLength)
+            answer += "Content-Length: "
+                + QByteArray::number(reply.DeclaredLength >= 0 ? reply.DeclaredLength : reply.Body.size()) + "\r\n";
+        answer += "Connection: close\r\n\r\n";
         Socket.write(answer + reply.Body);
-        Socket.disconnectFromHost();
+        if (!reply.KeepOpen)
+            Socket.disconnectFromHost();
     }
 
     QTcpServer FServer;
     QMap<QByteArray, QList<TReply>> FReplies;
     QMap<QByteArray, QByteArray> FHeaders;
     QMap<QByteArray, int> FRequestCounts;
+    int FOpen = 0;
 };
 
 } // namespace Corvanith::Testing

@@ -1,5 +1,7 @@
 #include "io/net.h"
 
+#include "httpserver.h"
+
 #include "io/filecache.h"
 #include "platform/streams.h"
 
@@ -7,8 +9,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <map>
@@ -40,90 +40,30 @@ QByteArray Picture()
     return bytes;
 }
 
-// A small HTTP server on the loopback interface, answering by path:
-// /image.png, /page.html, /notype (200 without a type), /stream (no length,
-// ends with the connection), /redirect/N (N redirections, then the image),
-// /missing (404), /slow (a first part, then nothing) and /silent (no answer).
-class TestServer {
-public:
-    TestServer()
-    {
-        FServer.listen(QHostAddress::LocalHost, 0);
-        QObject::connect(&FServer, &QTcpServer::newConnection, &FServer, [this] {
-            while (QTcpSocket* socket = FServer.nextPendingConnection())
-                Accept(socket);
-        });
+// The downloads the tests fetch from the loopback server: /image.png,
+// /page.html, /notype (200 without a type), /stream (no length, ends with the
+// connection), /redirect/N (N redirections, then the image), /missing (404),
+// /slow (a first part, then nothing) and /silent (no answer).
+void ServeDownloads(Testing::TTestHttpServer& Server)
+{
+    using TReply = Testing::TTestHttpServer::TReply;
+    Server.Serve("/image.png", {"200 OK", "image/png", Picture()});
+    Server.Serve("/page.html", {"200 OK", "text/html; charset=UTF-8", "<html><body>page</body></html>"});
+    Server.Serve("/notype", {"200 OK", "", "data"});
+    Server.Serve("/stream", {.Status = "200 OK", .ContentType = "image/png", .Body = Picture(), .SendLength = false});
+    for (int left = 1; left <= 4; ++left) {
+        const QByteArray next = left > 1 ? "/redirect/" + QByteArray::number(left - 1) : "/image.png";
+        Server.Serve("/redirect/" + QByteArray::number(left),
+                     {.Status = "302 Found", .ContentType = "", .Body = "moved", .Headers = "Location: " + next + "\r\n"});
     }
-
-    QString Url(const QString& Path) const
-    {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(FServer.serverPort()).arg(Path);
-    }
-    int Requests() const { return FRequests; }
-    int OpenConnections() const { return FOpen; }
-    const QByteArray& LastUserAgent() const { return FUserAgent; }
-
-private:
-    void Accept(QTcpSocket* Socket)
-    {
-        ++FOpen;
-        auto request = std::make_shared<QByteArray>();
-        QObject::connect(Socket, &QTcpSocket::disconnected, Socket, [this, Socket] {
-            --FOpen;
-            Socket->deleteLater();
-        });
-        QObject::connect(Socket, &QTcpSocket::readyRead, Socket, [this, Socket, request] {
-            request->append(Socket->readAll());
-            const qsizetype end = request->indexOf("\r\n\r\n");
-            if (end < 0)
-                return;
-            const QList<QByteArray> lines = request->left(end).split('\n');
-            request->clear();
-            ++FRequests;
-            for (const QByteArray& line : lines) {
-                if (line.toLower().startsWith("user-agent:"))
-                    FUserAgent = line.mid(11).trimmed();
-            }
-            Answer(*Socket, QString::fromLatin1(lines[0].split(' ').value(1)));
-        });
-    }
-
-    static void Send(QTcpSocket& Socket, const QByteArray& Status, const QByteArray& Headers, const QByteArray& Body)
-    {
-        Socket.write("HTTP/1.1 " + Status + "\r\n" + Headers + "Content-Length: " + QByteArray::number(Body.size())
-                     + "\r\nConnection: close\r\n\r\n" + Body);
-        Socket.disconnectFromHost();
-    }
-
-    void Answer(QTcpSocket& Socket, const QString& Path)
-    {
-        if (Path == u"/image.png") {
-            Send(Socket, "200 OK", "Content-Type: image/png\r\n", Picture());
-        } else if (Path == u"/page.html") {
-            Send(Socket, "200 OK", "Content-Type: text/html; charset=UTF-8\r\n", "<html><body>page</body></html>");
-        } else if (Path == u"/notype") {
-            Send(Socket, "200 OK", "", "data");
-        } else if (Path == u"/stream") {
-            Socket.write("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nConnection: close\r\n\r\n" + Picture());
-            Socket.disconnectFromHost();
-        } else if (Path.startsWith(u"/redirect/")) {
-            const int left = Path.mid(10).toInt();
-            const QByteArray next = left > 1 ? "/redirect/" + QByteArray::number(left - 1) : "/image.png";
-            Send(Socket, "302 Found", "Location: " + next + "\r\n", "moved");
-        } else if (Path == u"/missing") {
-            Send(Socket, "404 Not Found", "Content-Type: text/html\r\n", "<html>no such page</html>");
-        } else if (Path == u"/slow") {
-            Socket.write("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: 1000000\r\n\r\n"
-                         + QByteArray(1000, 'x'));
-        }
-        // /silent and anything else: no answer at all.
-    }
-
-    QTcpServer FServer;
-    int FRequests = 0;
-    int FOpen = 0;
-    QByteArray FUserAgent;
-};
+    Server.Serve("/missing", {"404 Not Found", "text/html", "<html>no such page</html>"});
+    Server.Serve("/slow", {.Status = "200 OK",
+                           .ContentType = "image/png",
+                           .Body = QByteArray(1000, 'x'),
+                           .DeclaredLength = 1000000,
+                           .KeepOpen = true});
+    Server.Serve("/silent", TReply{.Status = "200 OK", .ContentType = "", .Body = {}, .Silent = true});
+}
 
 // What the owner saw, in the order it saw it.
 struct Reports {
@@ -148,6 +88,8 @@ QByteArray ReadRest(Platform::TStream& Stream)
 
 class DownloaderTest : public testing::Test {
 protected:
+    DownloaderTest() { ServeDownloads(FServer); }
+
     std::unique_ptr<TCorvUrlDownloader> Make(const QString& Url, bool Accept = true,
                                              Platform::TStream* Stream = nullptr)
     {
@@ -193,7 +135,7 @@ protected:
         FStream.SetSize(0);
     }
 
-    TestServer FServer;
+    Testing::TTestHttpServer FServer;
     Platform::TMemoryStream FStream;
     Reports FReports;
 };
@@ -210,7 +152,7 @@ TEST_F(DownloaderTest, ImageArrivesWholeWithItsReports)
     EXPECT_EQ(FReports.Checks, 1);
     EXPECT_EQ(FReports.CheckedType, QStringLiteral("image/png"));
     EXPECT_EQ(d->ContentType(), QStringLiteral("image/png"));
-    EXPECT_EQ(FServer.LastUserAgent(), QByteArray(Net::DownloadUserAgent));
+    EXPECT_EQ(FServer.LastHeader("User-Agent"), QByteArray(Net::DownloadUserAgent));
     ASSERT_GE(FReports.Progresses.size(), 2);
     EXPECT_EQ(FReports.Progresses.first(), std::pair(0, int32_t(Picture().size())));
     EXPECT_EQ(FReports.Progresses.last(), std::pair(-1, -1));
