@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QScreen>
 #include <QSpinBox>
 #include <QUrl>
 
@@ -85,6 +86,23 @@ TEST_F(MainFormTest, APickedWindowOpensUnderANewPseudoUrlAndIsCached)
     EXPECT_EQ(Recent().GetItem(0).Source().Location, source.Location);
     Form().FileMenuPopup();
     EXPECT_FALSE(Form().RefreshMenuItem->isEnabled());
+}
+
+TEST_F(MainFormTest, AScreenCaptureOpensTheWholeScreenAndReopensFromTheCache)
+{
+    Form().CaptureFullscreenMenuItem->trigger();
+    ASSERT_NE(Form().GetDocument(), nullptr);
+    const TCorvDocumentSource source = Form().GetDocument()->Source();
+    EXPECT_EQ(source.Kind, Document::TCorvDocumentSourceKind::dskScreenshot);
+    const QSize screen = QApplication::primaryScreen()->geometry().size();
+    EXPECT_EQ(SizeText(), QString("%1 x %2").arg(screen.width()).arg(screen.height()));
+    EXPECT_TRUE(Form().isVisible());
+    EXPECT_FALSE(Form().isMinimized());
+    ASSERT_TRUE(Cache().Contains(source.Location));
+
+    Open(WritePicture("other.png", 5, 5));
+    Key(Qt::Key_2, Qt::ControlModifier);
+    EXPECT_EQ(Form().GetDocument()->Source().Location, source.Location);
 }
 
 TEST_F(MainFormTest, AFileThatDoesNotLoadLeavesTheDocumentAsItWas)
