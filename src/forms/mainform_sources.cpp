@@ -22,7 +22,6 @@
 #include <QDropEvent>
 #include <QMimeData>
 #include <QPointer>
-#include <QThread>
 #include <QUrl>
 
 namespace Corvanith::Forms {
@@ -190,8 +189,9 @@ std::unique_ptr<Graphics::TCorvSurface> TMainForm::CaptureFullScreen(const Docum
     if (FileCache().Contains(Source.Location))
         return LoadCached(Source.Location);
     MinimizeForCapture();
-    // The window manager needs a moment to take the window off the screen.
-    QThread::msleep(400);
+    // The window manager needs a moment to take the window off the screen,
+    // and the closed menu must be painted over before the screen is taken.
+    Utils::Delay(400);
     const std::unique_ptr<Platform::TBitmap> shot = Platform::GrabScreen(Platform::ScreenRect());
     RestoreAfterCapture();
     Utils::Delay(100);
@@ -203,7 +203,7 @@ std::unique_ptr<Graphics::TCorvSurface> TMainForm::CaptureWindow(const Document:
     if (FileCache().Contains(Source.Location))
         return LoadCached(Source.Location);
     MinimizeForCapture();
-    QThread::msleep(100);
+    Utils::Delay(100);
     // The picker frees itself once it has reported; the window may be gone by then.
     const QPointer<TMainForm> self(this);
     TWindowPicker::Create([self](const TWindowPick& Pick) {
