@@ -1,6 +1,7 @@
 // The main window's files, tools, status, recent list, clipboard and drops.
 #include "mainform_fixture.h"
 
+#include "forms/about.h"
 #include "forms/windowpicker.h"
 #include "io/filecache.h"
 #include "io/mrulist.h"
@@ -103,6 +104,22 @@ TEST_F(MainFormTest, AScreenCaptureOpensTheWholeScreenAndReopensFromTheCache)
     Open(WritePicture("other.png", 5, 5));
     Key(Qt::Key_2, Qt::ControlModifier);
     EXPECT_EQ(Form().GetDocument()->Source().Location, source.Location);
+}
+
+TEST_F(MainFormTest, AboutBoxAndExit)
+{
+    EXPECT_EQ(Form().AboutMenuItem->text(), "About Corvanith");
+    QString caption;
+    WhenDialogOpens([&](QWidget& dialog) {
+        caption = dialog.windowTitle();
+        EXPECT_NE(dynamic_cast<Forms::TAboutForm*>(&dialog), nullptr);
+        static_cast<QDialog&>(dialog).accept();
+    });
+    Form().AboutMenuItem->trigger();
+    EXPECT_EQ(caption, "About Corvanith");
+
+    Form().ExitMenuItem->trigger();
+    EXPECT_FALSE(Form().isVisible());
 }
 
 TEST_F(MainFormTest, AFileThatDoesNotLoadLeavesTheDocumentAsItWas)
