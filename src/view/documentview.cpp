@@ -86,7 +86,14 @@ TCorvDocumentView::TCorvDocumentView(QWidget* Parent, const Settings::TSettings&
     ApplyScrollBars();
 }
 
-TCorvDocumentView::~TCorvDocumentView() = default;
+TCorvDocumentView::~TCorvDocumentView()
+{
+    // The list may outlive the view; its overlays must not report to it then.
+    if (FOverlays != nullptr) {
+        FOverlays->OnOverlayMoved = nullptr;
+        FOverlays->OnOverlayChanged = nullptr;
+    }
+}
 
 QScrollBar* TCorvDocumentView::Bar(Qt::Orientation Bar) const
 {
@@ -406,6 +413,8 @@ void TCorvDocumentView::mousePressEvent(QMouseEvent* Event)
     if (OnMouseDown)
         OnMouseDown(Event->button(), shift, p.x(), p.y());
 }
+
+void TCorvDocumentView::mouseDoubleClickEvent(QMouseEvent* Event) { mousePressEvent(Event); }
 
 void TCorvDocumentView::mouseReleaseEvent(QMouseEvent* Event)
 {

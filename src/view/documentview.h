@@ -131,6 +131,9 @@ protected:
     void paintEvent(QPaintEvent* Event) override;
     void mouseMoveEvent(QMouseEvent* Event) override;
     void mousePressEvent(QMouseEvent* Event) override;
+    // The second press of a quick pair comes as a double click; it is a press
+    // all the same.
+    void mouseDoubleClickEvent(QMouseEvent* Event) override;
     void mouseReleaseEvent(QMouseEvent* Event) override;
     void wheelEvent(QWheelEvent* Event) override;
     void scrollContentsBy(int DX, int DY) override;

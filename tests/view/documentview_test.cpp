@@ -318,6 +318,14 @@ TEST_F(DocumentViewTest, MovingAVisibleOverlayRepaintsOldAndNewPlaceAtOnce)
     // Hidden: a move paints nothing.
     o.Move(10, 10, false);
     EXPECT_NE(BufferPixel(*view, 15, 15), 0xFFAA0000u);
+
+    // The list outlives the view: its overlays no longer report to it.
+    view.reset();
+    EXPECT_FALSE(Overlays.OnOverlayMoved);
+    EXPECT_FALSE(Overlays.OnOverlayChanged);
+    o.SetVisible(true);
+    o.Move(20, 20, false);
+    EXPECT_EQ(o.GetBounds(), (TCorvRectangle{20, 20, 20, 20}));
 }
 
 TEST_F(DocumentViewTest, ResizeInvalidatesOnlyWhatMoves)
@@ -409,6 +417,16 @@ TEST_F(DocumentViewTest, MouseEventsAndClicksComeThroughTheViewport)
     EXPECT_EQ(tool.Log, (std::vector<std::string>{"enter 1 210,130", "down 9 210,130 10,5"}));
     EXPECT_EQ(owner, (std::vector<std::string>{"down 9 210,130 2", "click"}));
     EXPECT_EQ(view->VertPosition(), 0);
+
+    // The second press of a quick double press is a press like any other.
+    send(QEvent::MouseButtonPress, {220, 130}, Qt::LeftButton, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, {220, 130}, Qt::LeftButton, Qt::NoButton);
+    send(QEvent::MouseButtonDblClick, {220, 130}, Qt::LeftButton, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, {220, 130}, Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(tool.Log, (std::vector<std::string>{"enter 1 210,130", "down 9 210,130 10,5", "down 9 220,130 20,5",
+                                                  "down 9 220,130 20,5"}));
+    EXPECT_EQ(owner, (std::vector<std::string>{"down 9 210,130 2", "click", "down 9 220,130 3", "click",
+                                               "down 9 220,130 4", "click"}));
 }
 
 // The positions a bar passes through.
