@@ -30,6 +30,8 @@ void TCorvLayer::PaintRegion(TCorvSurface& Target, int32_t X, int32_t Y, TCorvRe
 
 TCorvLayer& TCorvLayers::Insert(std::unique_ptr<TCorvLayer> Layer, int32_t Index)
 {
+    if (!Layer)
+        throw EArgumentError("No layer to insert.");
     if (Index != -1 && (Index < 0 || Index > GetCount()))
         ListIndexError(Index);
     TCorvLayer& layer = *Layer;

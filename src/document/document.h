@@ -81,7 +81,8 @@ public:
 
     // Index -1 appends on top; otherwise 0 .. GetCount, and the layers from
     // Index upward move up one place. An Index out of range throws ERangeError
-    // and changes nothing; the list owns Layer from then on.
+    // and changes nothing, as does a null Layer (EArgumentError); the list
+    // owns Layer from then on.
     TCorvLayer& Insert(std::unique_ptr<TCorvLayer> Layer, int32_t Index);
     int32_t GetCount() const { return int32_t(FList.size()); }
     // 0 is the bottom; out of range throws ERangeError.

@@ -1,6 +1,7 @@
 #include "view/overlays.h"
 
 #include "document/document.h"
+#include "graphics/errors.h"
 
 namespace Corvanith::View {
 
@@ -32,6 +33,8 @@ void TCorvOverlay::SetVisible(bool Value)
 
 TCorvOverlay& TCorvOverlays::Add(std::unique_ptr<TCorvOverlay> Overlay)
 {
+    if (!Overlay)
+        throw EArgumentError("No overlay to add.");
     Overlay->FOverlays = this;
     FList.push_back(std::move(Overlay));
     return *FList.back();

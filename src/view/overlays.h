@@ -66,6 +66,7 @@ public:
     TCorvOverlays(const TCorvOverlays&) = delete;
     TCorvOverlays& operator=(const TCorvOverlays&) = delete;
 
+    // A null Overlay throws EArgumentError.
     TCorvOverlay& Add(std::unique_ptr<TCorvOverlay> Overlay);
     // The visible overlays' parts inside ClipRect, in list order.
     void Paint(Graphics::TCorvSurface& Target, const Graphics::TCorvRectangle& ClipRect);

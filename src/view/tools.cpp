@@ -1,6 +1,7 @@
 #include "view/tools.h"
 
 #include "document/document.h"
+#include "graphics/errors.h"
 
 #include <typeindex>
 
@@ -20,6 +21,8 @@ void TCorvTool::UpdateCursor(int32_t, int32_t) {}
 
 TCorvTool& TCorvTools::Add(std::unique_ptr<TCorvTool> Tool)
 {
+    if (!Tool)
+        throw EArgumentError("No tool to add.");
     FList.push_back(std::move(Tool));
     FList.back()->FTools = this;
     return *FList.back();

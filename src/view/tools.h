@@ -61,6 +61,7 @@ public:
     TCorvTools(const TCorvTools&) = delete;
     TCorvTools& operator=(const TCorvTools&) = delete;
 
+    // A null Tool throws EArgumentError.
     TCorvTool& Add(std::unique_ptr<TCorvTool> Tool);
     int32_t GetCount() const { return int32_t(FList.size()); }
     // Out of range throws ERangeError.

@@ -159,6 +159,7 @@ TEST_F(DocumentTest, IndexesOutsideTheListAreRefused)
             EXPECT_EQ(std::string(e.what()), "List index out of bounds (" + std::to_string(index) + ")");
         }
     }
+    EXPECT_THROW(Doc.Layers().Insert(nullptr, -1), EArgumentError);
     EXPECT_EQ(calls, 0);
     EXPECT_EQ(Doc.Layers().GetCount(), 2);
     EXPECT_THROW(Doc.Layers().GetItem(2), ERangeError);

@@ -68,6 +68,11 @@ TEST_F(ToolsTest, FindToolMatchesTheExactClassFirstAdded)
     EXPECT_EQ(&List.GetItem(2), &A2);
     EXPECT_THROW(List.GetItem(3), Corvanith::ERangeError);
     EXPECT_THROW(Overlays.GetItem(0), Corvanith::ERangeError);
+    // Nothing to add is refused and leaves the lists as they were.
+    EXPECT_THROW(List.Add(nullptr), Corvanith::EArgumentError);
+    EXPECT_THROW(Overlays.Add(nullptr), Corvanith::EArgumentError);
+    EXPECT_EQ(List.GetCount(), 3);
+    EXPECT_EQ(Overlays.GetCount(), 0);
 }
 
 TEST_F(ToolsTest, SelectingAnAbsentClassLeavesNoToolActive)
