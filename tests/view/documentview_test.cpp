@@ -107,9 +107,10 @@ protected:
     }
 
     // A document with the standard layers.
-    std::unique_ptr<TCorvDocument> MakeDocument(int32_t W, int32_t H, const QString& Location = QStringLiteral("a"))
+    std::unique_ptr<TCorvDocument> MakeDocument(int32_t W, int32_t H, const QString& Location = QStringLiteral("a"),
+                                                TCorvColor Color = PictureColor)
     {
-        auto doc = std::make_unique<TCorvDocument>(TCorvSurface::CreateFilled(W, H, PictureColor),
+        auto doc = std::make_unique<TCorvDocument>(TCorvSurface::CreateFilled(W, H, Color),
                                                    Document::MakeFileSource(Location));
         doc->Layers().Insert(std::make_unique<Document::TCorvDocumentShadowLayer>(Fixed), 0);
         doc->Layers().Insert(std::make_unique<Document::TCorvBackgroundLayer>(Fixed), 0);
@@ -186,6 +187,20 @@ TEST_F(DocumentViewTest, SmallDocumentIsCentredWithItsFrame)
     EXPECT_EQ(BufferPixel(*view, 195, 130), BufferPixel(*view, 0, 130));
     EXPECT_LT(BufferPixel(*view, 198, 130) & 0xFF, BufferPixel(*view, 0, 130) & 0xFF);
     EXPECT_EQ(image.pixel(200, 125), PictureColor);
+}
+
+TEST_F(DocumentViewTest, TransparentPictureShowsTheCheckerboardNeverTheGradient)
+{
+    auto view = MakeView(500, 300);
+    auto doc = MakeDocument(100, 50, QStringLiteral("a"), 0x00000000);
+    view->SetDocument(doc.get());
+    PaintAll(*view);
+    // The image's top-left pixel at client (200, 125) lies one pixel inside
+    // the background layer, whose 8-pixel squares start at its own corner.
+    EXPECT_EQ(BufferPixel(*view, 200, 125), 0xFFBFBFBFu);
+    EXPECT_EQ(BufferPixel(*view, 206, 125), 0xFFBFBFBFu);
+    EXPECT_EQ(BufferPixel(*view, 207, 125), 0xFFFFFFFFu);
+    EXPECT_EQ(BufferPixel(*view, 199, 124), 0xFF000000u);
 }
 
 TEST_F(DocumentViewTest, CentringHalvesEachOperandSeparately)
