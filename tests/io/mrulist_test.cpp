@@ -292,6 +292,12 @@ TEST_F(MruListTest, DamagedFileKeepsTheEntriesReadWhole)
     huge[header] = 0xFF;
     huge[header + 1] = 0x7F;
 
+    // A raw block of no pixels whose rows could not be addressed.
+    std::vector<uint8_t> endless = FileOf(1, 1, nullptr);
+    endless.back() = 1;
+    for (const uint8_t b : std::initializer_list<uint8_t>{'U', 'S', 'Q', 'V', 1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0})
+        endless.push_back(b);
+
     struct Case {
         const char* Name;
         std::vector<uint8_t> Bytes;
@@ -307,6 +313,7 @@ TEST_F(MruListTest, DamagedFileKeepsTheEntriesReadWhole)
         {"whole", whole, 2},
         {"thumbnail not raw", notRaw.Data(), 1},
         {"thumbnail beyond the file", huge, 0},
+        {"thumbnail rows beyond any stride", endless, 0},
     };
     for (const Case& c : cases) {
         TCorvMruList list(7);
