@@ -15,8 +15,9 @@ TCorvSurface::TBits TCorvSurface::Allocate(int32_t Width, int32_t Height, int64_
         throw ERangeError("Surface size " + std::to_string(Width) + " x " + std::to_string(Height) +
                           " is negative");
     const int64_t bytes = int64_t(Width) * Height * 4;
-    // The raw stream and the imaging layer address the buffer with 32-bit counts.
-    if (bytes > INT32_MAX)
+    // The raw stream and the imaging layer address the buffer and its rows
+    // with 32-bit counts, even when there are no rows.
+    if (bytes > INT32_MAX || int64_t(Width) * 4 > INT32_MAX)
         throw ERangeError("Surface size " + std::to_string(Width) + " x " + std::to_string(Height) +
                           " is too large");
     const int64_t total = bytes + SparePixels * 4;

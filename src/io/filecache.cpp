@@ -90,10 +90,11 @@ const TCorvFileCache::TCorvFileCacheItem* TCorvFileCache::Find(const QString& Ke
 
 std::unique_ptr<Platform::TStream> TCorvFileCache::OpenEntry(const QString& Key)
 {
+    // The folder may have been deleted while the program ran; a known entry's
+    // file is then made again, empty, like any other file that went.
+    QDir().mkpath(FCacheFolder);
     const TCorvFileCacheItem* item = Find(Key);
     if (item == nullptr) {
-        // The folder may have been deleted while the program ran.
-        QDir().mkpath(FCacheFolder);
         FList.emplace_back(Key, Utils::CreateTempFileName(FCacheFolder, QStringLiteral("Fci")));
         item = &FList.back();
     }

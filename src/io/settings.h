@@ -88,8 +88,9 @@ void WriteFormPlacement(QSettings& Store, const QString& FormName, const TFormPl
 
 // Replaces each field of Placement whose stored value is text holding an
 // integer; a missing value, one of another type or one that is no integer
-// keeps the field. A width or height below 1 is kept out, and so is every
-// state but normal and maximised: a window never starts minimised. The result
+// keeps the field. A width or height below 1 is kept out; of the state only
+// the low byte counts, and every state but normal and maximised is kept out:
+// a window never starts minimised. The result
 // says whether FormName's sub-key existed.
 bool ReadFormPlacement(const QSettings& Store, const QString& FormName, TFormPlacement& Placement);
 

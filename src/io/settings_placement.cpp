@@ -71,8 +71,10 @@ bool ReadFormPlacement(const QSettings& Store, const QString& FormName, TFormPla
     if (const auto height = ReadInteger(Store, prefix + QStringLiteral("Height")); height && *height > 0)
         Placement.Height = *height;
     if (const auto state = ReadInteger(Store, prefix + QStringLiteral("State"))) {
-        if (*state == int(TFormState::fsNormal) || *state == int(TFormState::fsMaximized))
-            Placement.State = TFormState(*state);
+        // The state is one byte wide: only the low byte of the number counts.
+        const int lowByte = *state & 0xFF;
+        if (lowByte == int(TFormState::fsNormal) || lowByte == int(TFormState::fsMaximized))
+            Placement.State = TFormState(lowByte);
     }
     return existed;
 }

@@ -66,6 +66,9 @@ TEST(Surface, RejectsSizesItCannotAddress)
     EXPECT_THROW(TCorvSurface::Create(5, -1), ERangeError);
     EXPECT_THROW(TCorvSurface::Create(65536, 65536), ERangeError);
     EXPECT_THROW(TCorvSurface::Create(INT32_MAX, 2), ERangeError);
+    // No rows, but a row of that width could not be addressed.
+    EXPECT_THROW(TCorvSurface::Create(INT32_MAX, 0), ERangeError);
+    EXPECT_NO_THROW(TCorvSurface::Create(0, INT32_MAX));
     EXPECT_NO_THROW(TCorvSurface::Create(0, 0));
 }
 

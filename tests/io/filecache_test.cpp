@@ -168,9 +168,14 @@ TEST_F(FileCacheTest, DeletedFileStaysUntilTheNextSaveAndOpensEmpty)
 TEST_F(FileCacheTest, OpeningAfterTheFolderWasDeletedMakesItAgain)
 {
     TCorvFileCache cache(FFolder);
+    Store(cache, QStringLiteral("known"), "picture");
     ASSERT_TRUE(QDir(FFolder).removeRecursively());
     EXPECT_NO_THROW(cache.OpenEntry(QStringLiteral("k")));
     EXPECT_TRUE(QFileInfo(cache.Find(QStringLiteral("k"))->FileName()).isFile());
+
+    ASSERT_TRUE(QDir(FFolder).removeRecursively());
+    EXPECT_EQ(cache.OpenEntry(QStringLiteral("known"))->Size(), 0);
+    EXPECT_TRUE(QFileInfo(cache.Find(QStringLiteral("known"))->FileName()).isFile());
 }
 
 TEST_F(FileCacheTest, RemoveDeletesTheEntryAndItsFile)

@@ -178,6 +178,62 @@ TEST_F(MruListTest, FileRoundTripKeepsSourcesAndThumbnailPixels)
     EXPECT_EQ(TCorvMruList(7, dir.filePath(QStringLiteral("none.data"))).GetCount(), 0);
 }
 
+// The file form spelled out byte by byte, independent of every writer.
+TEST_F(MruListTest, ReadsAndWritesTheFileFormByteForByte)
+{
+    std::vector<uint8_t> bytes;
+    const auto int32 = [&](uint32_t Value) {
+        for (int shift = 0; shift < 32; shift += 8)
+            bytes.push_back(uint8_t(Value >> shift));
+    };
+    const auto text = [&](const char* Text) {
+        int32(uint32_t(std::strlen(Text)));
+        bytes.insert(bytes.end(), Text, Text + std::strlen(Text));
+    };
+    const auto time = [&] { // 45000.5 as a little-endian IEEE double
+        for (const uint8_t b : {0x00, 0x00, 0x00, 0x00, 0x10, 0xF9, 0xE5, 0x40})
+            bytes.push_back(b);
+    };
+    int32(1); // file version
+    int32(2); // count
+    int32(1); // entry version
+    int32(1);
+    int32(2); // dskUrl
+    time();
+    text("http://a/b.png");
+    text("");
+    bytes.push_back(1);
+    for (const uint8_t b : {'U', 'S', 'Q', 'V'})
+        bytes.push_back(b);
+    int32(1);
+    int32(2); // width
+    int32(1); // height
+    int32(0x11223344);
+    int32(0x80FF0000);
+    int32(1);
+    int32(1);
+    int32(3); // dskWebPage
+    time();
+    text("http://b/");
+    text("Page");
+    bytes.push_back(0);
+
+    TCorvMruList list(7);
+    Load(list, bytes);
+    ASSERT_EQ(list.GetCount(), 2);
+    EXPECT_EQ(list.GetItem(0).Source(), Source(TCorvDocumentSourceKind::dskUrl, QStringLiteral("http://a/b.png")));
+    const TCorvSurface* thumbnail = list.GetItem(0).Thumbnail();
+    ASSERT_NE(thumbnail, nullptr);
+    ASSERT_EQ(thumbnail->Width(), 2);
+    ASSERT_EQ(thumbnail->Height(), 1);
+    EXPECT_EQ(*thumbnail->GetPixelPtr(0, 0), 0x11223344u);
+    EXPECT_EQ(*thumbnail->GetPixelPtr(1, 0), 0x80FF0000u);
+    EXPECT_EQ(list.GetItem(1).Source(),
+              Source(TCorvDocumentSourceKind::dskWebPage, QStringLiteral("http://b/"), QStringLiteral("Page")));
+    EXPECT_EQ(list.GetItem(1).Thumbnail(), nullptr);
+    EXPECT_EQ(Saved(list), bytes);
+}
+
 TEST_F(MruListTest, EntryWithoutThumbnailStaysWithout)
 {
     const std::vector<uint8_t> bytes = FileOf(2, 2, nullptr);
@@ -236,6 +292,12 @@ TEST_F(MruListTest, DamagedFileKeepsTheEntriesReadWhole)
     huge[header] = 0xFF;
     huge[header + 1] = 0x7F;
 
+    // A raw block of no pixels whose rows could not be addressed.
+    std::vector<uint8_t> endless = FileOf(1, 1, nullptr);
+    endless.back() = 1;
+    for (const uint8_t b : std::initializer_list<uint8_t>{'U', 'S', 'Q', 'V', 1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0})
+        endless.push_back(b);
+
     struct Case {
         const char* Name;
         std::vector<uint8_t> Bytes;
@@ -251,6 +313,7 @@ TEST_F(MruListTest, DamagedFileKeepsTheEntriesReadWhole)
         {"whole", whole, 2},
         {"thumbnail not raw", notRaw.Data(), 1},
         {"thumbnail beyond the file", huge, 0},
+        {"thumbnail rows beyond any stride", endless, 0},
     };
     for (const Case& c : cases) {
         TCorvMruList list(7);

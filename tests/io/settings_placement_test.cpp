@@ -84,8 +84,11 @@ TEST_F(PlacementStoreTest, OnlyNormalAndMaximisedStatesAreTaken)
         {"1", TFormState::fsNormal, TFormState::fsNormal},       // never starts minimised
         {"1", TFormState::fsMaximized, TFormState::fsMaximized},
         {"3", TFormState::fsNormal, TFormState::fsNormal},
-        {"258", TFormState::fsNormal, TFormState::fsNormal},     // outside the three states
-        {"-2", TFormState::fsNormal, TFormState::fsNormal},
+        {"258", TFormState::fsNormal, TFormState::fsMaximized},  // only the low byte counts
+        {"513", TFormState::fsMaximized, TFormState::fsMaximized}, // low byte 1: never minimised
+        {"-254", TFormState::fsNormal, TFormState::fsMaximized},
+        {"-2", TFormState::fsNormal, TFormState::fsNormal},      // low byte outside the three states
+        {"$103", TFormState::fsNormal, TFormState::fsNormal},
         {"max", TFormState::fsNormal, TFormState::fsNormal},
     };
     for (const Case& c : cases) {
