@@ -42,6 +42,9 @@ TCorvSurface::TCorvSurface(int32_t Width, int32_t Height)
 
 bool TCorvSurface::CanGrowInPlace(int32_t NewWidth, int32_t NewHeight) const
 {
+    // A row must stay addressable even when the surface has no rows.
+    if (int64_t(NewWidth) * 4 > INT32_MAX)
+        throw ERangeError("Surface width " + std::to_string(NewWidth) + " is too large");
     return int64_t(NewWidth) * NewHeight <= FCapacity;
 }
 

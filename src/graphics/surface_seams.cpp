@@ -8,6 +8,7 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -130,6 +131,8 @@ void TCorvSurface::RemoveVerticalSeam(const TCorvPointArray& Seam)
 void TCorvSurface::InsertHorizontalSeam(const TCorvPointArray& Seam)
 {
     CheckSeam(Seam, FWidth, FHeight, true, "InsertHorizontalSeam");
+    if (FHeight == INT32_MAX)
+        throw ERangeError("InsertHorizontalSeam: the surface cannot grow higher");
     const int32_t newHeight = FHeight + 1;
     if (FWidth > 0) {
         const TSpan span = AcrossSpan(Seam, true);
@@ -191,6 +194,8 @@ void TCorvSurface::InsertHorizontalSeam(const TCorvPointArray& Seam)
 void TCorvSurface::InsertVerticalSeam(const TCorvPointArray& Seam)
 {
     CheckSeam(Seam, FHeight, FWidth, false, "InsertVerticalSeam");
+    if (FWidth == INT32_MAX)
+        throw ERangeError("InsertVerticalSeam: the surface cannot grow wider");
     const int32_t newWidth = FWidth + 1;
     std::vector<int32_t> seamX(size_t(FHeight), -1);
     bool eachOnce = true;

@@ -289,3 +289,14 @@ TEST(SurfaceSeams, RunsOfInsertionsAndRemovalsKeepEveryPixel)
         ASSERT_EQ(s->GetGPBitmap().Image().height(), s->Height());
     }
 }
+
+TEST(SurfaceSeams, InsertionsRefuseToGrowPastAddressableSizes)
+{
+    // Surfaces without pixels can still be too high or too wide to grow.
+    auto high = TCorvSurface::Create(0, INT32_MAX);
+    EXPECT_THROW(high->InsertHorizontalSeam({}), ERangeError);
+    EXPECT_EQ(high->Height(), INT32_MAX);
+    auto wide = TCorvSurface::Create(INT32_MAX / 4, 0);
+    EXPECT_THROW(wide->InsertVerticalSeam({}), ERangeError);
+    EXPECT_EQ(wide->Width(), INT32_MAX / 4);
+}
