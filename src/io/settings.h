@@ -106,7 +106,8 @@ class TDataFiles {
 public:
     // ApplicationDataFolder + "/" + ApplicationName + "/" and its "Cache/"
     // are made when missing, then the list and the cache are loaded; a data
-    // file that cannot be read leaves its list or cache empty.
+    // file that cannot be read leaves its list or cache empty, and is not
+    // replaced by Save.
     explicit TDataFiles(const QString& ApplicationDataFolder);
     TDataFiles(const TDataFiles&) = delete;
     TDataFiles& operator=(const TDataFiles&) = delete;
@@ -131,6 +132,8 @@ private:
     QString FCachePath;
     std::unique_ptr<IO::TCorvFileCache> FFileCache;
     std::unique_ptr<IO::TCorvMruList> FMruList;
+    bool FKeepMruFile = false;
+    bool FKeepIndexFile = false;
 };
 
 // The program's data files from start-up to shutdown, in the user's roaming

@@ -28,15 +28,19 @@ TDataFiles::TDataFiles(const QString& ApplicationDataFolder)
     MakeFolders(*this);
     // A damaged file is read as far as it is whole; one that cannot be
     // opened at all must not keep the program from starting.
+    // Such a file is then left as it is at the end, so that what it holds is
+    // not replaced by this session's empty start.
     FMruList = std::make_unique<IO::TCorvMruList>(MruCapacity);
     try {
         FMruList->LoadFromFile(MruFileName());
     } catch (const EStreamError&) {
+        FKeepMruFile = true;
     }
     FFileCache = std::make_unique<IO::TCorvFileCache>(FCachePath);
     try {
         FFileCache->LoadFromFile(IndexFileName());
     } catch (const EStreamError&) {
+        FKeepIndexFile = true;
     }
     // Installed only now, so entries dropped while loading keep their pictures.
     FMruList->OnRemove = [cache = FFileCache.get()](IO::TCorvMruList&, const IO::TCorvMruItem& Item) {
@@ -55,12 +59,14 @@ void TDataFiles::Save()
     MakeFolders(*this);
     std::string failure;
     try {
-        FMruList->SaveToFile(MruFileName());
+        if (!FKeepMruFile)
+            FMruList->SaveToFile(MruFileName());
     } catch (const ECorvError& Error) {
         failure = Error.what();
     }
     try {
-        FFileCache->SaveToFile(IndexFileName());
+        if (!FKeepIndexFile)
+            FFileCache->SaveToFile(IndexFileName());
     } catch (const ECorvError& Error) {
         if (failure.empty())
             failure = Error.what();

@@ -114,14 +114,32 @@ TEST_F(DataFolderTest, EntriesDroppedWhileLoadingKeepTheirPictures)
     EXPECT_TRUE(QFileInfo::exists(CacheFile(files, 1)));
 }
 
-TEST_F(DataFolderTest, UnreadableFilesStartEmptyAndAFailedSaveIsReported)
+TEST_F(DataFolderTest, UnreadableFilesStartEmptyAndAreNotReplaced)
 {
+    // Folders in their place: the files exist but cannot be opened.
     ASSERT_TRUE(QDir().mkpath(Folder() + QStringLiteral("MruFiles.data")));
     ASSERT_TRUE(QDir().mkpath(Folder() + QStringLiteral("Cache/Index.data")));
     TDataFiles files(FDir.path());
     EXPECT_EQ(files.MruList().GetCount(), 0);
     EXPECT_EQ(files.FileCache().Count(), 0);
+    Open(files, 1);
+    EXPECT_NO_THROW(files.Save());
+    EXPECT_TRUE(QFileInfo(Folder() + QStringLiteral("MruFiles.data")).isDir());
+    EXPECT_TRUE(QFileInfo(Folder() + QStringLiteral("Cache/Index.data")).isDir());
+}
+
+TEST_F(DataFolderTest, AFailedSaveIsReported)
+{
+    TDataFiles files(FDir.path());
+    Open(files, 1);
+    // A plain file where the cache folder belongs: the index cannot be written.
+    ASSERT_TRUE(QDir(Folder() + QStringLiteral("Cache")).removeRecursively());
+    QFile blocker(Folder() + QStringLiteral("Cache"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
     EXPECT_THROW(files.Save(), EStreamError);
+    // The list was still written.
+    EXPECT_GT(QFileInfo(Folder() + QStringLiteral("MruFiles.data")).size(), 8);
 }
 
 TEST_F(DataFolderTest, ProcessWideFilesLiveBetweenInitialisationAndFinalisation)
