@@ -187,6 +187,28 @@ TEST_F(MainFormTest, ClosingTheWindowEndsTheNumericResize)
     EXPECT_TRUE(Form().menuBar()->isEnabled());
 }
 
+TEST_F(MainFormTest, DocumentsOpenedDuringTheNumericResizeEndIt)
+{
+    Open(WritePicture("photo.png", 30, 20));
+    const QString second = WritePicture("second.png", 12, 10);
+    const QString third = WritePicture("third.png", 14, 10);
+    AnswerResizeDialog("-10", "20");
+    // Once the run handles its messages, two documents open one after the
+    // other, the first freed before the second is made.
+    std::function<void()> openTwice = [&] {
+        if (Form().StatusPanel0->text().isEmpty()) {
+            QMetaObject::invokeMethod(qApp, openTwice, Qt::QueuedConnection);
+            return;
+        }
+        Open(second);
+        Open(third);
+    };
+    QMetaObject::invokeMethod(qApp, openTwice, Qt::QueuedConnection);
+    Key(Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(Form().windowTitle(), "third.png - Corvanith");
+    EXPECT_EQ(SizeText(), "14 x 10");
+}
+
 TEST_F(MainFormTest, CancelledNumericResizeChangesNothing)
 {
     Open(WritePicture("photo.png", 30, 20));
