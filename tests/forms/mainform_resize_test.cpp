@@ -209,6 +209,26 @@ TEST_F(MainFormTest, DocumentsOpenedDuringTheNumericResizeEndIt)
     EXPECT_EQ(SizeText(), "14 x 10");
 }
 
+TEST_F(MainFormTest, NumericResizeAndArrowKeysTogetherStopAtThreePixels)
+{
+    Open(WritePicture("photo.png", 8, 8));
+    AnswerResizeDialog("3", "8");
+    // While the run handles its messages, Left is pressed as often as it
+    // is offered.
+    std::function<void()> pressLeft = [&] {
+        if (Form().StatusPanel0->text().isEmpty()) {
+            QMetaObject::invokeMethod(qApp, pressLeft, Qt::QueuedConnection);
+            return;
+        }
+        QApplication::setActiveWindow(&Form());
+        for (int i = 0; i < 6; ++i)
+            Key(Qt::Key_Left);
+    };
+    QMetaObject::invokeMethod(qApp, pressLeft, Qt::QueuedConnection);
+    Key(Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(SizeText(), "3 x 8");
+}
+
 TEST_F(MainFormTest, CancelledNumericResizeChangesNothing)
 {
     Open(WritePicture("photo.png", 30, 20));
