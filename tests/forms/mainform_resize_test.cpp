@@ -112,6 +112,18 @@ void AnswerResizeDialog(const QString& Width, const QString& Height, QWidget* Pr
             QCoreApplication::postEvent(PressEscape, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
     });
 }
+// Does Action once a numeric run of Window handles its messages between
+// its steps.
+void WhileTheRunHandlesMessages(TMainForm& Window, std::function<void()> Action)
+{
+    QMetaObject::invokeMethod(qApp, [&Window, Action] {
+        if (Window.StatusPanel0->text().isEmpty())
+            WhileTheRunHandlesMessages(Window, Action);
+        else
+            Action();
+    }, Qt::QueuedConnection);
+}
+
 TEST_F(MainFormTest, NumericResizeWalksToTheTargetAndHidesTheStrokes)
 {
     Open(WritePicture("photo.png", 30, 20));
@@ -193,17 +205,12 @@ TEST_F(MainFormTest, DocumentsOpenedDuringTheNumericResizeEndIt)
     const QString second = WritePicture("second.png", 12, 10);
     const QString third = WritePicture("third.png", 14, 10);
     AnswerResizeDialog("-10", "20");
-    // Once the run handles its messages, two documents open one after the
-    // other, the first freed before the second is made.
-    std::function<void()> openTwice = [&] {
-        if (Form().StatusPanel0->text().isEmpty()) {
-            QMetaObject::invokeMethod(qApp, openTwice, Qt::QueuedConnection);
-            return;
-        }
+    // Two documents open one after the other, the first freed before the
+    // second is made.
+    WhileTheRunHandlesMessages(Form(), [&] {
         Open(second);
         Open(third);
-    };
-    QMetaObject::invokeMethod(qApp, openTwice, Qt::QueuedConnection);
+    });
     Key(Qt::Key_R, Qt::ControlModifier);
     EXPECT_EQ(Form().windowTitle(), "third.png - Corvanith");
     EXPECT_EQ(SizeText(), "14 x 10");
@@ -213,18 +220,12 @@ TEST_F(MainFormTest, NumericResizeAndArrowKeysTogetherStopAtThreePixels)
 {
     Open(WritePicture("photo.png", 8, 8));
     AnswerResizeDialog("3", "8");
-    // While the run handles its messages, Left is pressed as often as it
-    // is offered.
-    std::function<void()> pressLeft = [&] {
-        if (Form().StatusPanel0->text().isEmpty()) {
-            QMetaObject::invokeMethod(qApp, pressLeft, Qt::QueuedConnection);
-            return;
-        }
+    // Left is pressed more often than it is offered.
+    WhileTheRunHandlesMessages(Form(), [&] {
         QApplication::setActiveWindow(&Form());
         for (int i = 0; i < 6; ++i)
             Key(Qt::Key_Left);
-    };
-    QMetaObject::invokeMethod(qApp, pressLeft, Qt::QueuedConnection);
+    });
     Key(Qt::Key_R, Qt::ControlModifier);
     EXPECT_EQ(SizeText(), "3 x 8");
 }
