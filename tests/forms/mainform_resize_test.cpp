@@ -230,6 +230,34 @@ TEST_F(MainFormTest, NumericResizeAndArrowKeysTogetherStopAtThreePixels)
     EXPECT_EQ(SizeText(), "3 x 8");
 }
 
+TEST_F(MainFormTest, PicturesOneOrTwoPixelsThinResizeEveryWay)
+{
+    struct TCase {
+        int Width, Height;
+        const char* AfterDecrease;
+        const char* AfterIncrease;
+    };
+    const TCase cases[] = {
+        {4, 1, "3 x 1", "4 x 2"}, {1, 4, "1 x 3", "2 x 4"}, {5, 2, "4 x 2", "5 x 3"}, {2, 5, "2 x 4", "3 x 5"}};
+    for (const TCase& c : cases) {
+        // The dialogs of the case before left no active window behind.
+        QApplication::setActiveWindow(&Form());
+        Open(WritePicture(QStringLiteral("thin%1x%2.png").arg(c.Width).arg(c.Height), c.Width, c.Height));
+        for (int key : {Qt::Key_Left, Qt::Key_Down})
+            Key(key);
+        EXPECT_EQ(SizeText(), c.AfterDecrease) << c.Width << " x " << c.Height;
+        for (int key : {Qt::Key_Right, Qt::Key_Up})
+            Key(key);
+        EXPECT_EQ(SizeText(), c.AfterIncrease) << c.Width << " x " << c.Height;
+        AnswerResizeDialog("6", "3");
+        Key(Qt::Key_R, Qt::ControlModifier);
+        EXPECT_EQ(SizeText(), "6 x 3") << c.Width << " x " << c.Height;
+        AnswerResizeDialog("3", "7");
+        Form().ResizeToolbarItem->trigger();
+        EXPECT_EQ(SizeText(), "3 x 7") << c.Width << " x " << c.Height;
+    }
+}
+
 TEST_F(MainFormTest, CancelledNumericResizeChangesNothing)
 {
     Open(WritePicture("photo.png", 30, 20));

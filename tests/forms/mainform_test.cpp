@@ -41,9 +41,6 @@ TEST_F(MainFormTest, WithoutDocumentTheCommandsThatNeedOneDoNothing)
     EXPECT_TRUE(Form().OpenToolbarItem->isEnabled());
 }
 
-
-
-
 TEST_F(MainFormTest, PlacementIsKeptFromOneWindowToTheNext)
 {
     EXPECT_EQ(Form().size(), QSize(800, 600));
@@ -193,10 +190,6 @@ TEST_F(MainFormTest, RefreshTakesTheChangedFileAndDropsTheStrokes)
     Form().RefreshToolbarItem->trigger();
     EXPECT_EQ(SizeText(), "30 x 12");
 }
-
-
-
-
 
 TEST_F(MainFormTest, EachBrushKeepsItsOwnSize)
 {
