@@ -79,6 +79,22 @@ QIcon RecentItemIcon(const Graphics::TCorvSurface& Thumbnail)
 
 IO::TCorvMruList& MruList() { return Settings::DataFiles().MruList(); }
 
+// The recent entry that a digit key 1 to 7 of the main keyboard names (0 for
+// 1), or -1. With Shift held the key reports the character above the digit,
+// so the key itself is told by its keycode (xkb's 10 to 16 for 1 to 7).
+int32_t RecentKeyIndex(const QKeyEvent& Key)
+{
+    constexpr quint32 FirstDigitKeycode = 10;
+    if (Key.modifiers() & Qt::KeypadModifier)
+        return -1;
+    if (Key.key() >= Qt::Key_1 && Key.key() <= Qt::Key_7)
+        return Key.key() - Qt::Key_1;
+    const quint32 keycode = Key.nativeScanCode();
+    if ((Key.modifiers() & Qt::ShiftModifier) && keycode >= FirstDigitKeycode && keycode < FirstDigitKeycode + 7)
+        return int32_t(keycode - FirstDigitKeycode);
+    return -1;
+}
+
 } // namespace
 
 TMainForm::TMainForm(QWidget* Parent) : QMainWindow(Parent)
@@ -480,13 +496,10 @@ bool TMainForm::eventFilter(QObject* Watched, QEvent* Event)
     const QWidget* first = QApplication::focusWidget();
     if (first == nullptr)
         first = QApplication::activeWindow();
-    const bool recentKey = key->key() >= Qt::Key_1 && key->key() <= Qt::Key_7;
-    if (type == QEvent::KeyPress && recentKey && Watched == first && first != nullptr && first->window() == this
-        && (key->modifiers() & Qt::ControlModifier) && !(key->modifiers() & Qt::KeypadModifier)) {
-        const int32_t index = key->key() - Qt::Key_1;
-        if (MruList().GetCount() > index)
-            RecentItemClick(index);
-    }
+    const int32_t index = RecentKeyIndex(*key);
+    if (type == QEvent::KeyPress && index >= 0 && Watched == first && first != nullptr && first->window() == this
+        && (key->modifiers() & Qt::ControlModifier) && MruList().GetCount() > index)
+        RecentItemClick(index);
     return QMainWindow::eventFilter(Watched, Event);
 }
 

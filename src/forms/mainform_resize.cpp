@@ -215,17 +215,20 @@ void TMainForm::ResizeMenuItemClick()
                 break;
             // Read afresh: a stroke made during the run is carved from then on.
             FResizer->SetMask(PreserveMask());
+            // Seams removed by the arrow keys meanwhile count against the
+            // run's removals: the picture keeps the 3 pixels the dialog asks for.
+            const Graphics::TCorvSurface& picture = doc->ImageLayer().Surface();
             if (i < std::abs(dW)) {
-                if (dW < 0)
-                    FResizer->RemoveVerticalSeams(1);
-                else
+                if (dW >= 0)
                     FResizer->InsertVerticalSeams(1, HorzReuse);
+                else if (picture.Width() > MinDecreasableSide)
+                    FResizer->RemoveVerticalSeams(1);
             }
             if (i < std::abs(dH)) {
-                if (dH < 0)
-                    FResizer->RemoveHorizontalSeams(1);
-                else
+                if (dH >= 0)
                     FResizer->InsertHorizontalSeams(1, VertReuse);
+                else if (picture.Height() > MinDecreasableSide)
+                    FResizer->RemoveHorizontalSeams(1);
             }
             if (i % 2 == 0) {
                 ImageSizeChanged();

@@ -115,6 +115,8 @@ void TMainForm::OpenUrlMenuItemClick()
         Document::TCorvDocumentSource source = Document::MakeUrlSource(QString());
         OpenSource(source, nullptr);
     });
+    // The toolbars and the status bar follow the document that opened.
+    UpdateControls();
 }
 
 std::unique_ptr<Graphics::TCorvSurface> TMainForm::LoadFromUrl(Document::TCorvDocumentSource& Source, bool Reload)

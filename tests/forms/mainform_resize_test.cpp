@@ -112,6 +112,18 @@ void AnswerResizeDialog(const QString& Width, const QString& Height, QWidget* Pr
             QCoreApplication::postEvent(PressEscape, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
     });
 }
+// Does Action once a numeric run of Window handles its messages between
+// its steps.
+void WhileTheRunHandlesMessages(TMainForm& Window, std::function<void()> Action)
+{
+    QMetaObject::invokeMethod(qApp, [&Window, Action] {
+        if (Window.StatusPanel0->text().isEmpty())
+            WhileTheRunHandlesMessages(Window, Action);
+        else
+            Action();
+    }, Qt::QueuedConnection);
+}
+
 TEST_F(MainFormTest, NumericResizeWalksToTheTargetAndHidesTheStrokes)
 {
     Open(WritePicture("photo.png", 30, 20));
@@ -185,6 +197,65 @@ TEST_F(MainFormTest, ClosingTheWindowEndsTheNumericResize)
     EXPECT_FALSE(Form().isVisible());
     EXPECT_EQ(SizeText(), "30 x 20");
     EXPECT_TRUE(Form().menuBar()->isEnabled());
+}
+
+TEST_F(MainFormTest, DocumentsOpenedDuringTheNumericResizeEndIt)
+{
+    Open(WritePicture("photo.png", 30, 20));
+    const QString second = WritePicture("second.png", 12, 10);
+    const QString third = WritePicture("third.png", 14, 10);
+    AnswerResizeDialog("-10", "20");
+    // Two documents open one after the other, the first freed before the
+    // second is made.
+    WhileTheRunHandlesMessages(Form(), [&] {
+        Open(second);
+        Open(third);
+    });
+    Key(Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(Form().windowTitle(), "third.png - Corvanith");
+    EXPECT_EQ(SizeText(), "14 x 10");
+}
+
+TEST_F(MainFormTest, NumericResizeAndArrowKeysTogetherStopAtThreePixels)
+{
+    Open(WritePicture("photo.png", 8, 8));
+    AnswerResizeDialog("3", "8");
+    // Left is pressed more often than it is offered.
+    WhileTheRunHandlesMessages(Form(), [&] {
+        QApplication::setActiveWindow(&Form());
+        for (int i = 0; i < 6; ++i)
+            Key(Qt::Key_Left);
+    });
+    Key(Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(SizeText(), "3 x 8");
+}
+
+TEST_F(MainFormTest, PicturesOneOrTwoPixelsThinResizeEveryWay)
+{
+    struct TCase {
+        int Width, Height;
+        const char* AfterDecrease;
+        const char* AfterIncrease;
+    };
+    const TCase cases[] = {
+        {4, 1, "3 x 1", "4 x 2"}, {1, 4, "1 x 3", "2 x 4"}, {5, 2, "4 x 2", "5 x 3"}, {2, 5, "2 x 4", "3 x 5"}};
+    for (const TCase& c : cases) {
+        // The dialogs of the case before left no active window behind.
+        QApplication::setActiveWindow(&Form());
+        Open(WritePicture(QStringLiteral("thin%1x%2.png").arg(c.Width).arg(c.Height), c.Width, c.Height));
+        for (int key : {Qt::Key_Left, Qt::Key_Down})
+            Key(key);
+        EXPECT_EQ(SizeText(), c.AfterDecrease) << c.Width << " x " << c.Height;
+        for (int key : {Qt::Key_Right, Qt::Key_Up})
+            Key(key);
+        EXPECT_EQ(SizeText(), c.AfterIncrease) << c.Width << " x " << c.Height;
+        AnswerResizeDialog("6", "3");
+        Key(Qt::Key_R, Qt::ControlModifier);
+        EXPECT_EQ(SizeText(), "6 x 3") << c.Width << " x " << c.Height;
+        AnswerResizeDialog("3", "7");
+        Form().ResizeToolbarItem->trigger();
+        EXPECT_EQ(SizeText(), "3 x 7") << c.Width << " x " << c.Height;
+    }
 }
 
 TEST_F(MainFormTest, CancelledNumericResizeChangesNothing)

@@ -14,6 +14,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
@@ -39,9 +40,6 @@ TEST_F(MainFormTest, WithoutDocumentTheCommandsThatNeedOneDoNothing)
     EXPECT_FALSE(Form().RefreshToolbarItem->isEnabled());
     EXPECT_TRUE(Form().OpenToolbarItem->isEnabled());
 }
-
-
-
 
 TEST_F(MainFormTest, PlacementIsKeptFromOneWindowToTheNext)
 {
@@ -193,10 +191,6 @@ TEST_F(MainFormTest, RefreshTakesTheChangedFileAndDropsTheStrokes)
     EXPECT_EQ(SizeText(), "30 x 12");
 }
 
-
-
-
-
 TEST_F(MainFormTest, EachBrushKeepsItsOwnSize)
 {
     View::TCorvTools& tools = Form().GetTools();
@@ -334,6 +328,12 @@ TEST_F(MainFormTest, RecentListKeepsOneEntryPerDocumentMostRecentFirst)
     EXPECT_EQ(Form().windowTitle(), "b.png - Corvanith");
     Key(Qt::Key_2, Qt::ControlModifier);
     EXPECT_EQ(Form().windowTitle(), "a.png - Corvanith");
+    // With Shift the key reports the character above the digit: Ctrl+Shift+2
+    // opens entry 2 as Ctrl+2 does.
+    QKeyEvent shifted(QEvent::KeyPress, Qt::Key_At, Qt::ControlModifier | Qt::ShiftModifier, 11, 0x40, 0, "@");
+    QApplication::sendEvent(&Form(), &shifted);
+    EXPECT_EQ(Form().windowTitle(), "b.png - Corvanith");
+    Key(Qt::Key_2, Qt::ControlModifier);
     const Document::TCorvDocument* doc = Form().GetDocument();
     Key(Qt::Key_3, Qt::ControlModifier);
     Key(Qt::Key_2, Qt::ControlModifier | Qt::KeypadModifier);
