@@ -364,11 +364,12 @@ void TMainForm::OpenSource(Document::TCorvDocumentSource& Source, std::unique_pt
         // Nothing refers to the old document by the time it is freed.
         FOverlays->Document = doc.get();
         View->SetDocument(doc.get());
-        View->Repaint();
-        MruList().Add(doc->Source(), picture);
         FResizer.reset();
         FDocument = std::move(doc);
         FResizer = std::make_unique<Graphics::Retargeting::TCorvSeamIterativeResizer>(picture);
+        View->Repaint();
+        // Last: should the thumbnail fail, the document is already whole.
+        MruList().Add(FDocument->Source(), picture);
     }
     UpdateCaption();
 }
@@ -404,10 +405,11 @@ void TMainForm::ReloadDocument(Document::TCorvDocument& Doc)
         // The old resizer refers to the picture about to be freed.
         FResizer.reset();
         Doc.ImageLayer().SetSurface(std::move(surface));
+        FResizer = std::make_unique<Graphics::Retargeting::TCorvSeamIterativeResizer>(picture);
         if (View->ShownDocument() == &Doc)
             View->Repaint();
+        // Last: should the thumbnail fail, the document is already whole.
         MruList().Add(Doc.Source(), picture);
-        FResizer = std::make_unique<Graphics::Retargeting::TCorvSeamIterativeResizer>(picture);
     }
     UpdateCaption();
 }
