@@ -131,6 +131,21 @@ TEST(SurfaceRaw, ByteLayoutAndRoundTrip)
     EXPECT_EQ(stream.Position(), 24);
 }
 
+TEST(SurfaceRaw, SavedAfterASeamRemovalHoldsTheCompactedPixels)
+{
+    // Rows (a b c d) (e f g h) less the seam (2,1), (1,0) are (a c d) (e f h).
+    auto s = Surface(4, 2, {0xA, 0xB, 0xC, 0xD, 0xE, 0xF, 0x10, 0x11});
+    s->RemoveVerticalSeam({{2, 1}, {1, 0}});
+    TMemoryStream stream;
+    s->SaveToStream(stream, ImageFormatRawSurface);
+    stream.SetPosition(0);
+    auto back = TCorvSurface::CreateFromStream(stream);
+    EXPECT_EQ(back->Width(), 3);
+    EXPECT_EQ(back->Height(), 2);
+    EXPECT_EQ(Pixels(*back), (std::vector<TCorvColor>{0xA, 0xC, 0xD, 0xE, 0xF, 0x11}));
+    EXPECT_EQ(stream.Size(), 16 + 6 * 4);
+}
+
 TEST(SurfaceRaw, OpaqueAndEmptySurfacesAndAnyVersion)
 {
     auto opaque = TCorvSurface::CreateFilled(3, 2, 0xFF445566);
