@@ -159,6 +159,8 @@ void TCorvSurface::InsertHorizontalSeam(const TCorvPointArray& Seam)
             }
         } else {
             TBits fresh = AllocateGrown(FWidth, newHeight);
+            // The cached bitmap and painter must go before the buffer they work on.
+            FreeGraphicsCache();
             const TCorvColor* src = FBits.get();
             TCorvColor* dst = fresh.get();
             // Rows 0 .. span.Min lie at or above every seam pixel: copied as they are.
@@ -216,6 +218,7 @@ void TCorvSurface::InsertVerticalSeam(const TCorvPointArray& Seam)
         }
     } else {
         TBits fresh = AllocateGrown(newWidth, FHeight);
+        FreeGraphicsCache();
         const TCorvColor* src = FBits.get();
         TCorvColor* dst = fresh.get();
         for (const TCorvPoint& p : Seam) {

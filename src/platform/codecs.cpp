@@ -1,5 +1,6 @@
 #include "platform/codecs.h"
 
+#include "graphics/errors.h"
 #include "platform/imaging.h"
 
 #include <QColorSpace>
@@ -131,8 +132,15 @@ void SetDecodeLimit()
 TBitmap::TBitmap(QImage Image, const TGuid& RawFormat) : FImage(std::move(Image)), FRawFormat(RawFormat)
 {
     // Straight ARGB in memory; RGB32 is taken as is and made opaque on the way out.
-    if (FImage.format() != QImage::Format_ARGB32 && FImage.format() != QImage::Format_RGB32)
+    if (FImage.format() != QImage::Format_ARGB32 && FImage.format() != QImage::Format_RGB32) {
+        const QSize size = FImage.size();
         FImage.convertTo(QImage::Format_ARGB32);
+        // Qt leaves a null image when the converted copy cannot be made;
+        // taken as it is, that would pass for an empty picture.
+        if (FImage.isNull() && !size.isEmpty())
+            throw EOutOfMemory("Out of memory converting a " + std::to_string(size.width()) + " x " +
+                               std::to_string(size.height()) + " picture");
+    }
 }
 
 void TBitmap::ReadPixels(uint8_t* Bits, int32_t Stride) const

@@ -88,6 +88,9 @@ int32_t TMemoryStream::Write(const void* Buffer, int32_t Count)
 {
     if (Count <= 0)
         return 0;
+    // The position may have been sought anywhere: its end must stay a 64-bit size.
+    if (FPosition > INT64_MAX - Count)
+        throw EStreamError("Memory stream write beyond the largest stream size");
     const int64_t end = FPosition + Count;
     if (end > int64_t(FData.size()))
         FData.resize(size_t(end));

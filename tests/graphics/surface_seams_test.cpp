@@ -284,9 +284,12 @@ TEST(SurfaceSeams, RunsOfInsertionsAndRemovalsKeepEveryPixel)
         }
         EXPECT_TRUE(s->HasAlpha() || !insert);
         ASSERT_NO_FATAL_FAILURE(ExpectMatches(*s, model)) << "step " << step;
-        // The bitmap always wraps the present geometry.
+        // The bitmap always wraps the present buffer and geometry; a painter
+        // left open on it is ended before the next step replaces the buffer.
+        ASSERT_EQ(s->GetGPBitmap().Image().constBits(), s->Bits());
         ASSERT_EQ(s->GetGPBitmap().Image().width(), s->Width());
         ASSERT_EQ(s->GetGPBitmap().Image().height(), s->Height());
+        ASSERT_TRUE(s->GetGPGraphics().Painter().isActive());
     }
 }
 

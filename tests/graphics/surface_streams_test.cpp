@@ -1,3 +1,4 @@
+#include "datalimit.h"
 #include "graphics/errors.h"
 #include "graphics/surface.h"
 #include "platform/codecs.h"
@@ -12,6 +13,8 @@
 #include <QTemporaryDir>
 
 #include <cstring>
+
+#include <malloc.h>
 
 using namespace Corvanith;
 using namespace Corvanith::Graphics;
@@ -129,6 +132,21 @@ TEST(SurfaceRaw, ByteLayoutAndRoundTrip)
     EXPECT_EQ(back->RawFormat(), ImageFormatRawSurface);
     EXPECT_TRUE(progress.Reports.empty());
     EXPECT_EQ(stream.Position(), 24);
+}
+
+TEST(SurfaceRaw, SavedAfterASeamRemovalHoldsTheCompactedPixels)
+{
+    // Rows (a b c d) (e f g h) less the seam (2,1), (1,0) are (a c d) (e f h).
+    auto s = Surface(4, 2, {0xA, 0xB, 0xC, 0xD, 0xE, 0xF, 0x10, 0x11});
+    s->RemoveVerticalSeam({{2, 1}, {1, 0}});
+    TMemoryStream stream;
+    s->SaveToStream(stream, ImageFormatRawSurface);
+    stream.SetPosition(0);
+    auto back = TCorvSurface::CreateFromStream(stream);
+    EXPECT_EQ(back->Width(), 3);
+    EXPECT_EQ(back->Height(), 2);
+    EXPECT_EQ(Pixels(*back), (std::vector<TCorvColor>{0xA, 0xC, 0xD, 0xE, 0xF, 0x11}));
+    EXPECT_EQ(stream.Size(), 16 + 6 * 4);
 }
 
 TEST(SurfaceRaw, OpaqueAndEmptySurfacesAndAnyVersion)
@@ -449,6 +467,26 @@ TEST(SurfaceBitmaps, PixelsArriveStraightWithTheirFormat)
     EXPECT_FALSE(TCorvSurface::CreateFromBitmap(opaque, true)->HasAlpha());
     EXPECT_TRUE(TCorvSurface::CreateFromBitmap(opaque, false)->HasAlpha());
     EXPECT_EQ(Pixels(*TCorvSurface::CreateFromBitmap(opaque, false)), FixturePixels(false));
+}
+
+TEST(SurfaceBitmaps, FailedConversionThrows)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's own allocator does not follow the data limit";
+#else
+    // A 1 MB grey picture whose 4 MB straight copy cannot be had.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    QImage grey(1024, 1024, QImage::Format_Grayscale8);
+    grey.fill(0x80);
+    {
+        TDataLimit limit(2 << 20);
+        EXPECT_THROW(TBitmap(grey, ImageFormatPNG), EOutOfMemory);
+    }
+    const TBitmap converted(grey, ImageFormatPNG);
+    EXPECT_EQ(converted.Width(), 1024);
+    // A null picture is no failure: it converts to nothing.
+    EXPECT_EQ(TBitmap(QImage()).Width(), 0);
+#endif
 }
 
 TEST(EncoderLookup, LastMatchWinsAndNoMatchKeepsClsid)

@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <cstdint>
+
 using namespace Corvanith;
 using namespace Corvanith::Platform;
 
@@ -47,6 +49,12 @@ TEST(Streams, MemoryStream)
     s.SetPosition(5);
     s.WriteBuffer("z", 1);
     EXPECT_EQ(s.Data(), (std::vector<uint8_t>{'a', 'b', 'c', 0, 0, 'z'}));
+    // A write whose end lies past the largest stream size is refused and changes nothing.
+    for (int64_t position : {int64_t(INT64_MAX), int64_t(INT64_MAX) - 1}) {
+        s.SetPosition(position);
+        EXPECT_THROW(s.WriteBuffer("zz", 2), EStreamError) << position;
+        EXPECT_EQ(s.Size(), 6);
+    }
 }
 
 TEST(Streams, FileStream)

@@ -1,3 +1,4 @@
+#include "datalimit.h"
 #include "fixtures.h"
 
 #include "graphics/errors.h"
@@ -6,12 +7,10 @@
 #include "retargeting/seam_iterative_resizer.h"
 
 #include <array>
-#include <fstream>
 #include <functional>
 #include <string>
 
 #include <malloc.h>
-#include <sys/resource.h>
 
 using namespace RetargetingTest;
 using Corvanith::EArgumentError;
@@ -432,34 +431,6 @@ TEST(SeamResizer, OnePixelPicturesGrowAndRemovalStopsAtOne)
                                                         Px(5, 6, 7, 8), Px(5, 6, 7, 8), Px(9, 9, 9, 9), Px(9, 9, 9, 9),
                                                         Px(9, 9, 9, 9)}));
 }
-
-namespace {
-
-// Sets the process's data limit to what it uses now plus Change bytes.
-class TDataLimit {
-public:
-    explicit TDataLimit(int64_t Change)
-    {
-        getrlimit(RLIMIT_DATA, &FSaved);
-        std::ifstream status("/proc/self/status");
-        std::string key;
-        rlim_t kilobytes = 0;
-        while (status >> key)
-            if (key == "VmData:") {
-                status >> kilobytes;
-                break;
-            }
-        rlimit lowered = FSaved;
-        lowered.rlim_cur = rlim_t(int64_t(kilobytes) * 1024 + Change);
-        setrlimit(RLIMIT_DATA, &lowered);
-    }
-    ~TDataLimit() { setrlimit(RLIMIT_DATA, &FSaved); }
-
-private:
-    rlimit FSaved{};
-};
-
-} // namespace
 
 TEST(SeamResizer, CounterIsZeroAfterAMapComputedPastAFailure)
 {
