@@ -3,12 +3,12 @@
 #include "httpserver.h"
 
 #include "io/filecache.h"
+#include "platform/eventwait.h"
 #include "platform/streams.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <map>
@@ -20,17 +20,7 @@ using Corvanith::Net::TCorvUrlDownloader;
 
 // Runs the event loop until Done holds; the bound only keeps a broken build
 // from hanging the run.
-bool RunUntil(const std::function<bool()>& Done)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!Done()) {
-        if (timer.elapsed() > 20000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
-}
+bool RunUntil(const std::function<bool()>& Done) { return Platform::WaitUntil(Done, 20000); }
 
 QByteArray Picture()
 {
