@@ -9,18 +9,22 @@
 
 namespace Corvanith::Graphics {
 
-TCorvSurface::TBits TCorvSurface::Allocate(int32_t Width, int32_t Height, int64_t SparePixels)
+void TCorvSurface::CheckSize(int32_t Width, int32_t Height)
 {
     if (Width < 0 || Height < 0)
         throw ERangeError("Surface size " + std::to_string(Width) + " x " + std::to_string(Height) +
                           " is negative");
-    const int64_t bytes = int64_t(Width) * Height * 4;
     // The raw stream and the imaging layer address the buffer and its rows
     // with 32-bit counts, even when there are no rows.
-    if (bytes > INT32_MAX || int64_t(Width) * 4 > INT32_MAX)
+    if (int64_t(Width) * Height * 4 > INT32_MAX || int64_t(Width) * 4 > INT32_MAX)
         throw ERangeError("Surface size " + std::to_string(Width) + " x " + std::to_string(Height) +
                           " is too large");
-    const int64_t total = bytes + SparePixels * 4;
+}
+
+TCorvSurface::TBits TCorvSurface::Allocate(int32_t Width, int32_t Height, int64_t SparePixels)
+{
+    CheckSize(Width, Height);
+    const int64_t total = (int64_t(Width) * Height + SparePixels) * 4;
     if (total == 0)
         return nullptr;
     // 64-byte alignment keeps whole rows of small surfaces on cache lines and
@@ -42,9 +46,7 @@ TCorvSurface::TCorvSurface(int32_t Width, int32_t Height)
 
 bool TCorvSurface::CanGrowInPlace(int32_t NewWidth, int32_t NewHeight) const
 {
-    // A row must stay addressable even when the surface has no rows.
-    if (int64_t(NewWidth) * 4 > INT32_MAX)
-        throw ERangeError("Surface width " + std::to_string(NewWidth) + " is too large");
+    CheckSize(NewWidth, NewHeight);
     return int64_t(NewWidth) * NewHeight <= FCapacity;
 }
 
@@ -53,9 +55,9 @@ TCorvSurface::TBits TCorvSurface::AllocateGrown(int32_t NewWidth, int32_t NewHei
     // A quarter more than needed: a run of insertions then grows in place
     // instead of fetching and clearing fresh pages for every seam.
     const int64_t pixels = int64_t(NewWidth) * NewHeight;
-    const int64_t spare = std::min(pixels / 4, int64_t(INT32_MAX / 4) - pixels);
-    TBits bits = Allocate(NewWidth, NewHeight, std::max<int64_t>(spare, 0));
-    FCapacity = pixels + std::max<int64_t>(spare, 0);
+    const int64_t spare = std::max<int64_t>(std::min(pixels / 4, int64_t(INT32_MAX / 4) - pixels), 0);
+    TBits bits = Allocate(NewWidth, NewHeight, spare);
+    FCapacity = pixels + spare;
     return bits;
 }
 

@@ -159,10 +159,13 @@ private:
     };
     using TBits = std::unique_ptr<TCorvColor[], TFreeBits>;
 
+    // ERangeError for a negative size, or one whose buffer or row exceeds
+    // INT32_MAX bytes.
+    static void CheckSize(int32_t Width, int32_t Height);
     // A buffer for Width x Height pixels with room for SparePixels more.
     static TBits Allocate(int32_t Width, int32_t Height, int64_t SparePixels = 0);
-    // Makes room for NewWidth x NewHeight pixels before a seam insertion
-    // spreads the old ones in place; false when a new buffer is needed.
+    // Whether a seam insertion can spread the pixels in place for the new
+    // size (checked as CheckSize does); false when a new buffer is needed.
     bool CanGrowInPlace(int32_t NewWidth, int32_t NewHeight) const;
     // The buffer an insertion copies into when the old one is too small,
     // with spare room so that the next insertions can grow in place.
