@@ -67,13 +67,7 @@ public:
 // The thumbnail centred in the image box with its frame around it.
 QIcon RecentItemIcon(const Graphics::TCorvSurface& Thumbnail)
 {
-    const auto box = Graphics::TCorvSurface::CreateFilled(RecentImageSize, RecentImageSize, 0);
-    const int32_t w = Thumbnail.Width();
-    const int32_t h = Thumbnail.Height();
-    const Graphics::TCorvRectangle rect{(RecentImageSize - w) / 2, (RecentImageSize - h) / 2, w, h};
-    Graphics::DrawThumbnailFrame(box->GetGPGraphics(), rect);
-    box->FreeGraphicsCache();
-    Thumbnail.CopyTo(*box, rect.X, rect.Y, {0, 0, w, h});
+    const auto box = Graphics::CreateThumbnailBox(Thumbnail, RecentImageSize);
     return Platform::IconFromBitmap(box->GetGPBitmap());
 }
 

@@ -104,11 +104,21 @@ void TMainForm::ResizeOneSeam(void (TMainForm::*Step)())
     if (!FDocument)
         return;
     FResizer->SetMask(PreserveMask());
-    (this->*Step)();
-    ImageSizeChanged();
-    View->Repaint();
-    UpdateControls();
-    statusBar()->repaint();
+    const auto follow = [this] {
+        ImageSizeChanged();
+        View->Repaint();
+        UpdateControls();
+        statusBar()->repaint();
+    };
+    // A step that fails part-way may have changed the picture all the same:
+    // the document and the controls follow it before the error is shown.
+    try {
+        (this->*Step)();
+    } catch (...) {
+        follow();
+        throw;
+    }
+    follow();
 }
 
 void TMainForm::DecWidthMenuItemClick() { ResizeOneSeam(&TMainForm::RemoveVerticalSeam); }
@@ -201,7 +211,7 @@ void TMainForm::ResizeMenuItemClick()
     if (ResizeWidth == -1 || !FDocument)
         return;
     Document::TCorvDocument* const doc = FDocument.get();
-    {
+    try {
         const TNumericRun run(*this, *StatusPanel0, FResizing);
         doc->BrushesLayer().Hidden = true;
         View->Repaint();
@@ -239,6 +249,13 @@ void TMainForm::ResizeMenuItemClick()
                     break;
             }
         }
+    } catch (...) {
+        // As after a single step: the document follows what a failed step left.
+        if (FDocument)
+            ImageSizeChanged();
+        View->Repaint();
+        UpdateControls();
+        throw;
     }
     View->Repaint();
     UpdateStatusBar();

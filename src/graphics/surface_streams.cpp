@@ -110,16 +110,18 @@ void TCorvSurface::LoadRaw(Platform::TStream& Stream)
     const auto width = int32_t(Stream.ReadUInt32());
     const auto height = int32_t(Stream.ReadUInt32());
     // Raw blocks come from files on the user's disk (the recent list's
-    // thumbnails): a damaged header must not size the buffer.
+    // thumbnails): a damaged header must not size the buffer. Every product
+    // is bounded before it is formed, so none can overflow.
     if (width < 0 || height < 0)
         throw EStreamError("Damaged surface stream: size " + std::to_string(width) + " x " +
                            std::to_string(height));
-    const int64_t bytes = int64_t(width) * height * 4;
-    if (bytes > INT32_MAX || bytes > Stream.Remaining())
+    const int64_t pixels = int64_t(width) * height;
+    if (int64_t(width) > INT32_MAX / 4 || pixels > INT32_MAX / 4 || pixels * 4 > Stream.Remaining())
         throw EStreamError("Damaged surface stream: " + std::to_string(width) + " x " + std::to_string(height) +
                            " pixels are more than the stream holds");
+    const auto bytes = int32_t(pixels * 4);
     TakeOver(*Create(width, height));
-    Stream.ReadBuffer(Bits(), int32_t(bytes));
+    Stream.ReadBuffer(Bits(), bytes);
     FRawFormat = ImageFormatRawSurface;
 }
 

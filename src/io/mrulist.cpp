@@ -14,17 +14,26 @@ namespace {
 constexpr uint32_t MruVersion = 1;
 
 // A thumbnail block must be a raw surface: any other picture decoder is not
-// let loose on a damaged file.
+// let loose on a damaged file. A thumbnail that does not fit the thumbnail
+// box, or has no pixels, is damage too: the entry keeps no thumbnail, and
+// reading goes on after the block as far as the stream holds it.
 std::unique_ptr<Graphics::TCorvSurface> ReadThumbnail(Platform::TStream& Stream)
 {
     const int64_t start = Stream.Position();
     const uint32_t magic = Stream.ReadUInt32();
-    Stream.SetPosition(start);
+    Stream.ReadUInt32(); // version
+    const auto width = int32_t(Stream.ReadUInt32());
+    const auto height = int32_t(Stream.ReadUInt32());
     if (magic != Graphics::RawSurfaceMagic)
         throw EStreamError("A recent-documents entry holds no thumbnail block");
+    if (width < 1 || width > MruThumbnailSize || height < 1 || height > MruThumbnailSize) {
+        if (width > 0 && height > 0)
+            Stream.Seek(std::min(int64_t(width) * height * 4, Stream.Remaining()), Platform::TSeekOrigin::soCurrent);
+        return nullptr;
+    }
+    Stream.SetPosition(start);
     return Graphics::TCorvSurface::CreateFromStream(Stream);
 }
-
 } // namespace
 
 TCorvMruItem::TCorvMruItem(Document::TCorvDocumentSource Source, std::unique_ptr<Graphics::TCorvSurface> Thumbnail)

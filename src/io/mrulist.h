@@ -39,7 +39,8 @@ public:
     ~TCorvMruItem();
 
     const Document::TCorvDocumentSource& Source() const { return FSource; }
-    // Empty only for an entry read from a file that stored none.
+    // Empty only for an entry read from a file that stored none, or whose
+    // thumbnail was larger than MruThumbnailSize or had a side of 0.
     const Graphics::TCorvSurface* Thumbnail() const { return FThumbnail.get(); }
 
     // One entry record: int32 version (written as 1, any read alike), the

@@ -33,6 +33,12 @@ public:
 
     bool isSequential() const override { return false; }
 
+    // Whether a read came back with fewer bytes than asked, and whether one
+    // found nothing left at all, since the last ResetShortReads.
+    bool ShortRead() const { return FShortRead; }
+    bool ReadAtEnd() const { return FReadAtEnd; }
+    void ResetShortReads() { FShortRead = FReadAtEnd = false; }
+
     bool seek(qint64 pos) override
     {
         if (!QIODevice::seek(pos))
@@ -52,8 +58,11 @@ protected:
     qint64 readData(char* data, qint64 maxSize) override
     {
         uint32_t got = 0;
-        if (!Succeeded(FStream.Read(data, uint32_t(std::min<qint64>(maxSize, INT32_MAX)), &got)))
+        const auto asked = uint32_t(std::min<qint64>(maxSize, INT32_MAX));
+        if (!Succeeded(FStream.Read(data, asked, &got)))
             return -1;
+        FShortRead = FShortRead || got < asked;
+        FReadAtEnd = FReadAtEnd || (asked > 0 && got == 0);
         return got;
     }
 
@@ -68,6 +77,8 @@ protected:
 private:
     IStream& FStream;
     int64_t FBase = 0;
+    bool FShortRead = false;
+    bool FReadAtEnd = false;
 };
 
 namespace {
@@ -75,17 +86,21 @@ namespace {
 struct TDecodedFormat {
     const char* QtFormat;
     TGuid Format;
+    // Qt's reader asks for exactly the bytes the file must hold, so any read
+    // that comes back short means the file ended early. The others read ahead
+    // in chunks: for them a file ended early when a read found nothing left.
+    bool ExactReads;
 };
 
 // Chosen by signature, never by Qt's guess: Qt would also take text that
 // looks like an X bitmap or a portable pixmap for a picture.
 const TDecodedFormat* SniffFormat(const QByteArray& Head)
 {
-    static const TDecodedFormat Png{"png", ImageFormatPNG};
-    static const TDecodedFormat Jpeg{"jpeg", ImageFormatJPEG};
-    static const TDecodedFormat Gif{"gif", ImageFormatGIF};
-    static const TDecodedFormat Bmp{"bmp", ImageFormatBMP};
-    static const TDecodedFormat Tiff{"tiff", ImageFormatTIFF};
+    static const TDecodedFormat Png{"png", ImageFormatPNG, false};
+    static const TDecodedFormat Jpeg{"jpeg", ImageFormatJPEG, false};
+    static const TDecodedFormat Gif{"gif", ImageFormatGIF, false};
+    static const TDecodedFormat Bmp{"bmp", ImageFormatBMP, true};
+    static const TDecodedFormat Tiff{"tiff", ImageFormatTIFF, false};
     if (Head.startsWith("\x89PNG\r\n\x1A\n"))
         return &Png;
     if (Head.startsWith("\xFF\xD8\xFF"))
@@ -181,6 +196,7 @@ TImageDecoder::TImageDecoder(IStream& Stream) : FStream(Stream)
     FWidth = size.width();
     FHeight = size.height();
     FRawFormat = format->Format;
+    FExactReads = format->ExactReads;
 }
 
 TImageDecoder::~TImageDecoder() = default;
@@ -202,8 +218,19 @@ bool TImageDecoder::Read(uint8_t* Bits, int32_t Stride)
     QImage::Format format = FReader->imageFormat();
     if (format != QImage::Format_RGB32)
         format = QImage::Format_ARGB32;
+    // Some readers leave pixels they find no data for (skipped runs, a frame
+    // smaller than the picture) as they were: they must not show what the
+    // buffer held before.
+    for (int32_t y = 0; y < FHeight; ++y)
+        std::memset(Bits + int64_t(y) * Stride, 0, size_t(FWidth) * 4);
     QImage image(Bits, FWidth, FHeight, Stride, format);
-    if (!FReader->read(&image) || image.size() != QSize(FWidth, FHeight))
+    // Reading the header may have scanned to the end (GIF counts its frames).
+    FDevice->ResetShortReads();
+    // BMP, JPEG and GIF readers report success for a file that ends early,
+    // filling the rest with grey or leaving it as it was: a damaged file is
+    // refused like any other.
+    if (!FReader->read(&image) || image.size() != QSize(FWidth, FHeight) ||
+        (FExactReads ? FDevice->ShortRead() : FDevice->ReadAtEnd()))
         return Refuse();
     const QColorSpace space = image.colorSpace();
     if (space.isValid() && space != QColorSpace(QColorSpace::SRgb))

@@ -59,7 +59,7 @@ public:
     const TGuid& RawFormat() const { return FRawFormat; }
 
     // Width x Height straight ARGB pixels into Bits, Stride bytes a row;
-    // false when the data does not decode.
+    // false when the data does not decode or ends before the pixels do.
     bool Read(uint8_t* Bits, int32_t Stride);
     // After Read: the picture has no alpha channel, every alpha byte is 255.
     bool Opaque() const { return FOpaque; }
@@ -74,6 +74,7 @@ private:
     int32_t FWidth = -1;
     int32_t FHeight = -1;
     TGuid FRawFormat = ImageFormatUndefined;
+    bool FExactReads = false;
     bool FOpaque = false;
 };
 

@@ -197,6 +197,15 @@ TSaveFileStream::TSaveFileStream(const QString& FileName)
 void TSaveFileStream::Commit()
 {
     auto& file = static_cast<QSaveFile&>(Device());
+    // QSaveFile::commit() trusts writes that went only as far as the write
+    // buffer: the last of them can fail at the flush (a full disk) while
+    // commit() still renames the short file over the old one. Flushed and
+    // checked first, a failed save never gets that far.
+    if (!file.flush() || file.error() != QFileDevice::NoError) {
+        const std::string reason = file.errorString().toStdString();
+        file.cancelWriting();
+        throw EStreamError("Cannot write file \"" + FFileName.toStdString() + "\". " + reason);
+    }
     if (!file.commit())
         throw EStreamError("Cannot write file \"" + FFileName.toStdString() + "\". " +
                            file.errorString().toStdString());

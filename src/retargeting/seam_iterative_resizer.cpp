@@ -154,14 +154,22 @@ void TCorvSeamIterativeResizer::InsertSeams(TDirection D, int32_t Count, double 
         FindSeam(*D.Own, seam, D.Horizontal, FSearchBuffers);
         // Each surface is blended right after its insertion (the blends read
         // only their own surface), so a failure further on leaves no
-        // undefined line in the picture.
-        InsertBlended(FSurface, seam, D.Horizontal);
+        // undefined line in the picture. The mask grows first and loses its
+        // new line again when the picture cannot grow: the two always keep
+        // one size (a map of another size is made anew on the next call).
+        if (FMask != nullptr)
+            InsertBlended(*FMask, seam, D.Horizontal);
+        try {
+            InsertBlended(FSurface, seam, D.Horizontal);
+        } catch (...) {
+            if (FMask != nullptr)
+                RemoveSeam(*FMask, OffsetSeam(seam, Side(*FMask, D.Horizontal) - 1, D.Horizontal), D.Horizontal);
+            throw;
+        }
         if (D.Horizontal)
             D.Own->InsertHorizontalSeam(seam);
         else
             D.Own->InsertVerticalSeam(seam);
-        if (FMask != nullptr)
-            InsertBlended(*FMask, seam, D.Horizontal);
         if (D.Other)
             InsertBlended(*D.Other, seam, D.Horizontal);
         D.Blocked += 3;

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 using namespace Corvanith;
 using namespace Corvanith::Graphics;
 
@@ -159,6 +161,34 @@ TEST(ThumbnailFrame, BlackOutlineAndARingLighterAtTheCorners)
             ASSERT_EQ(at(x, y), 0xFFFFFFFFu) << x << ", " << y;
     EXPECT_EQ(at(7, 30), 0xFFFFFFFFu);
     EXPECT_EQ(at(68, 30), 0xFFFFFFFFu);
+}
+
+TEST(ThumbnailFrame, BoxShowsOnlyWhatFitsWhateverTheThumbnail)
+{
+    // A fitting thumbnail sits centred, framed, on a transparent box.
+    auto fits = TCorvSurface::CreateFilled(40, 30, 0xFF112233);
+    auto box = CreateThumbnailBox(*fits, 60);
+    ASSERT_EQ(box->Width(), 60);
+    ASSERT_EQ(box->Height(), 60);
+    EXPECT_EQ(*box->GetPixelPtr(10, 15), 0xFF112233u);
+    EXPECT_EQ(*box->GetPixelPtr(49, 44), 0xFF112233u);
+    EXPECT_EQ(*box->GetPixelPtr(9, 14), 0xFF000000u);
+    EXPECT_EQ(*box->GetPixelPtr(0, 0), 0u);
+
+    // Larger than the box (a damaged recent list once drew it past the end
+    // of the box's buffer): its middle fills the box, nothing more is written.
+    auto large = TCorvSurface::CreateFilled(100, 104, 0xFF445566);
+    *large->GetPixelPtr(20, 22) = 0xFFABCDEF;
+    box = CreateThumbnailBox(*large, 60);
+    EXPECT_EQ(*box->GetPixelPtr(0, 0), 0xFFABCDEFu);
+    EXPECT_EQ(*box->GetPixelPtr(59, 59), 0xFF445566u);
+
+    // Sides of 0 and of the largest size give a box without overflowing.
+    for (const auto& [w, h] : {std::pair{0, INT32_MAX}, std::pair{INT32_MAX / 4, 0}, std::pair{0, 0}}) {
+        auto empty = TCorvSurface::Create(w, h);
+        box = CreateThumbnailBox(*empty, 60);
+        EXPECT_EQ(box->Width(), 60) << w << " x " << h;
+    }
 }
 
 } // namespace

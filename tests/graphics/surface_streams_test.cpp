@@ -70,20 +70,26 @@ std::vector<TCorvColor> FixturePixels(bool Alpha)
     return pixels;
 }
 
-// Qt writes no GIF: a 4 x 3 one of the opaque fixture, by hand. Each pixel has
-// its own palette entry and goes out as one 5-bit code after a clear code.
-std::vector<uint8_t> FixtureGif()
+// Qt writes no GIF: one by hand, Width x Height pixels of a palette of at
+// most 16 colours. Each pixel goes out as one 5-bit code, with a clear code
+// before every twelfth so that the codes never grow wider.
+std::vector<uint8_t> Gif(uint16_t Width, uint16_t Height, const std::vector<TCorvColor>& Palette,
+                         const std::vector<uint8_t>& Indices)
 {
-    const std::vector<TCorvColor> pixels = FixturePixels(false);
-    std::vector<uint8_t> gif = {'G', 'I', 'F', '8', '9', 'a', 4, 0, 3, 0, 0xF3, 0, 0};
+    std::vector<uint8_t> gif = {'G', 'I', 'F', '8', '9', 'a', uint8_t(Width), uint8_t(Width >> 8),
+                                uint8_t(Height), uint8_t(Height >> 8), 0xF3, 0, 0};
     for (size_t i = 0; i < 16; ++i) {
-        const TCorvColor c = i < pixels.size() ? pixels[i] : 0;
+        const TCorvColor c = i < Palette.size() ? Palette[i] : 0;
         gif.insert(gif.end(), {uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)});
     }
-    gif.insert(gif.end(), {0x2C, 0, 0, 0, 0, 4, 0, 3, 0, 0, 4});
-    std::vector<uint32_t> codes = {16};
-    for (uint32_t i = 0; i < pixels.size(); ++i)
-        codes.push_back(i);
+    gif.insert(gif.end(), {0x2C, 0, 0, 0, 0, uint8_t(Width), uint8_t(Width >> 8), uint8_t(Height),
+                           uint8_t(Height >> 8), 0, 4});
+    std::vector<uint32_t> codes;
+    for (size_t i = 0; i < Indices.size(); ++i) {
+        if (i % 12 == 0)
+            codes.push_back(16);
+        codes.push_back(Indices[i]);
+    }
     codes.push_back(17);
     std::vector<uint8_t> packed;
     uint32_t bits = 0, count = 0;
@@ -95,10 +101,19 @@ std::vector<uint8_t> FixtureGif()
     }
     if (count > 0)
         packed.push_back(uint8_t(bits));
-    gif.push_back(uint8_t(packed.size()));
-    gif.insert(gif.end(), packed.begin(), packed.end());
+    for (size_t i = 0; i < packed.size(); i += 255) {
+        const size_t n = std::min<size_t>(255, packed.size() - i);
+        gif.push_back(uint8_t(n));
+        gif.insert(gif.end(), packed.begin() + ptrdiff_t(i), packed.begin() + ptrdiff_t(i + n));
+    }
     gif.insert(gif.end(), {0, 0x3B});
     return gif;
+}
+
+// The opaque fixture, each pixel with its own palette entry.
+std::vector<uint8_t> FixtureGif()
+{
+    return Gif(4, 3, FixturePixels(false), {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
 }
 
 struct TProgress {
@@ -289,6 +304,59 @@ TEST(SurfaceDecode, EveryFormatGivesItsPixelsAndRawFormat)
     for (TCorvColor c : Pixels(*s))
         for (int shift : {0, 8, 16})
             EXPECT_NEAR(int(c >> shift & 0xFF), int(0xFF336699u >> shift & 0xFF), 4);
+}
+
+TEST(SurfaceDecode, FilesCutShortAreRefused)
+{
+    // Readers that stop at the end of the data still report success, so the
+    // rest of the buffer would show whatever the heap held before: a block of
+    // the picture's size, filled and freed first, makes that visible.
+    constexpr int32_t W = 64, H = 48;
+    QImage image(W, H, QImage::Format_RGB32);
+    std::vector<uint8_t> indices;
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            image.setPixel(x, y, 0xFF000000u | uint32_t(x * 4) << 16 | uint32_t(y * 5) << 8 | uint32_t(x ^ y));
+            indices.push_back(uint8_t((x / 4 + y / 3) % 16));
+        }
+    std::vector<TCorvColor> palette;
+    for (uint32_t i = 0; i < 16; ++i)
+        palette.push_back(0xFF000000u | i * 0x0F0A05u);
+    struct TCase {
+        const char* Format;
+        std::vector<uint8_t> Data;
+    };
+    const TCase cases[] = {
+        {"bmp", Encoded(image, "bmp")},
+        {"png", Encoded(image, "png")},
+        {"jpeg", Encoded(image, "jpeg")},
+        {"tiff", Encoded(image, "tiff")},
+        {"gif", Gif(W, H, palette, indices)},
+    };
+    for (const TCase& c : cases) {
+        // The whole file decodes.
+        TMemoryStream whole(c.Data);
+        auto full = TCorvSurface::CreateFromStream(whole);
+        EXPECT_EQ(full->Width(), W) << c.Format;
+        const size_t size = c.Data.size();
+        // Without its last byte a file may still hold every pixel (PNG's end
+        // mark, GIF's trailer): then it must give exactly those pixels.
+        for (size_t length : {size - 1, size * 9 / 10, size * 3 / 4, size / 2, size / 4, size_t(40)}) {
+            SCOPED_TRACE(testing::Message() << c.Format << " cut to " << length << " of " << size);
+            void* leftover = std::malloc(size_t(W) * H * 4 + 64);
+            std::memset(leftover, 0x5A, size_t(W) * H * 4 + 64);
+            std::free(leftover);
+            TMemoryStream cut(std::vector<uint8_t>(c.Data.begin(), c.Data.begin() + ptrdiff_t(length)));
+            try {
+                auto s = TCorvSurface::CreateFromStream(cut);
+                EXPECT_EQ(length, size - 1) << "a file cut inside its pixels decoded";
+                EXPECT_EQ(Pixels(*s), Pixels(*full));
+            } catch (const EStreamError& Error) {
+                EXPECT_STREQ(Error.what(), "Unknown image format.");
+                EXPECT_EQ(cut.Position(), 0);
+            }
+        }
+    }
 }
 
 TEST(SurfaceDecode, PictureInsideALargerStream)

@@ -312,16 +312,21 @@ TEST_F(MruListTest, DamagedFileKeepsTheEntriesReadWhole)
         {"second entry cut in its pixels", cut(int64_t(whole.size()) - 1), 1},
         {"whole", whole, 2},
         {"thumbnail not raw", notRaw.Data(), 1},
-        {"thumbnail beyond the file", huge, 0},
-        {"thumbnail rows beyond any stride", endless, 0},
+        // A thumbnail that cannot fit the box is dropped, its entry kept.
+        {"thumbnail beyond the file", huge, 1},
+        {"thumbnail rows beyond any stride", endless, 1},
     };
     for (const Case& c : cases) {
         TCorvMruList list(7);
         Watch(list);
         Load(list, c.Bytes);
         EXPECT_EQ(list.GetCount(), c.Expected) << c.Name;
-        for (int32_t i = 0; i < list.GetCount(); ++i)
+        for (int32_t i = 0; i < list.GetCount(); ++i) {
             EXPECT_EQ(list.GetItem(i).Source().Location, FileSource(i).Location) << c.Name;
+            if (const TCorvSurface* kept = list.GetItem(i).Thumbnail()) {
+                EXPECT_EQ(kept->Width(), 4) << c.Name;
+            }
+        }
     }
     EXPECT_TRUE(FRemoved.isEmpty());
 }
@@ -329,7 +334,8 @@ TEST_F(MruListTest, DamagedFileKeepsTheEntriesReadWhole)
 TEST_F(MruListTest, DamagedRecordLeavesTheEntryAsItWas)
 {
     TCorvMruItem item(FileSource(5), TCorvSurface::CreateFilled(2, 2, 0xFF000000));
-    std::vector<uint8_t> bytes = FileOf(1, 1, FPicture.get());
+    const auto thumbnail = TCorvSurface::CreateFilled(40, 30, 0xFF336699);
+    std::vector<uint8_t> bytes = FileOf(1, 1, thumbnail.get());
     Platform::TMemoryStream stream(std::vector<uint8_t>(bytes.begin() + 8, bytes.end() - 1));
     EXPECT_THROW(item.LoadFromStream(stream), EStreamError);
     EXPECT_EQ(item.Source().Location, FileSource(5).Location);
