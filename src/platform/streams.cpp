@@ -200,8 +200,10 @@ void TSaveFileStream::Commit()
     // QSaveFile::commit() trusts writes that went only as far as the write
     // buffer: the last of them can fail at the flush (a full disk) while
     // commit() still renames the short file over the old one. Flushed and
-    // checked first, a failed save never gets that far.
-    if (!file.flush() || file.error() != QFileDevice::NoError) {
+    // checked first, a failed save never gets that far. A flush that the
+    // file system took only in part stops without a reason; the rest is
+    // tried once more, and either goes through or fails with one.
+    if ((!file.flush() && !file.flush()) || file.error() != QFileDevice::NoError) {
         const std::string reason = file.errorString().toStdString();
         file.cancelWriting();
         throw EStreamError("Cannot write file \"" + FFileName.toStdString() + "\". " + reason);

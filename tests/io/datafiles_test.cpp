@@ -1,12 +1,21 @@
 #include "io/datafiles.h"
 
 #include "graphics/errors.h"
+#include "graphics/surface.h"
+#include "io/mrulist.h"
+#include "platform/codecs.h"
 #include "platform/streams.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
+
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -72,6 +81,73 @@ TEST(DataFilesTest, MissingFileReadsNothingAndAnUnopenableOneThrows)
     EXPECT_FALSE(called);
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder")));
     EXPECT_THROW(ReadFileIfExists(dir.filePath(QStringLiteral("folder")), [](Platform::TStream&) {}), EStreamError);
+}
+
+// A 1 MB file system of its own, filled up to the last page but for an old
+// file of 3000 bytes.
+class FullDiskTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(FDir.isValid());
+        if (::mount("tmpfs", FDir.path().toLocal8Bit().constData(), "tmpfs", 0, "size=1m") != 0)
+            GTEST_SKIP() << "cannot mount a small file system here: " << std::strerror(errno);
+        FMounted = true;
+        QFile old(OldFile());
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        ASSERT_EQ(old.write(QByteArray(3000, 'o')), 3000);
+        old.close();
+        QFile filler(FDir.filePath(QStringLiteral("filler")));
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray block(4096, 'f');
+        while (filler.write(block) == block.size()) {
+        }
+    }
+    void TearDown() override
+    {
+        if (FMounted)
+            ::umount2(FDir.path().toLocal8Bit().constData(), MNT_DETACH);
+    }
+    QString OldFile() const { return FDir.filePath(QStringLiteral("old.bmp")); }
+    void ExpectOldFileWhole(const std::string& Error) const
+    {
+        EXPECT_NE(Error.find(OldFile().toStdString()), std::string::npos) << Error;
+        EXPECT_NE(Error.find("No space left on device"), std::string::npos) << Error;
+        QFile old(OldFile());
+        ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+        EXPECT_EQ(old.readAll(), QByteArray(3000, 'o'));
+        EXPECT_EQ(QDir(FDir.path()).entryList(QDir::Files), (QStringList{"filler", "old.bmp"}));
+    }
+
+private:
+    QTemporaryDir FDir;
+    bool FMounted = false;
+};
+
+TEST_F(FullDiskTest, SavingAPictureOverAFileKeepsItAndSaysWhy)
+{
+    // 40 x 30 as BMP fits the write buffer: only the flush finds the disk full.
+    std::string error;
+    try {
+        Graphics::TCorvSurface::CreateFilled(40, 30, 0xFF336699)->SaveToFile(OldFile(), Platform::ImageFormatBMP);
+    } catch (const EStreamError& Error) {
+        error = Error.what();
+    }
+    ExpectOldFileWhole(error);
+}
+
+TEST_F(FullDiskTest, SavingADataFileOverAFileKeepsItAndSaysWhy)
+{
+    TCorvMruList list(7);
+    auto picture = Graphics::TCorvSurface::CreateFilled(40, 30, 0xFF336699);
+    list.Add(Document::MakeFileSource(QStringLiteral("/pictures/a.png")), *picture);
+    std::string error;
+    try {
+        list.SaveToFile(OldFile());
+    } catch (const EStreamError& Error) {
+        error = Error.what();
+    }
+    ExpectOldFileWhole(error);
 }
 
 } // namespace

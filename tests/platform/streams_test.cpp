@@ -3,10 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <cstdint>
+
+#include <sys/resource.h>
 
 using namespace Corvanith;
 using namespace Corvanith::Platform;
@@ -108,6 +112,43 @@ TEST(Streams, SaveFileStreamReplacesOnlyOnCommit)
         s.WriteBuffer("second", 6);
     }
     EXPECT_EQ(contents(), QByteArray("abc"));
+}
+
+TEST(Streams, SaveFileStreamWhoseLastWriteFailsKeepsTheOldFile)
+{
+    // The file-size limit makes the file system refuse the last write, which
+    // reaches it only at the flush: the writes themselves all went into the
+    // write buffer and reported success.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("old.bmp");
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write(QByteArray(3000, 'o'));
+    }
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit lowered = saved;
+    lowered.rlim_cur = 1000;
+    setrlimit(RLIMIT_FSIZE, &lowered);
+    std::string error;
+    try {
+        TSaveFileStream s(path);
+        s.WriteBuffer(std::string(1500, 'n').data(), 1500);
+        s.Commit();
+    } catch (const EStreamError& e) {
+        error = e.what();
+    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    // The error names the file and the reason.
+    EXPECT_NE(error.find(path.toStdString()), std::string::npos) << error;
+    EXPECT_NE(error.find("too large"), std::string::npos) << error;
+    QFile old(path);
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), QByteArray(3000, 'o'));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"old.bmp"});
 }
 
 } // namespace
