@@ -94,11 +94,14 @@ std::unique_ptr<Platform::TStream> TCorvFileCache::OpenEntry(const QString& Key)
     // file is then made again, empty, like any other file that went.
     QDir().mkpath(FCacheFolder);
     const TCorvFileCacheItem* item = Find(Key);
-    if (item == nullptr) {
-        FList.emplace_back(Key, Utils::CreateTempFileName(FCacheFolder, QStringLiteral("Fci")));
-        item = &FList.back();
-    }
-    const QString fileName = item->FileName();
+    // A removed entry's file may still be open (and its name claimed) when a
+    // new key comes: the new file must get another name.
+    const QString fileName = item != nullptr ? item->FileName()
+                                             : Utils::CreateTempFileName(FCacheFolder, QStringLiteral("Fci"),
+                                                                         [this](const QString& Name) {
+                                                                             const std::lock_guard lock(FOpenFiles->Lock);
+                                                                             return FOpenFiles->Names.count(Name) > 0;
+                                                                         });
     {
         const std::lock_guard lock(FOpenFiles->Lock);
         if (!FOpenFiles->Names.insert(fileName).second)
@@ -109,9 +112,17 @@ std::unique_ptr<Platform::TStream> TCorvFileCache::OpenEntry(const QString& Key)
         openFiles->Names.erase(fileName);
     });
     auto file = std::make_unique<QFile>(fileName);
-    if (!file->open(QIODevice::ReadWrite))
+    if (!file->open(QIODevice::ReadWrite)) {
+        if (item == nullptr)
+            QFile::remove(fileName);
         throw EStreamError("Cannot open the cache file \"" + fileName.toStdString()
                            + "\": " + file->errorString().toStdString());
+    }
+    // Only an entry whose file is open joins the cache.
+    if (item == nullptr) {
+        FList.emplace_back(Key, fileName);
+        FAdded.insert(fileName);
+    }
     return std::make_unique<TCacheEntryStream>(std::move(file), std::move(claim));
 }
 
@@ -121,7 +132,25 @@ void TCorvFileCache::Remove(const QString& Key)
     if (found == FList.end())
         return;
     QFile::remove(found->FileName());
+    FAdded.erase(found->FileName());
     FList.erase(found);
+}
+
+bool TCorvFileCache::IsAdded(const QString& Key) const
+{
+    const TCorvFileCacheItem* item = Find(Key);
+    return item != nullptr && FAdded.count(item->FileName()) > 0;
+}
+
+void TCorvFileCache::RemoveAdded()
+{
+    std::erase_if(FList, [this](const TCorvFileCacheItem& i) {
+        if (FAdded.count(i.FileName()) == 0)
+            return false;
+        QFile::remove(i.FileName());
+        return true;
+    });
+    FAdded.clear();
 }
 
 void TCorvFileCache::RemoveMissing()

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <vector>
 
 namespace Corvanith::Platform {
@@ -54,7 +55,8 @@ public:
     bool Contains(const QString& Key) const { return Find(Key) != nullptr; }
 
     // The entry's file open for reading and writing at its start, its content
-    // intact. A new key first gets a new empty file "Fci<hex>.TMP" and an
+    // intact. A new key first gets a new empty file "Fci<hex>.TMP" (never the
+    // name of a file a stream still holds) and, once that file is open, an
     // entry that stays even if nothing is written; a file deleted meanwhile is
     // made again, empty. The stream is exclusive: opening the entry again
     // while it lives throws EStreamError, as does a file that cannot be
@@ -65,6 +67,11 @@ public:
     // Deletes the first entry with that key and its file (a file that cannot
     // be deleted is left); nothing when there is none.
     void Remove(const QString& Key);
+    // Whether the first entry with that key got its file from this cache
+    // object (OpenEntry of a new key), not from an index it loaded.
+    bool IsAdded(const QString& Key) const;
+    // Removes, with their files, the entries whose files this object made.
+    void RemoveAdded();
     // Drops every entry whose file does not exist.
     void RemoveMissing();
 
@@ -91,6 +98,8 @@ private:
     QString FCacheFolder;
     std::vector<TCorvFileCacheItem> FList;
     std::shared_ptr<TOpenFiles> FOpenFiles;
+    // The files OpenEntry made for new keys.
+    std::set<QString> FAdded;
 };
 
 } // namespace Corvanith::IO

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+class QLockFile;
 class QSettings;
 
 namespace Corvanith::IO {
@@ -102,12 +103,18 @@ inline constexpr int32_t MruCapacity = 7;
 // "MruFiles.data" and the file cache in "Cache/" with its "Index.data". A
 // cached picture goes when its entry leaves the list (not while loading,
 // and not when an entry is replaced by the same source).
+//
+// The first owner of a folder holds a lock on it for its life; a second
+// one (another instance of the program) works with what it read but
+// replaces neither file and deletes only the cache files it made itself.
+// Whatever a run cached is kept only when both files are replaced, so that
+// the index never lists a picture no recent entry can reach.
 class TDataFiles {
 public:
     // ApplicationDataFolder + "/" + ApplicationName + "/" and its "Cache/"
-    // are made when missing, then the list and the cache are loaded; a data
-    // file that cannot be read leaves its list or cache empty, and is not
-    // replaced by Save.
+    // are made when missing, the folder is locked when no other owner holds
+    // it, then the list and the cache are loaded; a data file that cannot be
+    // read leaves its list or cache empty, and is not replaced by Save.
     explicit TDataFiles(const QString& ApplicationDataFolder);
     TDataFiles(const TDataFiles&) = delete;
     TDataFiles& operator=(const TDataFiles&) = delete;
@@ -122,14 +129,19 @@ public:
     IO::TCorvMruList& MruList() { return *FMruList; }
     IO::TCorvFileCache& FileCache() { return *FFileCache; }
 
+    // Whether this owner holds the folder's lock.
+    bool OwnsFolder() const { return FLock != nullptr; }
+
     // Makes the folders again (they may have gone meanwhile) and replaces
-    // both files; both are tried, then the first failure is thrown as
-    // EStreamError.
+    // both files, when this owner may; both are tried, then the first
+    // failure is thrown as EStreamError. The cache files this run made go
+    // when either file is not replaced.
     void Save();
 
 private:
     QString FApplicationDataPath;
     QString FCachePath;
+    std::unique_ptr<QLockFile> FLock;
     std::unique_ptr<IO::TCorvFileCache> FFileCache;
     std::unique_ptr<IO::TCorvMruList> FMruList;
     bool FKeepMruFile = false;

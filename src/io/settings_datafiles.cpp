@@ -6,6 +6,7 @@
 #include "io/utils.h"
 
 #include <QDir>
+#include <QLockFile>
 
 namespace Corvanith::Settings {
 
@@ -26,6 +27,12 @@ TDataFiles::TDataFiles(const QString& ApplicationDataFolder)
       FCachePath(FApplicationDataPath + QStringLiteral("Cache/"))
 {
     MakeFolders(*this);
+    // Never taken for stale while its owner runs, however long: only the
+    // lock of an instance that is gone is.
+    auto lock = std::make_unique<QLockFile>(FApplicationDataPath + QStringLiteral("Corvanith.lock"));
+    lock->setStaleLockTime(0);
+    if (lock->tryLock(0))
+        FLock = std::move(lock);
     // A damaged file is read as far as it is whole; one that cannot be
     // opened at all must not keep the program from starting.
     // Such a file is then left as it is at the end, so that what it holds is
@@ -43,8 +50,10 @@ TDataFiles::TDataFiles(const QString& ApplicationDataFolder)
         FKeepIndexFile = true;
     }
     // Installed only now, so entries dropped while loading keep their pictures.
-    FMruList->OnRemove = [cache = FFileCache.get()](IO::TCorvMruList&, const IO::TCorvMruItem& Item) {
-        cache->Remove(Item.Source().Location);
+    // Without the lock, a loaded entry's picture still belongs to the owner's list.
+    FMruList->OnRemove = [this](IO::TCorvMruList&, const IO::TCorvMruItem& Item) {
+        if (OwnsFolder() || FFileCache->IsAdded(Item.Source().Location))
+            FFileCache->Remove(Item.Source().Location);
     };
 }
 
@@ -58,16 +67,24 @@ void TDataFiles::Save()
 {
     MakeFolders(*this);
     std::string failure;
+    bool listSaved = false;
     try {
-        if (!FKeepMruFile)
+        if (OwnsFolder() && !FKeepMruFile) {
             FMruList->SaveToFile(MruFileName());
+            listSaved = true;
+        }
     } catch (const ECorvError& Error) {
         failure = Error.what();
     }
+    // Pictures no saved list refers to would stay in the cache for good.
+    if (!listSaved || FKeepIndexFile)
+        FFileCache->RemoveAdded();
     try {
-        if (!FKeepIndexFile)
+        if (OwnsFolder() && !FKeepIndexFile)
             FFileCache->SaveToFile(IndexFileName());
     } catch (const ECorvError& Error) {
+        // The old index stays, which knows nothing of this run's pictures.
+        FFileCache->RemoveAdded();
         if (failure.empty())
             failure = Error.what();
     }

@@ -60,14 +60,15 @@ QString GetSpecialFolderPath(int Csidl)
     return path.isEmpty() ? QString() : QDir::cleanPath(path);
 }
 
-QString CreateTempFileName(const QString& Folder, const QString& Prefix)
+QString CreateTempFileName(const QString& Folder, const QString& Prefix, const TCorvNameClaimed& Claimed)
 {
     const auto ticks = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now().time_since_epoch());
-    return CreateTempFileName(Folder, Prefix, uint16_t(ticks.count()));
+    return CreateTempFileName(Folder, Prefix, uint16_t(ticks.count()), Claimed);
 }
 
-QString CreateTempFileName(const QString& Folder, const QString& Prefix, uint16_t FirstNumber)
+QString CreateTempFileName(const QString& Folder, const QString& Prefix, uint16_t FirstNumber,
+                           const TCorvNameClaimed& Claimed)
 {
     const QDir folder(Folder);
     const QString stem = Prefix.left(3);
@@ -76,11 +77,11 @@ QString CreateTempFileName(const QString& Folder, const QString& Prefix, uint16_
         const QString name = stem + QString::number(number, 16).toUpper() + QStringLiteral(".TMP");
         const QString path = folder.absoluteFilePath(name);
         QFile file(path);
-        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        if ((!Claimed || !Claimed(path)) && file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
             return path;
         // Only a name that is taken is worth skipping; anything else fails for every name.
         const QFileInfo taken(path);
-        if (!taken.exists() && !taken.isSymLink())
+        if (!taken.exists() && !taken.isSymLink() && file.error() != QFileDevice::NoError)
             throw ECorvError("Cannot create a temporary file in \"" + Folder.toStdString()
                              + "\": " + file.errorString().toStdString());
         number = number == 0xFFFF ? 1 : number + 1;

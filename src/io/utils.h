@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 namespace Corvanith::Utils {
 
@@ -30,13 +31,17 @@ bool IsValidUrl(const QString& Url);
 // identifier or when the platform has no such folder.
 QString GetSpecialFolderPath(int Csidl);
 
+// Whether a full path is spoken for although no file may stand there yet.
+using TCorvNameClaimed = std::function<bool(const QString& Path)>;
+
 // Creates a new empty file named the first three characters of Prefix, one to
 // four upper-case hexadecimal digits and ".TMP" in Folder, and returns its
-// full path. Names already taken are skipped. Throws ECorvError when Folder
-// cannot take a new file or every name is taken.
-QString CreateTempFileName(const QString& Folder, const QString& Prefix);
+// full path. Names already taken, on disk or by Claimed, are skipped. Throws
+// ECorvError when Folder cannot take a new file or every name is taken.
+QString CreateTempFileName(const QString& Folder, const QString& Prefix, const TCorvNameClaimed& Claimed = {});
 // The same, trying the numbers from FirstNumber on (1 follows $FFFF).
-QString CreateTempFileName(const QString& Folder, const QString& Prefix, uint16_t FirstNumber);
+QString CreateTempFileName(const QString& Folder, const QString& Prefix, uint16_t FirstNumber,
+                           const TCorvNameClaimed& Claimed = {});
 
 // Once set, the application is terminating and Delay returns at once. The
 // shutdown sets it before the main window closes.

@@ -142,6 +142,24 @@ TEST_F(FileCacheTest, AnEntryIsOpenOnlyOnceAtATime)
     EXPECT_NO_THROW(cache.OpenEntry(key));
 }
 
+TEST_F(FileCacheTest, ARemovedEntrysNameStillOpenIsNotGivenToANewKey)
+{
+    // Removed while a stream holds its file, an entry's name is free on disk
+    // but still claimed; the next new key, in the same tick, must get
+    // another name instead of failing and staying in the cache.
+    TCorvFileCache cache(FFolder);
+    for (int i = 0; i < 50; ++i) {
+        const QString key = QStringLiteral("screenshot://%1").arg(i);
+        const auto held = cache.OpenEntry(key);
+        const QString heldName = cache.Find(key)->FileName();
+        cache.Remove(key);
+        const QString next = key + QStringLiteral("/next");
+        ASSERT_NO_THROW(cache.OpenEntry(next)) << i;
+        EXPECT_NE(cache.Find(next)->FileName(), heldName);
+    }
+    EXPECT_EQ(cache.Count(), 50);
+}
+
 TEST_F(FileCacheTest, StreamMayOutliveTheCache)
 {
     auto cache = std::make_unique<TCorvFileCache>(FFolder);

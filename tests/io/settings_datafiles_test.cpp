@@ -128,6 +128,63 @@ TEST_F(DataFolderTest, UnreadableFilesStartEmptyAndAreNotReplaced)
     EXPECT_TRUE(QFileInfo(Folder() + QStringLiteral("Cache/Index.data")).isDir());
 }
 
+TEST_F(DataFolderTest, RunsWithAnUnreadableFileLeaveNoPicturesBehind)
+{
+    // Either file unreadable: three runs of three captures each must not
+    // leave pictures that no saved list can ever reach or remove.
+    for (const QString& unreadable : {QStringLiteral("MruFiles.data"), QStringLiteral("Cache/Index.data")}) {
+        SCOPED_TRACE(unreadable.toStdString());
+        ASSERT_TRUE(QDir(Folder()).removeRecursively());
+        ASSERT_TRUE(QDir().mkpath(Folder() + unreadable));
+        for (int run = 0; run < 3; ++run) {
+            TDataFiles files(FDir.path());
+            for (int i = 1; i <= 3; ++i)
+                Open(files, run * 3 + i);
+            files.Save();
+        }
+        TDataFiles files(FDir.path());
+        files.MruList().Clear();
+        EXPECT_EQ(files.FileCache().Count(), 0);
+        EXPECT_EQ(QDir(files.CachePath()).entryList({QStringLiteral("Fci*")}, QDir::Files), QStringList());
+    }
+}
+
+TEST_F(DataFolderTest, ASecondOwnerOfTheFolderChangesNothingStored)
+{
+    {
+        TDataFiles earlier(FDir.path());
+        Open(earlier, 0);
+        earlier.Save();
+    }
+    TDataFiles first(FDir.path());
+    EXPECT_TRUE(first.OwnsFolder());
+    const QString kept = CacheFile(first, 0);
+    {
+        TDataFiles second(FDir.path());
+        EXPECT_FALSE(second.OwnsFolder());
+        ASSERT_EQ(second.MruList().GetCount(), 1);
+        Open(first, 1);
+        Open(first, 2);
+        Open(first, 3);
+        Open(second, 4);
+        Open(second, 5);
+        // Leaving the second list, the first one's picture stays; the second
+        // one's own pictures go.
+        second.MruList().Clear();
+        EXPECT_TRUE(QFileInfo::exists(kept));
+        Open(second, 6);
+        second.Save();
+    }
+    first.Save();
+    TDataFiles next(FDir.path());
+    ASSERT_EQ(next.MruList().GetCount(), 4);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(next.MruList().GetItem(i).Source().Location, Capture(3 - i).Location);
+        EXPECT_TRUE(QFileInfo::exists(CacheFile(next, 3 - i))) << i;
+    }
+    EXPECT_EQ(QDir(next.CachePath()).entryList({QStringLiteral("Fci*")}, QDir::Files).size(), 4);
+}
+
 TEST_F(DataFolderTest, AFailedSaveIsReported)
 {
     TDataFiles files(FDir.path());
