@@ -9,6 +9,12 @@
 #include <fstream>
 #include <string>
 
+// The sanitizers' allocators do not follow the limit (AddressSanitizer), or
+// fail outright under it (ThreadSanitizer): tests that need it skip there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define CORVANITH_NO_DATA_LIMIT 1
+#endif
+
 // Sets the process's data limit to what it uses now plus Change bytes.
 class TDataLimit {
 public:

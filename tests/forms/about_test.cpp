@@ -31,8 +31,13 @@ public slots:
 
 TEST(RunShieldedTest, SkipsAnUnsetProcedure)
 {
+    // Called unset, a procedure would throw std::bad_function_call.
     QWidget owner;
-    TShieldForm::RunShielded(owner, nullptr);
+    EXPECT_NO_THROW(TShieldForm::RunShielded(owner, nullptr));
+    EXPECT_NO_THROW(TShieldForm::RunShielded(owner, TNotifyEvent()));
+    int runs = 0;
+    TShieldForm::RunShielded(owner, [&](QWidget&) { ++runs; });
+    EXPECT_EQ(runs, 1);
 }
 
 TEST(RunShieldedTest, ReturnsOnceTheDialogOfTheProcedureHasClosed)

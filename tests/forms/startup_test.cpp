@@ -1,12 +1,19 @@
 #include "program_fixture.h"
 
+#include "document/documentsource.h"
 #include "graphics/surface.h"
+#include "io/filecache.h"
 #include "io/mrulist.h"
 #include "io/settings.h"
+#include "platform/streams.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QThread>
 
 namespace {
 
@@ -33,6 +40,73 @@ TEST_F(StartupTest, DataFilesAreWrittenAtTheEndEvenWhenTheFolderWasDeleted)
     EXPECT_TRUE(QFileInfo(AppDataPath() + "MruFiles.data").isFile());
     EXPECT_TRUE(QFileInfo(AppDataPath() + "Cache/Index.data").isFile());
     EXPECT_EQ(Graphics::ShadowCorners()[0], nullptr);
+}
+
+// Opens a capture the way the program does: its picture goes to the cache,
+// the document to the recent list.
+void OpenCapture(const QString& Location)
+{
+    Document::TCorvDocumentSource source;
+    source.Kind = Document::TCorvDocumentSourceKind::dskScreenshot;
+    source.Location = Location;
+    Settings::DataFiles().FileCache().OpenEntry(Location)->WriteBuffer("png", 3);
+    Settings::DataFiles().MruList().Add(source, *Graphics::TCorvSurface::CreateFilled(8, 8, 0xFF808080));
+}
+
+bool WaitForFile(const QString& FileName)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!QFileInfo::exists(FileName) && timer.elapsed() < 60000)
+        QThread::msleep(10);
+    return QFileInfo::exists(FileName);
+}
+
+constexpr const char* SecondProgramVariable = "CORVANITH_SECOND_PROGRAM";
+
+TEST_F(StartupTest, TwoProgramsOnOneDataFolderKeepTheFirstOnesData)
+{
+    // The second program is this test program again, running the test below
+    // in the same data folder; it opens its captures while this one runs and
+    // ends after it.
+    QProcess second;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(SecondProgramVariable, TempPath());
+    second.setProcessEnvironment(environment);
+    second.setProcessChannelMode(QProcess::MergedChannels);
+    second.start(QCoreApplication::applicationFilePath(),
+                 {QStringLiteral("--gtest_filter=StartupSecondProgram.OpensTwoCapturesAndEndsLast")});
+    ASSERT_TRUE(WaitForFile(TempPath() + "/ready")) << second.readAll().toStdString();
+    for (int i = 1; i <= 3; ++i)
+        OpenCapture(QStringLiteral("screenshot://first/%1").arg(i));
+    EndProgram();
+    QFile(TempPath() + "/go").open(QIODevice::WriteOnly);
+    ASSERT_TRUE(second.waitForFinished(60000));
+    const QString output = QString::fromLocal8Bit(second.readAll());
+    EXPECT_EQ(second.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+
+    IO::TCorvMruList list(7, AppDataPath() + "MruFiles.data");
+    ASSERT_EQ(list.GetCount(), 3);
+    EXPECT_EQ(list.GetItem(0).Source().Location, QStringLiteral("screenshot://first/3"));
+    const auto cache = IO::TCorvFileCache::CreateFromIndex(AppDataPath() + "Cache/Index.data", AppDataPath() + "Cache");
+    EXPECT_EQ(cache->Count(), 3);
+    EXPECT_EQ(QDir(AppDataPath() + "Cache").entryList({QStringLiteral("Fci*")}, QDir::Files).size(), 3);
+}
+
+TEST(StartupSecondProgram, OpensTwoCapturesAndEndsLast)
+{
+    const QString dataHome = qEnvironmentVariable(SecondProgramVariable);
+    if (dataHome.isEmpty())
+        GTEST_SKIP() << "run as the second program by TwoProgramsOnOneDataFolderKeepTheFirstOnesData";
+    qputenv("XDG_DATA_HOME", dataHome.toLocal8Bit());
+    Forms::StartProgram();
+    EXPECT_FALSE(Settings::DataFiles().OwnsFolder());
+    OpenCapture(QStringLiteral("screenshot://second/1"));
+    OpenCapture(QStringLiteral("screenshot://second/2"));
+    QFile(dataHome + "/ready").open(QIODevice::WriteOnly);
+    EXPECT_TRUE(WaitForFile(dataHome + "/go"));
+    Forms::EndProgram();
 }
 
 TEST(StartupWorkingDirectoryTest, ProgramFolderBecomesTheWorkingDirectory)

@@ -211,6 +211,8 @@ TEST(SurfaceRaw, DamagedHeadersAreRefused)
         {"beyond 2 GiB", 40000, 40000, 16},
         {"product overflows 32 bits", 65536, 65536, 16},
         {"INT32_MIN", INT32_MIN, INT32_MIN, 0},
+        {"both sides INT32_MAX", INT32_MAX, INT32_MAX, 16},
+        {"rows beyond any stride, no rows", INT32_MAX, 0, 0},
     };
     for (const TCase& c : cases) {
         TMemoryStream stream = header(c.Width, c.Height, c.PixelBytes);
@@ -539,7 +541,7 @@ TEST(SurfaceBitmaps, PixelsArriveStraightWithTheirFormat)
 
 TEST(SurfaceBitmaps, FailedConversionThrows)
 {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(CORVANITH_NO_DATA_LIMIT)
     GTEST_SKIP() << "the sanitizer's own allocator does not follow the data limit";
 #else
     // A 1 MB grey picture whose 4 MB straight copy cannot be had.

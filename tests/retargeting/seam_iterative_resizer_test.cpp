@@ -434,7 +434,7 @@ TEST(SeamResizer, OnePixelPicturesGrowAndRemovalStopsAtOne)
 
 TEST(SeamResizer, CounterIsZeroAfterAMapComputedPastAFailure)
 {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(CORVANITH_NO_DATA_LIMIT)
     GTEST_SKIP() << "the sanitizer's own allocator does not follow the data limit";
 #else
     // Large buffers come straight from the system and go back to it, so none
@@ -460,6 +460,31 @@ TEST(SeamResizer, CounterIsZeroAfterAMapComputedPastAFailure)
     r.InsertVerticalSeams(1, 0.0);
     EXPECT_EQ(r.VerticalEnergy(), map);
     EXPECT_EQ(r.VerticalBlocked(), 3);
+#endif
+}
+
+TEST(SeamResizer, AFailedInsertionKeepsPictureAndMaskOneSize)
+{
+#if defined(CORVANITH_NO_DATA_LIMIT)
+    GTEST_SKIP() << "the sanitizer's own allocator does not follow the data limit";
+#else
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    auto p = TCorvSurface::CreateFilled(1024, 1024, Px(1, 2, 3, 255));
+    auto mask = TCorvSurface::CreateFilled(1024, 1024, MaskUnpainted);
+    TCorvSeamIterativeResizer r(*p);
+    r.SetMask(mask.get());
+    r.InsertVerticalSeams(0, 0.33);
+    {
+        // Room for the seam search and one grown 5 MB buffer, not for two:
+        // the step fails after the first surface has grown.
+        TDataLimit limit(7 << 20);
+        EXPECT_THROW(r.InsertVerticalSeams(1, 0.33), EOutOfMemory);
+    }
+    EXPECT_EQ(mask->Width(), p->Width());
+    EXPECT_EQ(mask->Height(), p->Height());
+    // The resizer goes on from there.
+    r.InsertVerticalSeams(1, 0.33);
+    EXPECT_EQ(mask->Width(), p->Width());
 #endif
 }
 

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <future>
+#include <thread>
 #include <set>
 #include <stdexcept>
 
@@ -57,9 +60,17 @@ TEST(AutoResetEvent, SignalBeforeTheWaitStaysPending)
     TAutoResetEvent event;
     event.Signal();
     event.Wait();
-    // Consumed: a second waiter needs a second signal, here from another thread.
-    std::thread signaller([&] { event.Signal(); });
+    // Consumed: a second wait returns only on a second signal, here given
+    // from another thread after a pause (an event that stayed set would let
+    // the wait return at once, before it).
+    std::atomic<bool> signalled{false};
+    std::thread signaller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        signalled = true;
+        event.Signal();
+    });
     event.Wait();
+    EXPECT_TRUE(signalled);
     signaller.join();
 }
 
