@@ -1,13 +1,17 @@
 // The main window's resize commands: one seam at a time and the numeric resize.
+#include "datalimit.h"
 #include "mainform_fixture.h"
 
 #include "forms/resize.h"
+#include "graphics/errors.h"
 #include "view/documentview.h"
 
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QSpinBox>
 #include <QToolBar>
+
+#include <malloc.h>
 
 namespace {
 
@@ -49,6 +53,39 @@ TEST_F(MainFormTest, OpensAFileAndResizesItSeamBySeamByKeysAndButtons)
     EXPECT_EQ(doc.ImageLayer().Surface().Height(), 31);
     EXPECT_EQ(doc.GetBounds().Width - doc.GetBounds().Height, 40 - 31);
 }
+TEST_F(MainFormTest, AStepThatFailsPartWayLeavesTheDocumentUpToDate)
+{
+#if defined(CORVANITH_NO_DATA_LIMIT)
+    GTEST_SKIP() << "the sanitizer's own allocator does not follow the data limit";
+#else
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    Open(WritePicture("large.png", 1024, 1024));
+    ASSERT_NE(Form().GetDocument(), nullptr);
+    // Narrower and wider again: the energy map is made, and both buffers
+    // still hold the first width, so the next step needs two new ones.
+    Form().DecWidthMenuItemClick();
+    Form().IncWidthMenuItemClick();
+    // More room each time, until there is room for the grown picture but
+    // not for its grown energy map: a step that fails after the picture grew.
+    // A step that fails before changes nothing and is tried again.
+    const Document::TCorvDocument& doc = *Form().GetDocument();
+    bool grown = false;
+    for (int64_t room = 4 << 20; room <= 8 << 20 && !grown; room += 1 << 18) {
+        TDataLimit limit(room);
+        try {
+            Form().IncWidthMenuItemClick();
+            break;
+        } catch (const EOutOfMemory&) {
+            grown = doc.ImageLayer().Surface().Width() == 1025;
+        }
+    }
+    ASSERT_TRUE(grown);
+    const int32_t width = doc.ImageLayer().Surface().Width();
+    EXPECT_EQ(doc.GetBounds().Width - doc.GetBounds().Height, width - 1024);
+    EXPECT_EQ(SizeText(), "1025 x 1024");
+#endif
+}
+
 TEST_F(MainFormTest, DecreasingStopsAtThreePixels)
 {
     Open(WritePicture("narrow.png", 4, 4));
