@@ -142,15 +142,15 @@ bool TCorvFileCache::IsAdded(const QString& Key) const
     return item != nullptr && FAdded.count(item->FileName()) > 0;
 }
 
-void TCorvFileCache::RemoveAdded()
+void TCorvFileCache::RemoveAdded(const std::function<bool(const QString& Key)>& Keep)
 {
-    std::erase_if(FList, [this](const TCorvFileCacheItem& i) {
-        if (FAdded.count(i.FileName()) == 0)
+    std::erase_if(FList, [&](const TCorvFileCacheItem& i) {
+        if (FAdded.count(i.FileName()) == 0 || (Keep && Keep(i.Key())))
             return false;
         QFile::remove(i.FileName());
+        FAdded.erase(i.FileName());
         return true;
     });
-    FAdded.clear();
 }
 
 void TCorvFileCache::RemoveMissing()

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <vector>
@@ -70,8 +71,9 @@ public:
     // Whether the first entry with that key got its file from this cache
     // object (OpenEntry of a new key), not from an index it loaded.
     bool IsAdded(const QString& Key) const;
-    // Removes, with their files, the entries whose files this object made.
-    void RemoveAdded();
+    // Removes, with their files, the entries whose files this object made,
+    // but for those whose keys Keep, when given, answers true for.
+    void RemoveAdded(const std::function<bool(const QString& Key)>& Keep = {});
     // Drops every entry whose file does not exist.
     void RemoveMissing();
 

@@ -27,8 +27,10 @@ std::unique_ptr<Graphics::TCorvSurface> ReadThumbnail(Platform::TStream& Stream)
     if (magic != Graphics::RawSurfaceMagic)
         throw EStreamError("A recent-documents entry holds no thumbnail block");
     if (width < 1 || width > MruThumbnailSize || height < 1 || height > MruThumbnailSize) {
-        if (width > 0 && height > 0)
-            Stream.Seek(std::min(int64_t(width) * height * 4, Stream.Remaining()), Platform::TSeekOrigin::soCurrent);
+        // Below 2^62 pixels: bounded before it is made a byte count.
+        const int64_t pixels = width > 0 && height > 0 ? int64_t(width) * height : 0;
+        const int64_t remaining = Stream.Remaining();
+        Stream.Seek(pixels > remaining / 4 ? remaining : pixels * 4, Platform::TSeekOrigin::soCurrent);
         return nullptr;
     }
     Stream.SetPosition(start);

@@ -76,9 +76,16 @@ void TDataFiles::Save()
     } catch (const ECorvError& Error) {
         failure = Error.what();
     }
-    // Pictures no saved list refers to would stay in the cache for good.
-    if (!listSaved || FKeepIndexFile)
-        FFileCache->RemoveAdded();
+    // A picture this run cached stays only when the saved list reaches it:
+    // otherwise nothing would ever remove it from the cache.
+    FFileCache->RemoveAdded([&](const QString& Key) {
+        if (!listSaved || FKeepIndexFile)
+            return false;
+        for (int32_t i = 0; i < FMruList->GetCount(); ++i)
+            if (QString::compare(FMruList->GetItem(i).Source().Location, Key, Qt::CaseInsensitive) == 0)
+                return true;
+        return false;
+    });
     try {
         if (OwnsFolder() && !FKeepIndexFile)
             FFileCache->SaveToFile(IndexFileName());

@@ -149,6 +149,20 @@ TEST_F(DataFolderTest, RunsWithAnUnreadableFileLeaveNoPicturesBehind)
     }
 }
 
+TEST_F(DataFolderTest, APictureNoSavedEntryReachesGoesAtTheEnd)
+{
+    {
+        TDataFiles files(FDir.path());
+        Open(files, 1);
+        files.FileCache().OpenEntry(QStringLiteral("http://example.com/never-opened.png"))->WriteBuffer("gif", 3);
+        files.Save();
+    }
+    TDataFiles next(FDir.path());
+    ASSERT_EQ(next.FileCache().Count(), 1);
+    EXPECT_EQ(next.FileCache().Item(0).Key(), Capture(1).Location);
+    EXPECT_EQ(QDir(next.CachePath()).entryList({QStringLiteral("Fci*")}, QDir::Files).size(), 1);
+}
+
 TEST_F(DataFolderTest, ASecondOwnerOfTheFolderChangesNothingStored)
 {
     {
