@@ -12,8 +12,13 @@
 // The sanitizers' allocators do not follow the limit (AddressSanitizer), or
 // fail outright under it (ThreadSanitizer): tests that need it skip there.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define CORVANITH_NO_DATA_LIMIT 1
+inline constexpr bool DataLimitHolds = false;
+#else
+inline constexpr bool DataLimitHolds = true;
 #endif
+#define SKIP_UNLESS_DATA_LIMIT_HOLDS()                                                                                \
+    if (!DataLimitHolds)                                                                                              \
+    GTEST_SKIP() << "the sanitizer's own allocator does not follow the data limit"
 
 // Sets the process's data limit to what it uses now plus Change bytes.
 class TDataLimit {

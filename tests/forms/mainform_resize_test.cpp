@@ -55,9 +55,7 @@ TEST_F(MainFormTest, OpensAFileAndResizesItSeamBySeamByKeysAndButtons)
 }
 TEST_F(MainFormTest, AStepThatFailsPartWayLeavesTheDocumentUpToDate)
 {
-#if defined(CORVANITH_NO_DATA_LIMIT)
-    GTEST_SKIP() << "the sanitizer's own allocator does not follow the data limit";
-#else
+    SKIP_UNLESS_DATA_LIMIT_HOLDS();
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
     Open(WritePicture("large.png", 1024, 1024));
     ASSERT_NE(Form().GetDocument(), nullptr);
@@ -83,7 +81,6 @@ TEST_F(MainFormTest, AStepThatFailsPartWayLeavesTheDocumentUpToDate)
     const int32_t width = doc.ImageLayer().Surface().Width();
     EXPECT_EQ(doc.GetBounds().Width - doc.GetBounds().Height, width - 1024);
     EXPECT_EQ(SizeText(), "1025 x 1024");
-#endif
 }
 
 TEST_F(MainFormTest, DecreasingStopsAtThreePixels)

@@ -541,9 +541,7 @@ TEST(SurfaceBitmaps, PixelsArriveStraightWithTheirFormat)
 
 TEST(SurfaceBitmaps, FailedConversionThrows)
 {
-#if defined(CORVANITH_NO_DATA_LIMIT)
-    GTEST_SKIP() << "the sanitizer's own allocator does not follow the data limit";
-#else
+    SKIP_UNLESS_DATA_LIMIT_HOLDS();
     // A 1 MB grey picture whose 4 MB straight copy cannot be had.
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
     QImage grey(1024, 1024, QImage::Format_Grayscale8);
@@ -556,7 +554,6 @@ TEST(SurfaceBitmaps, FailedConversionThrows)
     EXPECT_EQ(converted.Width(), 1024);
     // A null picture is no failure: it converts to nothing.
     EXPECT_EQ(TBitmap(QImage()).Width(), 0);
-#endif
 }
 
 TEST(EncoderLookup, LastMatchWinsAndNoMatchKeepsClsid)

@@ -16,6 +16,7 @@
 #include <QFont>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <functional>
@@ -38,6 +39,25 @@ std::vector<uint8_t> Saved(const std::function<void(Platform::TStream&)>& Write)
     Platform::TMemoryStream stream;
     Write(stream);
     return stream.Data();
+}
+
+// Where each record of a file ends, given the record writer: the records
+// follow the 8 bytes of version and count.
+std::vector<size_t> RecordEnds(int32_t Count, const std::function<void(int32_t, Platform::TStream&)>& Write)
+{
+    std::vector<size_t> ends;
+    size_t end = 8;
+    for (int32_t i = 0; i < Count; ++i) {
+        end += Saved([&](Platform::TStream& s) { Write(i, s); }).size();
+        ends.push_back(end);
+    }
+    return ends;
+}
+
+// How many of those records lie wholly before Offset.
+int32_t RecordsBefore(const std::vector<size_t>& Ends, size_t Offset)
+{
+    return int32_t(std::upper_bound(Ends.begin(), Ends.end(), Offset) - Ends.begin());
 }
 
 // Every cut, then every offset overwritten with every damaged value.
@@ -91,14 +111,9 @@ TEST(StoredForms, DamagedRecentListsKeepTheEntriesBeforeTheDamage)
     for (auto it = documents.rbegin(); it != documents.rend(); ++it)
         original.Add(it->first, *it->second);
     const std::vector<uint8_t> bytes = Saved([&](Platform::TStream& s) { original.SaveToStream(s); });
-    // Where each entry's record ends.
-    std::vector<size_t> ends;
-    size_t end = 8;
-    for (int32_t i = 0; i < original.GetCount(); ++i) {
-        end += Saved([&](Platform::TStream& s) { original.GetItem(i).SaveToStream(s); }).size();
-        ends.push_back(end);
-    }
-    ASSERT_EQ(end, bytes.size());
+    const std::vector<size_t> ends =
+        RecordEnds(original.GetCount(), [&](int32_t I, Platform::TStream& S) { original.GetItem(I).SaveToStream(S); });
+    ASSERT_EQ(ends.back(), bytes.size());
 
     ForEachDamage(bytes, [&](const std::vector<uint8_t>& Damaged, size_t DamageAt) {
         SCOPED_TRACE(testing::Message() << "damage at " << DamageAt << " of " << bytes.size());
@@ -107,7 +122,7 @@ TEST(StoredForms, DamagedRecentListsKeepTheEntriesBeforeTheDamage)
         list.LoadFromStream(stream);
         ASSERT_LE(list.GetCount(), Capacity);
         if (DamageAt >= 8) {
-            const auto whole = int32_t(std::upper_bound(ends.begin(), ends.end(), DamageAt) - ends.begin());
+            const int32_t whole = RecordsBefore(ends, DamageAt);
             ASSERT_GE(list.GetCount(), whole);
             for (int32_t i = 0; i < whole; ++i) {
                 const IO::TCorvMruItem& read = list.GetItem(i);
@@ -132,13 +147,9 @@ TEST(StoredForms, DamagedIndexesKeepTheEntriesBeforeTheDamage)
     for (const auto& [source, picture] : Documents())
         original.OpenEntry(source.Location);
     const std::vector<uint8_t> bytes = Saved([&](Platform::TStream& s) { original.SaveToStream(s); });
-    std::vector<size_t> ends;
-    size_t end = 8;
-    for (int32_t i = 0; i < original.Count(); ++i) {
-        end += Saved([&](Platform::TStream& s) { original.Item(i).SaveToStream(s); }).size();
-        ends.push_back(end);
-    }
-    ASSERT_EQ(end, bytes.size());
+    const std::vector<size_t> ends =
+        RecordEnds(original.Count(), [&](int32_t I, Platform::TStream& S) { original.Item(I).SaveToStream(S); });
+    ASSERT_EQ(ends.back(), bytes.size());
 
     ForEachDamage(bytes, [&](const std::vector<uint8_t>& Damaged, size_t DamageAt) {
         SCOPED_TRACE(testing::Message() << "damage at " << DamageAt << " of " << bytes.size());
@@ -154,7 +165,7 @@ TEST(StoredForms, DamagedIndexesKeepTheEntriesBeforeTheDamage)
             ASSERT_TRUE(known) << cache.Item(i).FileName().toStdString();
         }
         if (DamageAt >= 8) {
-            const auto whole = int32_t(std::upper_bound(ends.begin(), ends.end(), DamageAt) - ends.begin());
+            const int32_t whole = RecordsBefore(ends, DamageAt);
             ASSERT_GE(cache.Count(), whole);
             for (int32_t i = 0; i < whole; ++i) {
                 ASSERT_EQ(cache.Item(i).Key(), original.Item(i).Key());

@@ -434,9 +434,7 @@ TEST(SeamResizer, OnePixelPicturesGrowAndRemovalStopsAtOne)
 
 TEST(SeamResizer, CounterIsZeroAfterAMapComputedPastAFailure)
 {
-#if defined(CORVANITH_NO_DATA_LIMIT)
-    GTEST_SKIP() << "the sanitizer's own allocator does not follow the data limit";
-#else
+    SKIP_UNLESS_DATA_LIMIT_HOLDS();
     // Large buffers come straight from the system and go back to it, so none
     // is reused while the limit holds.
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
@@ -460,14 +458,11 @@ TEST(SeamResizer, CounterIsZeroAfterAMapComputedPastAFailure)
     r.InsertVerticalSeams(1, 0.0);
     EXPECT_EQ(r.VerticalEnergy(), map);
     EXPECT_EQ(r.VerticalBlocked(), 3);
-#endif
 }
 
 TEST(SeamResizer, AFailedInsertionKeepsPictureAndMaskOneSize)
 {
-#if defined(CORVANITH_NO_DATA_LIMIT)
-    GTEST_SKIP() << "the sanitizer's own allocator does not follow the data limit";
-#else
+    SKIP_UNLESS_DATA_LIMIT_HOLDS();
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
     auto p = TCorvSurface::CreateFilled(1024, 1024, Px(1, 2, 3, 255));
     auto mask = TCorvSurface::CreateFilled(1024, 1024, MaskUnpainted);
@@ -485,7 +480,6 @@ TEST(SeamResizer, AFailedInsertionKeepsPictureAndMaskOneSize)
     // The resizer goes on from there.
     r.InsertVerticalSeams(1, 0.33);
     EXPECT_EQ(mask->Width(), p->Width());
-#endif
 }
 
 TEST(SeamResizer, MapsThatNoLongerFitAreComputedAnew)
