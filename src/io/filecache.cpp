@@ -94,14 +94,7 @@ std::unique_ptr<Platform::TStream> TCorvFileCache::OpenEntry(const QString& Key)
     // file is then made again, empty, like any other file that went.
     QDir().mkpath(FCacheFolder);
     const TCorvFileCacheItem* item = Find(Key);
-    // A removed entry's file may still be open (and its name claimed) when a
-    // new key comes: the new file must get another name.
-    const QString fileName = item != nullptr ? item->FileName()
-                                             : Utils::CreateTempFileName(FCacheFolder, QStringLiteral("Fci"),
-                                                                         [this](const QString& Name) {
-                                                                             const std::lock_guard lock(FOpenFiles->Lock);
-                                                                             return FOpenFiles->Names.count(Name) > 0;
-                                                                         });
+    const QString fileName = item != nullptr ? item->FileName() : NewFileName();
     {
         const std::lock_guard lock(FOpenFiles->Lock);
         if (!FOpenFiles->Names.insert(fileName).second)
@@ -124,6 +117,16 @@ std::unique_ptr<Platform::TStream> TCorvFileCache::OpenEntry(const QString& Key)
         FAdded.insert(fileName);
     }
     return std::make_unique<TCacheEntryStream>(std::move(file), std::move(claim));
+}
+
+QString TCorvFileCache::NewFileName() const
+{
+    // A removed entry's file may still be open, its name claimed, when a new
+    // key comes: the new file must get another name.
+    return Utils::CreateTempFileName(FCacheFolder, QStringLiteral("Fci"), [this](const QString& Name) {
+        const std::lock_guard lock(FOpenFiles->Lock);
+        return FOpenFiles->Names.count(Name) > 0;
+    });
 }
 
 void TCorvFileCache::Remove(const QString& Key)

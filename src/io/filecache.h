@@ -96,6 +96,8 @@ private:
     struct TOpenFiles;
 
     bool IsCacheFile(const QString& FileName) const;
+    // A new empty cache file under a name no stream holds.
+    QString NewFileName() const;
 
     QString FCacheFolder;
     std::vector<TCorvFileCacheItem> FList;
