@@ -225,7 +225,8 @@ void TOpenUrlForm::reject()
     FCancelled = true;
     if (FDownloader)
         FDownloader->Stop();
-    if (FWebBrowser && FWebBrowser->Busy())
+    // A page being drawn may still be waiting for the engine.
+    if (FWebBrowser && (FWebBrowser->Busy() || FRendering))
         FWebBrowser->Stop();
     QDialog::reject();
 }
