@@ -34,7 +34,10 @@ namespace Corvanith::Forms {
 QString NormalizeUrl(const QString& Text)
 {
     const QString url = Text.trimmed();
-    return url.toLower().contains(QLatin1String("http://")) ? url : QLatin1String("http://") + url;
+    if (url.startsWith(QLatin1String("https://"), Qt::CaseInsensitive)
+        || url.toLower().contains(QLatin1String("http://")))
+        return url;
+    return QLatin1String("http://") + url;
 }
 
 QString SuggestedUrl(const QString& ClipboardText)

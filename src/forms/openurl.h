@@ -46,8 +46,9 @@ inline constexpr const char* FailureText = "Error";
 inline constexpr const char* PageNotDrawnText = "The page could not be drawn.";
 inline constexpr const char* WebPageContentType = "text/html";
 
-// Trimmed of blanks, with "http://" put in front unless the lower-cased text
-// holds it somewhere (so "HTTP://x" stays, "https://x" gets the prefix too).
+// Trimmed of blanks, with "http://" put in front unless the text starts with
+// "https://" in any letter case or the lower-cased text holds "http://"
+// somewhere (so "HTTP://x" and "HTTPS://x" stay, "ftp://x" gets the prefix).
 QString NormalizeUrl(const QString& Text);
 // The text the URL box starts with when it would be empty: the clipboard's
 // text when it is a URL with a scheme and a host, else "http://".

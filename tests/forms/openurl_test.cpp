@@ -34,8 +34,10 @@ TEST(OpenUrlText, NormalizeUrl)
         {"  example.com/a.png \t", "http://example.com/a.png"},
         {"http://example.com/", "http://example.com/"},
         {"HTTP://EXAMPLE.COM/", "HTTP://EXAMPLE.COM/"},              // the test is made on the lower-cased text
-        {"https://example.com/", "http://https://example.com/"},   // any other scheme gets the prefix too
-        {"ftp://example.com/", "http://ftp://example.com/"},
+        {"https://example.com/a.png", "https://example.com/a.png"}, // secure addresses stay as typed
+        {" HTTPS://EXAMPLE.COM/", "HTTPS://EXAMPLE.COM/"},
+        {"ftp://example.com/", "http://ftp://example.com/"},         // any other scheme gets the prefix
+        {"example.com/https://x", "http://example.com/https://x"},   // only at the start
         {"example.com/?u=http://x", "example.com/?u=http://x"},     // "http://" anywhere counts
         {"", "http://"},
     };
@@ -220,6 +222,10 @@ TEST_F(OpenUrlFormTest, PictureClosesTheDialogWithItsCachedStream)
 TEST_F(OpenUrlFormTest, FailedDownloadsShowTheirLastLineAndStartAfresh)
 {
     FServer.Serve("/spaced", {.ContentType = "text/html ;charset=utf-8", .Body = "<p>x</p>"});
+    QTcpServer closed;
+    closed.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = closed.serverPort();
+    closed.close();
     struct TCase {
         QString Url;
         QString Status;
@@ -227,6 +233,8 @@ TEST_F(OpenUrlFormTest, FailedDownloadsShowTheirLastLineAndStartAfresh)
     const TCase cases[] = {
         {"http://", "Invalid URL"},
         {FServer.Url("/spaced"), "Unknown image type: text/html ;charset=utf-8"},
+        // A secure address is fetched as typed.
+        {QStringLiteral("HTTPS://127.0.0.1:%1/a.png").arg(port), "Connection refused"},
     };
     for (const TCase& c : cases) {
         std::unique_ptr<TOpenUrlForm> form = MakeForm(c.Url);
@@ -236,6 +244,7 @@ TEST_F(OpenUrlFormTest, FailedDownloadsShowTheirLastLineAndStartAfresh)
         EXPECT_FALSE(form->UrlComboBox().isEnabled());
         ASSERT_TRUE(Platform::WaitUntil([&] { return form->OpenButton().isEnabled(); }, 30000)) << c.Url.toStdString();
         EXPECT_EQ(FResult, -1);
+        EXPECT_EQ(form->GetUrl(), c.Url);
         EXPECT_EQ(form->StatusLabel().text(), c.Status);
         EXPECT_FALSE(form->WarnImage().isHidden());
         EXPECT_TRUE(form->InfoImage().isHidden());
