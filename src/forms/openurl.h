@@ -1,15 +1,17 @@
 #pragma once
-// The "Open URL" dialog. It asks for a URL and downloads it into the URL's
-// file-cache entry: a picture closes the dialog with that stream, which the
-// caller decodes; a web page ("text/html") is stopped at its headers and
-// loaded instead by an invisible web page, which is then drawn at its full
-// scrolled size into a surface, stored in the cache as PNG, and handed to the
-// caller with the page's title.
+// The "Open URL" dialog. It asks for a URL and downloads it: a picture closes
+// the dialog with the download, which the caller decodes and then has stored
+// in the URL's file-cache entry; a web page ("text/html") is stopped at its
+// headers and loaded instead by an invisible web page, which is then drawn at
+// its full scrolled size into a surface, stored in the cache as PNG, and
+// handed to the caller with the page's title. Nothing that fails or is
+// cancelled touches the cache, so the picture cached for the URL stays.
 #include <QDialog>
 #include <QString>
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class QComboBox;
@@ -70,8 +72,9 @@ std::unique_ptr<Graphics::TCorvSurface> RenderWebPage(Platform::TCorvWebPage& Br
 class TOpenUrlForm : public QDialog {
     Q_OBJECT
 public:
-    // Downloads and rendered pages go into FileCache's entry of the URL; the
-    // URL box lists the locations of MruList's image URLs and web pages. Url
+    // Pictures and rendered pages are stored in FileCache's entry of the
+    // URL; the URL box lists the locations of MruList's image URLs and web
+    // pages. Url
     // is the text the box starts with. With OpenNow the download starts as
     // soon as the dialog is shown.
     TOpenUrlForm(QWidget* AOwner, IO::TCorvFileCache& FileCache, const IO::TCorvMruList& MruList, const QString& Url,
@@ -82,9 +85,12 @@ public:
     QString GetUrl() const;
     // Read after the dialog has closed with Accepted.
     bool IsWebPage() const { return FIsWebPage; }
-    // The URL's cache entry holding the downloaded picture, at its start; it
-    // stays the dialog's.
+    // The downloaded picture, or the URL's cache entry once it holds the
+    // picture or the rendered page; at its start, and the dialog's.
     Platform::TStream* Stream() const { return FStream.get(); }
+    // Once the caller has decoded the downloaded picture: it replaces what
+    // the URL's cache entry held (the entry goes when it cannot be written).
+    void StoreDownload();
     // The rendered page, taken over by the caller.
     std::unique_ptr<Graphics::TCorvSurface> TakeSurface();
     // The last title the page reported.
@@ -140,6 +146,9 @@ private:
     // The rendered page as PNG into the URL's cache entry, which FStream
     // then holds.
     void StorePage(Graphics::TCorvSurface& Surface);
+    // The URL's cache entry with what Write puts in it in place of what it
+    // held; FStream then holds the entry, at its start.
+    void ReplaceCacheEntry(const std::function<void(Platform::TStream&)>& Write);
 
     QComboBox* FUrlComboBox;
     QProgressBar* FProgressBar;
