@@ -74,9 +74,8 @@ class TOpenUrlForm : public QDialog {
 public:
     // Pictures and rendered pages are stored in FileCache's entry of the
     // URL; the URL box lists the locations of MruList's image URLs and web
-    // pages. Url
-    // is the text the box starts with. With OpenNow the download starts as
-    // soon as the dialog is shown.
+    // pages. Url is the text the box starts with. With OpenNow the download
+    // starts as soon as the dialog is shown.
     TOpenUrlForm(QWidget* AOwner, IO::TCorvFileCache& FileCache, const IO::TCorvMruList& MruList, const QString& Url,
                  bool OpenNow);
     ~TOpenUrlForm() override;

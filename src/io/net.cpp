@@ -24,7 +24,6 @@ int StatusCode(const QNetworkReply& Reply)
 
 bool IsSuccess(int Code) { return Code >= 200 && Code < 300; }
 
-
 } // namespace
 
 TCorvUrlDownloader::TCorvUrlDownloader(const QString& Url, Platform::TStream& Stream)

@@ -104,6 +104,7 @@ public:
     QTimer FTimeout;
     // The view is this many rows higher than the page: there the mark shows.
     int32_t FMarkRows = 0;
+    // Marks shown so far: each drawing gives the mark the next colour.
     uint32_t FMarks = 0;
     // Waits that see this change give up.
     uint32_t FStops = 0;
@@ -356,8 +357,9 @@ std::optional<TPageSize> TCorvWebPage::FitToContent()
     const std::optional<int64_t> height = extent("Height");
     if (!height)
         return std::nullopt;
-    size = ClampPageSize(size.Width, *height);
-    // The mark that tells a frame drawn whole lies below the content.
+    // The mark that tells a frame drawn whole lies below the content, within
+    // the largest view the engine draws.
+    size = ClampPageSize(size.Width, std::min<int64_t>(*height, MaxPageExtent - MarkRows));
     FImpl->FMarkRows = MarkRows;
     if (!FImpl->Resize(size.Width, size.Height + MarkRows))
         return std::nullopt;

@@ -73,8 +73,9 @@ public:
 
     // After completion: widens the page to its scrolled width, then makes it
     // as high as its scrolled height at that width, both cut to the limits
-    // of ClampPageSize, and answers the size. Empty when the document has no
-    // body or the page does not answer.
+    // of ClampPageSize (the height a few rows lower, which DrawTo needs below
+    // the page), and answers the size. Empty when the document has no body or
+    // the page does not answer.
     std::optional<TPageSize> FitToContent();
     // After FitToContent: draws the page's content at (0, 0) over what Target
     // holds, clipped to Target, from a frame that the engine is seen to have
