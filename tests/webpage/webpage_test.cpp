@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -150,7 +151,7 @@ private:
 };
 
 // Three bands of a page Height pixels high: red, green and blue from the top
-// on a yellow body, so that a part left undrawn shows neither.
+// on a yellow body, so that a part left undrawn shows none of them.
 QByteArray BandedPage(int32_t Height)
 {
     const QByteArray third = QByteArray::number(Height / 3);
