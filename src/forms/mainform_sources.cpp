@@ -128,10 +128,9 @@ std::unique_ptr<Graphics::TCorvSurface> TMainForm::LoadFromUrl(Document::TCorvDo
     FPendingSurface.reset();
     TShieldForm::RunShielded(*this, [this](QWidget&) { ExecuteOpenUrlDialog(); });
     Source = FPendingSource;
-    std::unique_ptr<Graphics::TCorvSurface> surface = std::move(FPendingSurface);
-    if (!surface)
-        FileCache().Remove(Source.Location);
-    return surface;
+    // Nothing reached the cache unless a picture came: a Refresh that gives
+    // none keeps the picture cached for the open document.
+    return std::move(FPendingSurface);
 }
 
 void TMainForm::ExecuteOpenUrlDialog()
@@ -156,6 +155,9 @@ void TMainForm::ExecuteOpenUrlDialog()
             FPendingSurface.reset();
         }
     }
+    // Only a picture that decodes takes the place of the one cached.
+    if (FPendingSurface)
+        dialog.StoreDownload();
 }
 
 void TMainForm::CaptureWindowMenuItemClick()

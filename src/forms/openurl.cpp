@@ -34,7 +34,10 @@ namespace Corvanith::Forms {
 QString NormalizeUrl(const QString& Text)
 {
     const QString url = Text.trimmed();
-    return url.toLower().contains(QLatin1String("http://")) ? url : QLatin1String("http://") + url;
+    if (url.startsWith(QLatin1String("https://"), Qt::CaseInsensitive)
+        || url.toLower().contains(QLatin1String("http://")))
+        return url;
+    return QLatin1String("http://") + url;
 }
 
 QString SuggestedUrl(const QString& ClipboardText)
@@ -201,14 +204,9 @@ void TOpenUrlForm::OpenButtonClick()
     FUrlComboBox->lineEdit()->deselect();
     FUrlComboBox->setEnabled(false);
     FUrlComboBox->setEditText(NormalizeUrl(FUrlComboBox->currentText()));
-    try {
-        FStream = FFileCache.OpenEntry(GetUrl());
-    } catch (const ECorvError& Error) {
-        // The entry is held elsewhere (or its file is unreadable): nothing
-        // to download into.
-        ShowFailure(LastLine(QString::fromStdString(Error.what())));
-        return;
-    }
+    // Not into the cache entry: a download that fails or is cancelled must
+    // leave the picture cached for the URL as it was.
+    FStream = std::make_unique<Platform::TMemoryStream>();
     FIsWebPage = false;
     FCancelled = false;
     FDownloader = std::make_unique<Net::TCorvUrlDownloader>(GetUrl(), *FStream);
@@ -225,7 +223,8 @@ void TOpenUrlForm::reject()
     FCancelled = true;
     if (FDownloader)
         FDownloader->Stop();
-    if (FWebBrowser && FWebBrowser->Busy())
+    // A page being drawn may still be waiting for the engine.
+    if (FWebBrowser && (FWebBrowser->Busy() || FRendering))
         FWebBrowser->Stop();
     QDialog::reject();
 }
@@ -239,7 +238,6 @@ void TOpenUrlForm::DownloaderDone()
         return;
     }
     FStream.reset();
-    FFileCache.Remove(GetUrl());
     if (FCancelled)
         return;
     if (FIsWebPage) {
@@ -384,13 +382,38 @@ void TOpenUrlForm::WebBrowserDocumentComplete()
     accept();
 }
 
+void TOpenUrlForm::StoreDownload()
+{
+    if (FIsWebPage || !FStream)
+        return;
+    Platform::TStream& download = *FStream;
+    try {
+        ReplaceCacheEntry([&download](Platform::TStream& Entry) {
+            download.SetPosition(0);
+            std::vector<uint8_t> buffer(64 * 1024);
+            while (const int32_t count = download.Read(buffer.data(), int32_t(buffer.size())))
+                Entry.WriteBuffer(buffer.data(), count);
+        });
+    } catch (const ECorvError&) {
+        // The picture is open all the same; only reopening it later will
+        // need it anew.
+        FFileCache.Remove(GetUrl());
+    }
+}
+
 void TOpenUrlForm::StorePage(Graphics::TCorvSurface& Surface)
 {
-    FStream = FFileCache.OpenEntry(GetUrl());
-    Surface.SaveToStream(*FStream, Platform::ImageFormatPNG);
+    ReplaceCacheEntry([&Surface](Platform::TStream& Entry) { Surface.SaveToStream(Entry, Platform::ImageFormatPNG); });
+}
+
+void TOpenUrlForm::ReplaceCacheEntry(const std::function<void(Platform::TStream&)>& Write)
+{
+    std::unique_ptr<Platform::TStream> entry = FFileCache.OpenEntry(GetUrl());
+    Write(*entry);
     // The new picture replaces a longer one completely.
-    FStream->SetSize(FStream->Position());
-    FStream->SetPosition(0);
+    entry->SetSize(entry->Position());
+    entry->SetPosition(0);
+    FStream = std::move(entry);
 }
 
 } // namespace Corvanith::Forms

@@ -1,15 +1,17 @@
 #pragma once
-// The "Open URL" dialog. It asks for a URL and downloads it into the URL's
-// file-cache entry: a picture closes the dialog with that stream, which the
-// caller decodes; a web page ("text/html") is stopped at its headers and
-// loaded instead by an invisible web page, which is then drawn at its full
-// scrolled size into a surface, stored in the cache as PNG, and handed to the
-// caller with the page's title.
+// The "Open URL" dialog. It asks for a URL and downloads it: a picture closes
+// the dialog with the download, which the caller decodes and then has stored
+// in the URL's file-cache entry; a web page ("text/html") is stopped at its
+// headers and loaded instead by an invisible web page, which is then drawn at
+// its full scrolled size into a surface, stored in the cache as PNG, and
+// handed to the caller with the page's title. Nothing that fails or is
+// cancelled touches the cache, so the picture cached for the URL stays.
 #include <QDialog>
 #include <QString>
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class QComboBox;
@@ -46,8 +48,9 @@ inline constexpr const char* FailureText = "Error";
 inline constexpr const char* PageNotDrawnText = "The page could not be drawn.";
 inline constexpr const char* WebPageContentType = "text/html";
 
-// Trimmed of blanks, with "http://" put in front unless the lower-cased text
-// holds it somewhere (so "HTTP://x" stays, "https://x" gets the prefix too).
+// Trimmed of blanks, with "http://" put in front unless the text starts with
+// "https://" in any letter case or the lower-cased text holds "http://"
+// somewhere (so "HTTP://x" and "HTTPS://x" stay, "ftp://x" gets the prefix).
 QString NormalizeUrl(const QString& Text);
 // The text the URL box starts with when it would be empty: the clipboard's
 // text when it is a URL with a scheme and a host, else "http://".
@@ -69,10 +72,10 @@ std::unique_ptr<Graphics::TCorvSurface> RenderWebPage(Platform::TCorvWebPage& Br
 class TOpenUrlForm : public QDialog {
     Q_OBJECT
 public:
-    // Downloads and rendered pages go into FileCache's entry of the URL; the
-    // URL box lists the locations of MruList's image URLs and web pages. Url
-    // is the text the box starts with. With OpenNow the download starts as
-    // soon as the dialog is shown.
+    // Pictures and rendered pages are stored in FileCache's entry of the
+    // URL; the URL box lists the locations of MruList's image URLs and web
+    // pages. Url is the text the box starts with. With OpenNow the download
+    // starts as soon as the dialog is shown.
     TOpenUrlForm(QWidget* AOwner, IO::TCorvFileCache& FileCache, const IO::TCorvMruList& MruList, const QString& Url,
                  bool OpenNow);
     ~TOpenUrlForm() override;
@@ -81,9 +84,12 @@ public:
     QString GetUrl() const;
     // Read after the dialog has closed with Accepted.
     bool IsWebPage() const { return FIsWebPage; }
-    // The URL's cache entry holding the downloaded picture, at its start; it
-    // stays the dialog's.
+    // The downloaded picture, or the URL's cache entry once it holds the
+    // picture or the rendered page; at its start, and the dialog's.
     Platform::TStream* Stream() const { return FStream.get(); }
+    // Once the caller has decoded the downloaded picture: it replaces what
+    // the URL's cache entry held (the entry goes when it cannot be written).
+    void StoreDownload();
     // The rendered page, taken over by the caller.
     std::unique_ptr<Graphics::TCorvSurface> TakeSurface();
     // The last title the page reported.
@@ -139,6 +145,9 @@ private:
     // The rendered page as PNG into the URL's cache entry, which FStream
     // then holds.
     void StorePage(Graphics::TCorvSurface& Surface);
+    // The URL's cache entry with what Write puts in it in place of what it
+    // held; FStream then holds the entry, at its start.
+    void ReplaceCacheEntry(const std::function<void(Platform::TStream&)>& Write);
 
     QComboBox* FUrlComboBox;
     QProgressBar* FProgressBar;

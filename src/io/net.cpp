@@ -6,6 +6,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
@@ -59,21 +60,43 @@ void TCorvUrlDownloader::Start()
     request.setHeader(QNetworkRequest::UserAgentHeader, QString::fromLatin1(DownloadUserAgent));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(MaxRedirects);
-    request.setTransferTimeout(FTransferTimeout);
     FManager = std::make_unique<QNetworkAccessManager>();
     PostStatus(QStringLiteral("Resolving %1.").arg(url.host()));
     FReply = FManager->get(request);
 
+    // Our own clock: it starts again with each hop of a redirection, which
+    // the client's transfer time-out does not.
     QObject* context = FContext.get();
+    FSilence = new QTimer(context);
+    FSilence->setSingleShot(true);
+    QObject::connect(FSilence, &QTimer::timeout, context,
+                     [this] { Fail(QStringLiteral("The server stopped answering")); });
+    RestartSilenceClock();
     QObject::connect(FReply, &QNetworkReply::socketStartedConnecting, context,
                      [this, host = url.host()] { PostStatus(QStringLiteral("Connecting to %1.").arg(host)); });
-    QObject::connect(FReply, &QNetworkReply::requestSent, context, [this] { PostStatus(QStringLiteral("Connected.")); });
+    QObject::connect(FReply, &QNetworkReply::requestSent, context, [this] {
+        RestartSilenceClock();
+        PostStatus(QStringLiteral("Connected."));
+    });
     QObject::connect(FReply, &QNetworkReply::redirected, context, [this](const QUrl& Target) {
+        RestartSilenceClock();
         PostStatus(QStringLiteral("Redirected to %1.").arg(Target.toString()));
     });
-    QObject::connect(FReply, &QNetworkReply::metaDataChanged, context, [this] { HeadersAvailable(); });
-    QObject::connect(FReply, &QNetworkReply::readyRead, context, [this] { BodyAvailable(); });
+    QObject::connect(FReply, &QNetworkReply::metaDataChanged, context, [this] {
+        RestartSilenceClock();
+        HeadersAvailable();
+    });
+    QObject::connect(FReply, &QNetworkReply::readyRead, context, [this] {
+        RestartSilenceClock();
+        BodyAvailable();
+    });
     QObject::connect(FReply, &QNetworkReply::finished, context, [this] { TransferFinished(); });
+}
+
+void TCorvUrlDownloader::RestartSilenceClock()
+{
+    if (FTransferTimeout > 0)
+        FSilence->start(FTransferTimeout);
 }
 
 void TCorvUrlDownloader::Stop()
@@ -82,6 +105,7 @@ void TCorvUrlDownloader::Stop()
     FSucceeded = false;
     FStatusText = QStringLiteral("Stoped");
     if (FReply != nullptr) {
+        FSilence->stop();
         QObject::disconnect(FReply, nullptr, FContext.get(), nullptr);
         FReply->abort();
     }
@@ -191,6 +215,7 @@ void TCorvUrlDownloader::BodyAvailable()
 
 void TCorvUrlDownloader::TransferFinished()
 {
+    FSilence->stop();
     QString failure = FFailure;
     const int code = StatusCode(*FReply);
     if (failure.isEmpty()) {
@@ -198,12 +223,13 @@ void TCorvUrlDownloader::TransferFinished()
         case QNetworkReply::TooManyRedirectsError:
             failure = QStringLiteral("More than %1 redirections").arg(MaxRedirects);
             break;
-        // Only the transfer timeout cancels without a failure noted here.
-        case QNetworkReply::OperationCanceledError:
-            failure = QStringLiteral("The server stopped answering");
-            break;
         default:
-            if (code >= 300) {
+            // The client follows no redirection to another scheme than http
+            // or https and hands it over as the answer.
+            if (code >= 300 && code < 400 && FReply->hasRawHeader("Location")) {
+                const QUrl target = FReply->url().resolved(QUrl::fromEncoded(FReply->rawHeader("Location")));
+                failure = QStringLiteral("The redirection to %1 is refused").arg(target.toString());
+            } else if (code >= 300) {
                 failure = QStringLiteral("HTTP %1 %2")
                               .arg(code)
                               .arg(FReply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());

@@ -13,6 +13,7 @@
 class QNetworkAccessManager;
 class QNetworkReply;
 class QObject;
+class QTimer;
 
 namespace Corvanith::Platform {
 class TStream;
@@ -52,16 +53,18 @@ public:
     // report follows. It must only look at its argument and note the result.
     TCorvContentTypeCheckEvent OnCheckContentType;
 
-    // Both take effect at Start. 0 lets a silent server keep the transfer
-    // waiting for ever.
+    // Both take effect at Start. The time-out counts from the start, from
+    // each hop of a redirection and from the last data that arrived; 0 lets
+    // a silent server keep the transfer waiting for ever.
     void SetTransferTimeout(int Milliseconds) { FTransferTimeout = Milliseconds; }
     // Answers longer than this many bytes fail.
     void SetMaxSize(int64_t Bytes) { FMaxSize = Bytes; }
 
     // GET with the user agent DownloadUserAgent, following at most
-    // MaxRedirects redirections. Only http and https URLs are fetched; one
-    // without a host ends with "Invalid URL". A second Start, or one after
-    // Stop, does nothing.
+    // MaxRedirects redirections. Only http and https URLs are fetched, and
+    // redirections only to them (not from https to http); one without a host
+    // ends with "Invalid URL". A second Start, or one after Stop, does
+    // nothing.
     void Start();
     // Ends the download from the owner's side: Succeeded False, StatusText
     // "Stoped", OnDone at once unless it has run; nothing is reported and
@@ -86,6 +89,8 @@ private:
     void PostProgress(int32_t Position, int32_t Max);
     void PostDone(bool Succeeded, const QString& Text);
     void Fail(const QString& Text);
+    // At the start, at each hop, on connecting and when data arrives.
+    void RestartSilenceClock();
     void HeadersAvailable();
     void BodyAvailable();
     void TransferFinished();
@@ -116,6 +121,8 @@ private:
     std::unique_ptr<QObject> FContext;
     std::unique_ptr<QNetworkAccessManager> FManager;
     QNetworkReply* FReply = nullptr;
+    // Owned by FContext.
+    QTimer* FSilence = nullptr;
 };
 
 } // namespace Corvanith::Net

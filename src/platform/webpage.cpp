@@ -33,8 +33,10 @@ TPageSize ClampPageSize(int64_t Width, int64_t Height)
 namespace {
 
 // How long the page may take to answer one of our scripts, and to take a new
-// size and draw a frame at it.
+// size.
 constexpr int ScriptTimeout = 5000;
+// The rows below the page's content that show the paint mark.
+constexpr int32_t MarkRows = 4;
 // The engine's network error for a load given up in favour of another.
 constexpr int AbortedError = 3;
 
@@ -80,9 +82,13 @@ public:
     std::optional<QVariant> Evaluate(const QString& Script);
     // Runs Script until it answers True; False when it never does in time.
     bool WaitForTrue(const QString& Script);
-    // Resizes the page and waits until its document has been laid out and
-    // drawn at that size.
+    // Resizes the page and waits until its document has taken that size.
     bool Resize(int32_t Width, int32_t Height);
+    // Gives the mark below the content a colour no earlier frame showed, then
+    // waits for the first frame that shows it: a frame the engine drew whole
+    // at the present size after that moment. Null when none comes within the
+    // load time-out or Stop comes first.
+    QPixmap PaintedFrame();
 
     void Started();
     void Finished(const QWebEngineLoadingInfo& Info);
@@ -96,6 +102,12 @@ public:
     std::unique_ptr<TQuietPage> FPage;
     std::unique_ptr<QWebEngineView> FView;
     QTimer FTimeout;
+    // The view is this many rows higher than the page: there the mark shows.
+    int32_t FMarkRows = 0;
+    // Marks shown so far: each drawing gives the mark the next colour.
+    uint32_t FMarks = 0;
+    // Waits that see this change give up.
+    uint32_t FStops = 0;
     bool FBusy = false;
     // Events of an abandoned navigation (stopped, timed out) are not reported.
     bool FIgnoring = false;
@@ -181,6 +193,7 @@ void TCorvWebPage::TImpl::TimedOut()
 
 void TCorvWebPage::TImpl::Abandon()
 {
+    ++FStops;
     FTimeout.stop();
     FIgnoring = true;
     FBusy = false;
@@ -220,12 +233,68 @@ bool TCorvWebPage::TImpl::WaitForTrue(const QString& Script)
 bool TCorvWebPage::TImpl::Resize(int32_t Width, int32_t Height)
 {
     FView->resize(Width, Height);
-    if (!WaitForTrue(QStringLiteral("window.innerWidth === %1 && window.innerHeight === %2").arg(Width).arg(Height)))
+    return WaitForTrue(QStringLiteral("window.innerWidth === %1 && window.innerHeight === %2").arg(Width).arg(Height));
+}
+
+namespace {
+
+// Whether the middle row of the mark, which lies Top rows down the frame,
+// has Color across the whole width. The middle row stays clear of the
+// blending at the mark's edges on a scaled screen.
+bool ShowsMark(const QPixmap& Frame, int32_t Top, QRgb Color)
+{
+    const int row = int((Top + MarkRows / 2) * Frame.devicePixelRatio());
+    if (Frame.isNull() || row >= Frame.height())
         return false;
-    // Two animation frames later the page has drawn itself at the new size.
-    return Evaluate(QStringLiteral("window.corvFrames = 0;"
-                                   "requestAnimationFrame(() => requestAnimationFrame(() => window.corvFrames = 2));"))
-        && WaitForTrue(QStringLiteral("window.corvFrames === 2"));
+    const QImage line = Frame.copy(0, row, Frame.width(), 1).toImage().convertToFormat(QImage::Format_RGB32);
+    const auto* pixel = reinterpret_cast<const QRgb*>(line.constScanLine(0));
+    return std::all_of(pixel, pixel + line.width(), [Color](QRgb Pixel) { return Pixel == Color; });
+}
+
+} // namespace
+
+QPixmap TCorvWebPage::TImpl::PaintedFrame()
+{
+    if (FMarkRows == 0)
+        return {};
+    const int32_t width = FView->width();
+    const int32_t height = FView->height() - FMarkRows;
+    // Two colours in turn: the frame drawn for the last picture shows the
+    // other one. Both are unlikely in a page, and the mark lies over
+    // everything the page draws there.
+    const QRgb color = ++FMarks % 2 != 0 ? qRgb(254, 1, 252) : qRgb(1, 254, 3);
+    const std::optional<QVariant> marked = Evaluate(
+        QStringLiteral("(() => { let mark = document.getElementById('corvanith-paint-mark');"
+                       " if (!mark) { mark = document.createElement('corvanith-paint-mark');"
+                       " mark.id = 'corvanith-paint-mark'; document.documentElement.appendChild(mark); }"
+                       " mark.style.cssText = 'display:block!important;position:fixed!important;left:0!important;"
+                       "right:0!important;bottom:0!important;height:%1px!important;margin:0!important;"
+                       "z-index:2147483647!important;opacity:1!important;visibility:visible!important;"
+                       "background:rgb(%2,%3,%4)!important';"
+                       " return true; })()")
+            .arg(MarkRows)
+            .arg(qRed(color))
+            .arg(qGreen(color))
+            .arg(qBlue(color)));
+    if (!marked || !marked->toBool())
+        return {};
+    const uint32_t stops = FStops;
+    QPixmap frame;
+    // Looking at the mark alone is cheap; the whole view is taken only once
+    // the mark shows, and must show it too.
+    WaitUntil(
+        [&] {
+            if (FStops != stops)
+                return true;
+            if (!ShowsMark(FView->grab(QRect(0, height, width, MarkRows)), 0, color))
+                return false;
+            frame = FView->grab(QRect(0, 0, width, height + MarkRows));
+            if (!ShowsMark(frame, height, color))
+                frame = {};
+            return !frame.isNull();
+        },
+        FOwner.FLoadTimeout);
+    return FStops == stops ? frame : QPixmap();
 }
 
 TCorvWebPage::TCorvWebPage() : FImpl(std::make_unique<TImpl>(*this)) {}
@@ -234,11 +303,12 @@ TCorvWebPage::~TCorvWebPage() = default;
 
 int32_t TCorvWebPage::Width() const { return FImpl->FView->width(); }
 
-int32_t TCorvWebPage::Height() const { return FImpl->FView->height(); }
+int32_t TCorvWebPage::Height() const { return FImpl->FView->height() - FImpl->FMarkRows; }
 
 void TCorvWebPage::SetSize(int32_t Width, int32_t Height)
 {
     const TPageSize size = ClampPageSize(Width, Height);
+    FImpl->FMarkRows = 0;
     FImpl->FView->resize(size.Width, size.Height);
 }
 
@@ -281,24 +351,29 @@ std::optional<TPageSize> TCorvWebPage::FitToContent()
     if (!width)
         return std::nullopt;
     TPageSize size = ClampPageSize(*width, Height());
+    FImpl->FMarkRows = 0;
     if (!FImpl->Resize(size.Width, size.Height))
         return std::nullopt;
     const std::optional<int64_t> height = extent("Height");
     if (!height)
         return std::nullopt;
-    size = ClampPageSize(size.Width, *height);
-    if (!FImpl->Resize(size.Width, size.Height))
+    // The mark that tells a frame drawn whole lies below the content, within
+    // the largest view the engine draws.
+    size = ClampPageSize(size.Width, std::min<int64_t>(*height, MaxPageExtent - MarkRows));
+    FImpl->FMarkRows = MarkRows;
+    if (!FImpl->Resize(size.Width, size.Height + MarkRows))
         return std::nullopt;
     return size;
 }
 
 bool TCorvWebPage::DrawTo(TSharedBitmap& Target)
 {
-    const QPixmap page = FImpl->FView->grab();
-    if (page.isNull())
+    const QPixmap frame = FImpl->PaintedFrame();
+    if (frame.isNull())
         return false;
+    const qreal scale = frame.devicePixelRatio();
     QPainter painter(&Target.Image());
-    painter.drawPixmap(0, 0, page);
+    painter.drawPixmap(QRectF(0, 0, Width(), Height()), frame, QRectF(0, 0, Width() * scale, Height() * scale));
     return true;
 }
 

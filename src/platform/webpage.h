@@ -54,7 +54,8 @@ public:
     std::function<void()> OnDocumentComplete;
 
     // A navigation that has not completed after this many milliseconds is
-    // stopped and reported to OnNavigateError as PageTimedOutError.
+    // stopped and reported to OnNavigateError as PageTimedOutError; DrawTo
+    // waits as long for the page to be drawn.
     void SetLoadTimeout(int32_t Milliseconds) { FLoadTimeout = Milliseconds; }
 
     int32_t Width() const;
@@ -64,6 +65,7 @@ public:
     // Starts loading Url (http, https or file); the page is laid out at its
     // present size. Earlier navigations are abandoned.
     void Navigate(const QString& Url);
+    // Abandons the navigation, and a DrawTo that is waiting.
     void Stop();
     // A navigation is under way.
     bool Busy() const;
@@ -71,11 +73,15 @@ public:
 
     // After completion: widens the page to its scrolled width, then makes it
     // as high as its scrolled height at that width, both cut to the limits
-    // of ClampPageSize, and answers the size. Empty when the document has no
-    // body or the page does not answer.
+    // of ClampPageSize (the height a few rows lower, which DrawTo needs below
+    // the page), and answers the size. Empty when the document has no body or
+    // the page does not answer.
     std::optional<TPageSize> FitToContent();
-    // Draws the page's content at (0, 0) over what Target holds, clipped to
-    // Target. False when there is nothing to draw.
+    // After FitToContent: draws the page's content at (0, 0) over what Target
+    // holds, clipped to Target, from a frame that the engine is seen to have
+    // drawn whole at the fitted size. False when there is nothing to draw,
+    // when no such frame comes within the load time-out, or when Stop comes
+    // first.
     bool DrawTo(TSharedBitmap& Target);
 
 private:

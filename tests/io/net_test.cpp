@@ -30,10 +30,18 @@ QByteArray Picture()
     return bytes;
 }
 
+QByteArray Redirection(const QByteArray& Location)
+{
+    return "Location: " + Location + "\r\n";
+}
+
 // The downloads the tests fetch from the loopback server: /image.png,
 // /page.html, /notype (200 without a type), /stream (no length, ends with the
 // connection), /redirect/N (N redirections, then the image), /missing (404),
-// /slow (a first part, then nothing) and /silent (no answer).
+// /error (500), /slow (a first part, then nothing), /silent (no answer),
+// /long and /short (a length above or below the body's), and redirections:
+// /loop (to itself), /to-silent, /to-https (to https on this plain port),
+// /to-file and /to-ftp.
 void ServeDownloads(Testing::TTestHttpServer& Server)
 {
     using TReply = Testing::TTestHttpServer::TReply;
@@ -44,9 +52,24 @@ void ServeDownloads(Testing::TTestHttpServer& Server)
     for (int left = 1; left <= 4; ++left) {
         const QByteArray next = left > 1 ? "/redirect/" + QByteArray::number(left - 1) : "/image.png";
         Server.Serve("/redirect/" + QByteArray::number(left),
-                     {.Status = "302 Found", .ContentType = "", .Body = "moved", .Headers = "Location: " + next + "\r\n"});
+                     {.Status = "302 Found", .ContentType = "", .Body = "moved", .Headers = Redirection(next)});
     }
     Server.Serve("/missing", {"404 Not Found", "text/html", "<html>no such page</html>"});
+    Server.Serve("/error", {"500 Internal Server Error", "text/html", "<html>broken</html>"});
+    const QByteArray secure = "https" + Server.Url(QStringLiteral("/image.png")).mid(4).toLatin1();
+    const std::pair<QByteArray, QByteArray> redirections[] = {
+        {"/loop", "/loop"},
+        {"/to-silent", "/silent"},
+        {"/to-https", secure},
+        {"/to-file", "file:///etc/passwd"},
+        {"/to-ftp", "ftp://127.0.0.1/image.png"},
+    };
+    for (const auto& [path, location] : redirections)
+        Server.Serve(path, {.Status = "302 Found", .ContentType = "", .Body = {}, .Headers = Redirection(location)});
+    Server.Serve("/long",
+                 {.Status = "200 OK", .ContentType = "image/png", .Body = "0123456789", .DeclaredLength = 1000});
+    Server.Serve("/short",
+                 {.Status = "200 OK", .ContentType = "image/png", .Body = QByteArray(1000, 'x'), .DeclaredLength = 10});
     Server.Serve("/slow", {.Status = "200 OK",
                            .ContentType = "image/png",
                            .Body = QByteArray(1000, 'x'),
@@ -203,14 +226,42 @@ TEST_F(DownloaderTest, RefusedTypeWritesNothingAndEndsWithTheType)
     }
 }
 
-TEST_F(DownloaderTest, ErrorAnswerIsNotCheckedNorStored)
+TEST_F(DownloaderTest, ErrorAnswersAreNotCheckedNorStored)
 {
-    const auto d = Make(FServer.Url(QStringLiteral("/missing")));
+    const std::pair<const char*, const char*> cases[] = {
+        {"/missing", "HTTP 404 Not Found"},
+        {"/error", "HTTP 500 Internal Server Error"},
+        {"/loop", "More than 3 redirections"},
+        {"/to-file", "The redirection to file:///etc/passwd is refused"},
+        {"/to-ftp", "The redirection to ftp://127.0.0.1/image.png is refused"},
+    };
+    for (const auto& [path, text] : cases) {
+        Reset();
+        const auto d = Make(FServer.Url(QString::fromLatin1(path)));
+        ASSERT_TRUE(Download(*d)) << path;
+        EXPECT_FALSE(FReports.SucceededAtDone) << path;
+        EXPECT_EQ(FReports.TextAtDone, QString::fromLatin1(text));
+        EXPECT_EQ(FReports.Checks, 0) << path;
+        EXPECT_TRUE(Written().isEmpty()) << path;
+    }
+}
+
+// The announced length decides where the body ends: an answer that ends
+// before it fails, bytes after it are not part of it.
+TEST_F(DownloaderTest, AnnouncedLengthAboveOrBelowTheBody)
+{
+    {
+        const auto d = Make(FServer.Url(QStringLiteral("/long")));
+        ASSERT_TRUE(Download(*d));
+        EXPECT_FALSE(FReports.SucceededAtDone);
+        EXPECT_FALSE(FReports.TextAtDone.isEmpty());
+    }
+    Reset();
+    const auto d = Make(FServer.Url(QStringLiteral("/short")));
     ASSERT_TRUE(Download(*d));
-    EXPECT_FALSE(FReports.SucceededAtDone);
-    EXPECT_EQ(FReports.TextAtDone, QStringLiteral("HTTP 404 Not Found"));
-    EXPECT_EQ(FReports.Checks, 0);
-    EXPECT_TRUE(Written().isEmpty());
+    EXPECT_TRUE(FReports.SucceededAtDone);
+    EXPECT_EQ(Written(), QByteArray(10, 'x'));
+    EXPECT_EQ(FReports.Progresses.first(), std::pair(0, 10));
 }
 
 TEST_F(DownloaderTest, UrlsThatCannotBeFetched)
@@ -353,13 +404,20 @@ TEST_F(DownloaderTest, FreedWhileRunningReportsNothing)
     EXPECT_EQ(FReports.Done, 0);
 }
 
+// Silence at any hop ends the download: from the start, after a first part,
+// after a redirection, and in a secure handshake that a plain server never
+// answers.
 TEST_F(DownloaderTest, SilentServerFailsAfterTheTransferTimeout)
 {
-    const auto d = Make(FServer.Url(QStringLiteral("/silent")));
-    d->SetTransferTimeout(200);
-    ASSERT_TRUE(Download(*d));
-    EXPECT_FALSE(FReports.SucceededAtDone);
-    EXPECT_EQ(FReports.TextAtDone, QStringLiteral("The server stopped answering"));
+    for (const char* path : {"/silent", "/slow", "/to-silent", "/to-https"}) {
+        Reset();
+        const auto d = Make(FServer.Url(QString::fromLatin1(path)));
+        d->SetTransferTimeout(200);
+        d->Start();
+        ASSERT_TRUE(Platform::WaitUntil([this] { return FReports.Done > 0; }, 5000)) << path;
+        EXPECT_FALSE(FReports.SucceededAtDone) << path;
+        EXPECT_EQ(FReports.TextAtDone, QStringLiteral("The server stopped answering")) << path;
+    }
 }
 
 TEST_F(DownloaderTest, AnswerBeyondTheSizeLimitFails)

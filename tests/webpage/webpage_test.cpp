@@ -5,6 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
 #include <vector>
 
 using namespace Corvanith::Platform;
@@ -125,6 +131,104 @@ TEST(WebPage, RendersTheWholeScrolledPageOnce)
     page.Navigate(server.Url("/picture.svg"));
     ASSERT_TRUE(WaitUntil([&] { return events.Completed == 2 || !events.Errors.empty(); }, 30000));
     EXPECT_FALSE(page.FitToContent());
+}
+
+// Keeps every processor busy while it lives, as a loaded machine does.
+class TBusyProcessors {
+public:
+    TBusyProcessors()
+    {
+        for (unsigned i = 0; i < std::max(2u, std::thread::hardware_concurrency()); ++i)
+            FThreads.emplace_back([](const std::stop_token& Stop) {
+                std::atomic<uint64_t> spins = 0;
+                while (!Stop.stop_requested())
+                    spins.fetch_add(1, std::memory_order_relaxed);
+            });
+    }
+
+private:
+    std::vector<std::jthread> FThreads;
+};
+
+// Three bands of a page Height pixels high: red, green and blue from the top
+// on a yellow body, so that a part left undrawn shows none of them.
+QByteArray BandedPage(int32_t Height)
+{
+    const QByteArray third = QByteArray::number(Height / 3);
+    return "<!DOCTYPE html><html><body style='margin:0;background:rgb(255,255,0)'>"
+           "<div style='height:" + third + "px;background:rgb(255,0,0)'></div>"
+           "<div style='height:" + third + "px;background:rgb(0,255,0)'></div>"
+           "<div style='height:" + QByteArray::number(Height - 2 * (Height / 3)) + "px;background:rgb(0,0,255)'></div>"
+           "</body></html>";
+}
+
+// A page drawn right after it grew is drawn whole, however busy the machine.
+TEST(WebPage, DrawsTallPagesWholeUnderLoad)
+{
+    const TBusyProcessors busy;
+    TTestHttpServer server;
+    TCorvWebPage page;
+    const TEvents events(page);
+    for (const int32_t height : {2000, 8100, 16000}) {
+        const QByteArray path = "/bands" + QByteArray::number(height);
+        server.Serve(path, {.Body = BandedPage(height)});
+        for (int run = 0; run < 10; ++run) {
+            SCOPED_TRACE(testing::Message() << height << " pixels high, run " << run);
+            const int completed = events.Completed;
+            page.SetSize(950, 100);
+            page.Navigate(server.Url(QString::fromLatin1(path)));
+            ASSERT_TRUE(WaitUntil([&] { return events.Completed > completed || !events.Errors.empty(); }, 30000));
+            ASSERT_TRUE(events.Errors.empty());
+            const std::optional<TPageSize> size = page.FitToContent();
+            ASSERT_TRUE(size);
+            ASSERT_EQ(size->Width, 950);
+            ASSERT_EQ(size->Height, height);
+            std::vector<uint32_t> pixels(size_t(size->Width) * size->Height, 0xFF808080);
+            TSharedBitmap bitmap(reinterpret_cast<uint8_t*>(pixels.data()), size->Width, size->Height, size->Width * 4);
+            ASSERT_TRUE(page.DrawTo(bitmap));
+            const int32_t third = height / 3;
+            const uint32_t bands[] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF};
+            for (int band = 0; band < 3; ++band) {
+                const int32_t top = band * third;
+                const int32_t bottom = band == 2 ? height - 1 : top + third - 1;
+                for (const int32_t y : {top, (top + bottom) / 2, bottom}) {
+                    for (const int32_t x : {0, 475, 949})
+                        EXPECT_EQ(pixels[size_t(y) * size->Width + x], bands[band]) << x << ", " << y;
+                }
+            }
+        }
+    }
+}
+
+// The page's own script takes away whatever is added beside its body, so the
+// page is never seen drawn whole: no picture, rather than a blank one.
+TEST(WebPage, PageNeverSeenDrawnGivesNoPicture)
+{
+    TTestHttpServer server;
+    server.Serve("/page", {.Body = "<body style='height:3000px;background:rgb(255,0,0)'><script>"
+                                   "new MutationObserver(changes => changes.forEach(c => c.addedNodes.forEach("
+                                   "n => n.remove()))).observe(document.documentElement, {childList: true});"
+                                   "</script></body>"});
+    TCorvWebPage page;
+    const TEvents events(page);
+    page.SetSize(950, 100);
+    page.Navigate(server.Url("/page"));
+    ASSERT_TRUE(WaitUntil([&] { return events.Ended(); }, 30000));
+    ASSERT_EQ(events.Completed, 1);
+    ASSERT_TRUE(page.FitToContent());
+    std::vector<uint32_t> pixels(size_t(page.Width()) * page.Height(), 0xFF808080);
+    TSharedBitmap bitmap(reinterpret_cast<uint8_t*>(pixels.data()), page.Width(), page.Height(), page.Width() * 4);
+    page.SetLoadTimeout(500);
+    EXPECT_FALSE(page.DrawTo(bitmap));
+    EXPECT_TRUE(std::all_of(pixels.begin(), pixels.end(), [](uint32_t Pixel) { return Pixel == 0xFF808080; }));
+
+    // Stop ends the wait at once.
+    page.SetLoadTimeout(30000);
+    QElapsedTimer clock;
+    clock.start();
+    QTimer::singleShot(100, [&] { page.Stop(); });
+    EXPECT_FALSE(page.DrawTo(bitmap));
+    EXPECT_LT(clock.elapsed(), 10000);
 }
 
 TEST(WebPage, ReportsFailedNavigationsWithTheirCodes)
