@@ -406,8 +406,10 @@ void TMainForm::ReloadDocument(Document::TCorvDocument& Doc)
         FResizer.reset();
         Doc.ImageLayer().SetSurface(std::move(surface));
         FResizer = std::make_unique<Graphics::Retargeting::TCorvSeamIterativeResizer>(picture);
-        if (View->ShownDocument() == &Doc)
+        if (View->ShownDocument() == &Doc) {
+            View->PictureChanged();
             View->Repaint();
+        }
         // Last: should the thumbnail fail, the document is already whole.
         MruList().Add(Doc.Source(), picture);
     }
