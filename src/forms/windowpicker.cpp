@@ -1,5 +1,7 @@
 #include "forms/windowpicker.h"
 
+#include "io/utils.h"
+
 #include <QCloseEvent>
 #include <QCursor>
 #include <QGuiApplication>
@@ -56,6 +58,14 @@ QRegion FrameBand(const QRegion& Region, int Width, int Height)
     const QRegion inner = Region & Region.translated(Width, 0) & Region.translated(-Width, 0)
         & Region.translated(0, Height) & Region.translated(0, -Height);
     return Region - inner;
+}
+
+void PickWindow(TWindowPickEvent OnPick)
+{
+    if (Platform::X11::Available())
+        TX11WindowPicker::Create(std::move(OnPick));
+    else
+        TWindowPicker::Create(std::move(OnPick));
 }
 
 TWindowPicker* TWindowPicker::Create(TWindowPickEvent OnPick)
@@ -191,6 +201,133 @@ void TWindowPicker::Finish(bool Picked, const QPoint& Point)
     releaseKeyboard();
     releaseMouse();
     hide();
+    if (FOnPick)
+        FOnPick(pick);
+    deleteLater();
+}
+
+// ---- X11 ----
+
+namespace {
+
+// The band lay over the picked window's edge: the window is given this long
+// to paint it again before its picture is taken.
+constexpr uint32_t RepaintDelay = 100;
+
+} // namespace
+
+TX11WindowPicker* TX11WindowPicker::Create(TWindowPickEvent OnPick)
+{
+    return new TX11WindowPicker(std::move(OnPick));
+}
+
+TX11WindowPicker::TX11WindowPicker(TWindowPickEvent OnPick)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
+                           | Qt::X11BypassWindowManagerHint),
+      FOnPick(std::move(OnPick)),
+      FScreenRect(QGuiApplication::primaryScreen() != nullptr ? QGuiApplication::primaryScreen()->virtualGeometry()
+                                                              : QRect())
+{
+    setAttribute(Qt::WA_NoSystemBackground);
+    setMouseTracking(true);
+    setCursor(Qt::ArrowCursor);
+    setFocusPolicy(Qt::StrongFocus);
+    // Never unmapped while it runs: the grabs last only while it is viewable.
+    setGeometry(FScreenRect.x() - 1, FScreenRect.y() - 1, 1, 1);
+    show();
+    raise();
+    Grab();
+    Track();
+}
+
+void TX11WindowPicker::Grab()
+{
+    grabMouse();
+    grabKeyboard();
+}
+
+bool TX11WindowPicker::event(QEvent* Event)
+{
+    // A grab asked for before the window was on the screen may not have
+    // taken; once it is painted it surely is. Only once: each grab of the
+    // keyboard moves the focus, and with it the window's activation.
+    if (Event->type() == QEvent::Paint && !FGrabbed) {
+        FGrabbed = true;
+        Grab();
+    }
+    return QWidget::event(Event);
+}
+
+void TX11WindowPicker::Track()
+{
+    const Platform::X11::TWindowId window = Platform::X11::WindowAtPointer({Platform::X11::TWindowId(winId())});
+    if (window == FHotWindow)
+        return;
+    FHotWindow = window;
+    FHotRegion = window != 0 ? Platform::X11::WindowRegion(window) & FScreenRect : QRegion();
+    if (FHotRegion.isEmpty()) {
+        // Out of sight, still viewable.
+        setGeometry(FScreenRect.x() - 1, FScreenRect.y() - 1, 1, 1);
+        clearMask();
+        return;
+    }
+    const QRect bounds = FHotRegion.boundingRect();
+    setGeometry(bounds);
+    setMask(FrameBand(FHotRegion).translated(-bounds.topLeft()));
+    update();
+}
+
+void TX11WindowPicker::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().color(QPalette::Window));
+    painter.fillRect(rect(), QBrush(palette().color(QPalette::WindowText), Qt::FDiagPattern));
+}
+
+void TX11WindowPicker::mouseMoveEvent(QMouseEvent*) { Track(); }
+
+void TX11WindowPicker::mouseReleaseEvent(QMouseEvent* Event)
+{
+    if (Event->button() == Qt::LeftButton)
+        Finish(true);
+    else if (Event->button() == Qt::RightButton)
+        Finish(false);
+}
+
+void TX11WindowPicker::keyPressEvent(QKeyEvent* Event)
+{
+    if (Event->key() == Qt::Key_Escape)
+        Finish(false);
+}
+
+void TX11WindowPicker::closeEvent(QCloseEvent* Event)
+{
+    Finish(false);
+    QWidget::closeEvent(Event);
+}
+
+void TX11WindowPicker::Finish(bool Picked)
+{
+    if (FFinished)
+        return;
+    FFinished = true;
+    TWindowPick pick;
+    if (Picked) {
+        // The button may go up before the mouse ever moved.
+        Track();
+        const QPoint at = QCursor::pos();
+        pick.NativeWindow = FHotWindow;
+        pick.Bounds = Platform::X11::WindowRect(FHotWindow) & FScreenRect;
+        pick.X = at.x();
+        pick.Y = at.y();
+    }
+    releaseKeyboard();
+    releaseMouse();
+    hide();
+    if (pick.NativeWindow != 0) {
+        Utils::Delay(RepaintDelay);
+        pick.Picture = Platform::X11::GrabWindow(pick.NativeWindow, pick.Bounds);
+    }
     if (FOnPick)
         FOnPick(pick);
     deleteLater();
