@@ -232,12 +232,19 @@ TX11WindowPicker::TX11WindowPicker(TWindowPickEvent OnPick)
     setMouseTracking(true);
     setCursor(Qt::ArrowCursor);
     setFocusPolicy(Qt::StrongFocus);
-    // Never unmapped while it runs: the grabs last only while it is viewable.
-    setGeometry(FScreenRect.x() - 1, FScreenRect.y() - 1, 1, 1);
+    Park();
     show();
     raise();
     Grab();
     Track();
+}
+
+void TX11WindowPicker::Park()
+{
+    // Out of sight but never unmapped while it runs: the grabs last only
+    // while the window is viewable.
+    setGeometry(FScreenRect.x() - 1, FScreenRect.y() - 1, 1, 1);
+    clearMask();
 }
 
 void TX11WindowPicker::Grab()
@@ -266,9 +273,7 @@ void TX11WindowPicker::Track()
     FHotWindow = window;
     FHotRegion = window != 0 ? Platform::X11::WindowRegion(window) & FScreenRect : QRegion();
     if (FHotRegion.isEmpty()) {
-        // Out of sight, still viewable.
-        setGeometry(FScreenRect.x() - 1, FScreenRect.y() - 1, 1, 1);
-        clearMask();
+        Park();
         return;
     }
     const QRect bounds = FHotRegion.boundingRect();

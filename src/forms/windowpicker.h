@@ -135,6 +135,8 @@ protected:
 private:
     explicit TX11WindowPicker(TWindowPickEvent OnPick);
 
+    // Frames nothing.
+    void Park();
     void Grab();
     void Track();
     void Finish(bool Picked);
