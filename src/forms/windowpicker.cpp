@@ -60,6 +60,62 @@ QRegion FrameBand(const QRegion& Region, int Width, int Height)
     return Region - inner;
 }
 
+TPickerWindow::TPickerWindow(TWindowPickEvent OnPick, Qt::WindowFlags Flags)
+    : QWidget(nullptr, Flags), FOnPick(std::move(OnPick))
+{
+}
+
+void TPickerWindow::Grab()
+{
+    grabMouse();
+    grabKeyboard();
+}
+
+void TPickerWindow::mouseMoveEvent(QMouseEvent* Event) { Track(Event->globalPosition().toPoint()); }
+
+void TPickerWindow::mouseReleaseEvent(QMouseEvent* Event)
+{
+    if (Event->button() == Qt::LeftButton)
+        Finish(true, Event->globalPosition().toPoint());
+    else if (Event->button() == Qt::RightButton)
+        Finish(false, {});
+}
+
+void TPickerWindow::keyPressEvent(QKeyEvent* Event)
+{
+    if (Event->key() == Qt::Key_Escape)
+        Finish(false, {});
+}
+
+void TPickerWindow::closeEvent(QCloseEvent* Event)
+{
+    Finish(false, {});
+    QWidget::closeEvent(Event);
+}
+
+void TPickerWindow::Finish(bool Picked, const QPoint& Point)
+{
+    if (FFinished)
+        return;
+    FFinished = true;
+    TWindowPick pick;
+    if (Picked) {
+        // The button may go up before the mouse ever moved.
+        Track(Point);
+        pick = PickTracked();
+        pick.X = Point.x();
+        pick.Y = Point.y();
+    }
+    releaseKeyboard();
+    releaseMouse();
+    hide();
+    if (Picked)
+        TakePicture(pick);
+    if (FOnPick)
+        FOnPick(pick);
+    deleteLater();
+}
+
 void PickWindow(TWindowPickEvent OnPick)
 {
     if (Platform::X11::Available())
@@ -82,9 +138,9 @@ TWindowPicker* TWindowPicker::Create(TWindowPickEvent OnPick, QScreen& Screen, c
 }
 
 TWindowPicker::TWindowPicker(TWindowPickEvent OnPick, QScreen& Screen, const QPixmap& Shot)
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
-                           | Qt::X11BypassWindowManagerHint),
-      FOnPick(std::move(OnPick)), FScreenRect(Screen.geometry()), FShot(Shot)
+    : TPickerWindow(std::move(OnPick), Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
+                                           | Qt::X11BypassWindowManagerHint),
+      FScreenRect(Screen.geometry()), FShot(Shot)
 {
     // Without a picture the screen shows through where a compositor lets it.
     if (FShot.isNull())
@@ -104,17 +160,11 @@ TWindowPicker::TWindowPicker(TWindowPickEvent OnPick, QScreen& Screen, const QPi
     Track(QCursor::pos());
 }
 
-void TWindowPicker::Grab()
-{
-    grabMouse();
-    grabKeyboard();
-}
-
 bool TWindowPicker::event(QEvent* Event)
 {
     // A grab asked for before the window was on the screen may not have
     // taken; once it is active it surely is.
-    if (Event->type() == QEvent::WindowActivate && !FFinished)
+    if (Event->type() == QEvent::WindowActivate && !Finished())
         Grab();
     return QWidget::event(Event);
 }
@@ -151,59 +201,20 @@ void TWindowPicker::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), QBrush(QColor::fromRgb(~text.rgb() & 0xFFFFFF), Qt::FDiagPattern));
 }
 
-void TWindowPicker::mouseMoveEvent(QMouseEvent* Event)
+TWindowPick TWindowPicker::PickTracked() const
 {
-    Track(Event->globalPosition().toPoint());
-}
-
-void TWindowPicker::mouseReleaseEvent(QMouseEvent* Event)
-{
-    if (Event->button() == Qt::LeftButton)
-        Finish(true, Event->globalPosition().toPoint());
-    else if (Event->button() == Qt::RightButton)
-        Finish(false, {});
-}
-
-void TWindowPicker::keyPressEvent(QKeyEvent* Event)
-{
-    if (Event->key() == Qt::Key_Escape)
-        Finish(false, {});
-}
-
-void TWindowPicker::closeEvent(QCloseEvent* Event)
-{
-    Finish(false, {});
-    QWidget::closeEvent(Event);
-}
-
-void TWindowPicker::Finish(bool Picked, const QPoint& Point)
-{
-    if (FFinished)
-        return;
-    FFinished = true;
     TWindowPick pick;
-    if (Picked) {
-        // The button may go up before the mouse ever moved.
-        Track(Point);
-        pick.Window = FHotWindow;
-        pick.Bounds = FHotRegion.boundingRect();
-        pick.X = Point.x();
-        pick.Y = Point.y();
-        if (!FShot.isNull()) {
-            const qreal ratio = FShot.devicePixelRatio();
-            const QRect local = pick.Bounds.translated(-FScreenRect.topLeft());
-            pick.Picture = FShot
-                               .copy(QRect(QPoint(qRound(local.x() * ratio), qRound(local.y() * ratio)),
-                                           QSize(qRound(local.width() * ratio), qRound(local.height() * ratio))))
-                               .toImage();
-        }
+    pick.Window = FHotWindow;
+    pick.Bounds = FHotRegion.boundingRect();
+    if (!FShot.isNull()) {
+        const qreal ratio = FShot.devicePixelRatio();
+        const QRect local = pick.Bounds.translated(-FScreenRect.topLeft());
+        pick.Picture = FShot
+                           .copy(QRect(QPoint(qRound(local.x() * ratio), qRound(local.y() * ratio)),
+                                       QSize(qRound(local.width() * ratio), qRound(local.height() * ratio))))
+                           .toImage();
     }
-    releaseKeyboard();
-    releaseMouse();
-    hide();
-    if (FOnPick)
-        FOnPick(pick);
-    deleteLater();
+    return pick;
 }
 
 // ---- X11 ----
@@ -222,9 +233,8 @@ TX11WindowPicker* TX11WindowPicker::Create(TWindowPickEvent OnPick)
 }
 
 TX11WindowPicker::TX11WindowPicker(TWindowPickEvent OnPick)
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
-                           | Qt::X11BypassWindowManagerHint),
-      FOnPick(std::move(OnPick)),
+    : TPickerWindow(std::move(OnPick), Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
+                                           | Qt::X11BypassWindowManagerHint),
       FScreenRect(QGuiApplication::primaryScreen() != nullptr ? QGuiApplication::primaryScreen()->virtualGeometry()
                                                               : QRect())
 {
@@ -236,7 +246,7 @@ TX11WindowPicker::TX11WindowPicker(TWindowPickEvent OnPick)
     show();
     raise();
     Grab();
-    Track();
+    Track(QCursor::pos());
 }
 
 void TX11WindowPicker::Park()
@@ -245,12 +255,6 @@ void TX11WindowPicker::Park()
     // while the window is viewable.
     setGeometry(FScreenRect.x() - 1, FScreenRect.y() - 1, 1, 1);
     clearMask();
-}
-
-void TX11WindowPicker::Grab()
-{
-    grabMouse();
-    grabKeyboard();
 }
 
 bool TX11WindowPicker::event(QEvent* Event)
@@ -265,7 +269,7 @@ bool TX11WindowPicker::event(QEvent* Event)
     return QWidget::event(Event);
 }
 
-void TX11WindowPicker::Track()
+void TX11WindowPicker::Track(const QPoint&)
 {
     const Platform::X11::TWindowId window = Platform::X11::WindowAtPointer({Platform::X11::TWindowId(winId())});
     if (window == FHotWindow)
@@ -289,53 +293,20 @@ void TX11WindowPicker::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), QBrush(palette().color(QPalette::WindowText), Qt::FDiagPattern));
 }
 
-void TX11WindowPicker::mouseMoveEvent(QMouseEvent*) { Track(); }
-
-void TX11WindowPicker::mouseReleaseEvent(QMouseEvent* Event)
+TWindowPick TX11WindowPicker::PickTracked() const
 {
-    if (Event->button() == Qt::LeftButton)
-        Finish(true);
-    else if (Event->button() == Qt::RightButton)
-        Finish(false);
-}
-
-void TX11WindowPicker::keyPressEvent(QKeyEvent* Event)
-{
-    if (Event->key() == Qt::Key_Escape)
-        Finish(false);
-}
-
-void TX11WindowPicker::closeEvent(QCloseEvent* Event)
-{
-    Finish(false);
-    QWidget::closeEvent(Event);
-}
-
-void TX11WindowPicker::Finish(bool Picked)
-{
-    if (FFinished)
-        return;
-    FFinished = true;
     TWindowPick pick;
-    if (Picked) {
-        // The button may go up before the mouse ever moved.
-        Track();
-        const QPoint at = QCursor::pos();
-        pick.NativeWindow = FHotWindow;
-        pick.Bounds = Platform::X11::WindowRect(FHotWindow) & FScreenRect;
-        pick.X = at.x();
-        pick.Y = at.y();
-    }
-    releaseKeyboard();
-    releaseMouse();
-    hide();
-    if (pick.NativeWindow != 0) {
-        Utils::Delay(RepaintDelay);
-        pick.Picture = Platform::X11::GrabWindow(pick.NativeWindow, pick.Bounds);
-    }
-    if (FOnPick)
-        FOnPick(pick);
-    deleteLater();
+    pick.NativeWindow = FHotWindow;
+    pick.Bounds = Platform::X11::WindowRect(FHotWindow) & FScreenRect;
+    return pick;
+}
+
+void TX11WindowPicker::TakePicture(TWindowPick& Pick)
+{
+    if (Pick.NativeWindow == 0)
+        return;
+    Utils::Delay(RepaintDelay);
+    Pick.Picture = Platform::X11::GrabWindow(Pick.NativeWindow, Pick.Bounds);
 }
 
 } // namespace Corvanith::Forms

@@ -70,8 +70,39 @@ QRegion WindowRegion(const QWindow& Window);
 // The band Width pixels wide and Height pixels high just inside Region's edges.
 QRegion FrameBand(const QRegion& Region, int Width = 3, int Height = 3);
 
+// What both pickers share: a move tracks the window under the cursor, a left
+// release picks, a right release, Esc or closing the window cancel; either
+// way the picker reports once and frees itself.
+class TPickerWindow : public QWidget {
+    Q_OBJECT
+protected:
+    TPickerWindow(TWindowPickEvent OnPick, Qt::WindowFlags Flags);
+
+    bool Finished() const { return FFinished; }
+    // Holds the mouse and the keyboard while the picker runs.
+    void Grab();
+    void mouseMoveEvent(QMouseEvent* Event) override;
+    void mouseReleaseEvent(QMouseEvent* Event) override;
+    void keyPressEvent(QKeyEvent* Event) override;
+    void closeEvent(QCloseEvent* Event) override;
+
+    // Point: the cursor's position in screen coordinates.
+    virtual void Track(const QPoint& Point) = 0;
+    // The window tracked last, its bounds and the picture where the picker
+    // has one already.
+    virtual TWindowPick PickTracked() const = 0;
+    // Once the picker has left the screen: the picture as the screen shows it.
+    virtual void TakePicture(TWindowPick&) {}
+
+private:
+    void Finish(bool Picked, const QPoint& Point);
+
+    TWindowPickEvent FOnPick;
+    bool FFinished = false;
+};
+
 // The picker off X11, over a picture of the screen.
-class TWindowPicker : public QWidget {
+class TWindowPicker : public TPickerWindow {
     Q_OBJECT
 public:
     // Takes a picture of the screen under the cursor, covers that screen and
@@ -89,30 +120,23 @@ public:
 protected:
     bool event(QEvent* Event) override;
     void paintEvent(QPaintEvent* Event) override;
-    void mouseMoveEvent(QMouseEvent* Event) override;
-    void mouseReleaseEvent(QMouseEvent* Event) override;
-    void keyPressEvent(QKeyEvent* Event) override;
-    void closeEvent(QCloseEvent* Event) override;
 
 private:
     TWindowPicker(TWindowPickEvent OnPick, QScreen& Screen, const QPixmap& Shot);
 
-    void Grab();
-    void Track(const QPoint& Point);
-    void Finish(bool Picked, const QPoint& Point);
+    void Track(const QPoint& Point) override;
+    TWindowPick PickTracked() const override;
 
-    TWindowPickEvent FOnPick;
     const QRect FScreenRect;
     const QPixmap FShot;
     QPointer<QWindow> FHotWindow;
     QRegion FHotRegion;
-    bool FFinished = false;
 };
 
 // The picker over the windows of every program on X11. Its own window is the
 // frame band, shaped to the band; it never counts as a window under the
 // pointer.
-class TX11WindowPicker : public QWidget {
+class TX11WindowPicker : public TPickerWindow {
     Q_OBJECT
 public:
     // Grabs the mouse and frames the window under the pointer; returns at once.
@@ -127,26 +151,21 @@ public:
 protected:
     bool event(QEvent* Event) override;
     void paintEvent(QPaintEvent* Event) override;
-    void mouseMoveEvent(QMouseEvent* Event) override;
-    void mouseReleaseEvent(QMouseEvent* Event) override;
-    void keyPressEvent(QKeyEvent* Event) override;
-    void closeEvent(QCloseEvent* Event) override;
 
 private:
     explicit TX11WindowPicker(TWindowPickEvent OnPick);
 
     // Frames nothing.
     void Park();
-    void Grab();
-    void Track();
-    void Finish(bool Picked);
+    // The display is asked where the pointer is.
+    void Track(const QPoint& Point) override;
+    TWindowPick PickTracked() const override;
+    void TakePicture(TWindowPick& Pick) override;
 
-    TWindowPickEvent FOnPick;
     const QRect FScreenRect;
     Platform::X11::TWindowId FHotWindow = 0;
     QRegion FHotRegion;
     bool FGrabbed = false;
-    bool FFinished = false;
 };
 
 } // namespace Corvanith::Forms

@@ -1,23 +1,11 @@
-// Entry of the tests that need a real X server: each run starts an Xvfb of
-// its own (the server picks a free display and names it), runs the tests on
-// Qt's xcb platform against it, and ends it. Listing the tests needs no
-// display.
-#include "graphics/imagingcore.h"
-
-#include <gtest/gtest.h>
-
-#include <QApplication>
-
+#pragma once
+// An X server for the tests that need a real one (the window picker on X11):
+// Xvfb picks a free display itself and names it once it accepts clients.
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-namespace {
 
 // An Xvfb of the run's own, ended with the run.
 class TXvfb {
@@ -64,32 +52,3 @@ private:
     pid_t FPid = -1;
     std::string FDisplay;
 };
-
-class ImagingCoreEnvironment : public testing::Environment {
-public:
-    void SetUp() override { Corvanith::Graphics::InitializeImagingCore(); }
-    void TearDown() override { Corvanith::Graphics::FinalizeImagingCore(); }
-};
-
-} // namespace
-
-int main(int argc, char** argv)
-{
-    testing::InitGoogleTest(&argc, argv);
-    if (testing::GTEST_FLAG(list_tests))
-        return RUN_ALL_TESTS();
-    const TXvfb server;
-    if (server.Display().empty()) {
-        std::fprintf(stderr, "Xvfb did not start\n");
-        return 1;
-    }
-    setenv("DISPLAY", server.Display().c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
-    int result = 0;
-    {
-        QApplication app(argc, argv);
-        testing::AddGlobalTestEnvironment(new ImagingCoreEnvironment);
-        result = RUN_ALL_TESTS();
-    }
-    return result;
-}
