@@ -238,6 +238,8 @@ TX11WindowPicker::TX11WindowPicker(TWindowPickEvent OnPick)
       FScreenRect(QGuiApplication::primaryScreen() != nullptr ? QGuiApplication::primaryScreen()->virtualGeometry()
                                                               : QRect())
 {
+    // Named for the tools that list the display's windows.
+    setWindowTitle(QStringLiteral("Capture Window"));
     setAttribute(Qt::WA_NoSystemBackground);
     setMouseTracking(true);
     setCursor(Qt::ArrowCursor);

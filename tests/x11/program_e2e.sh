@@ -144,7 +144,8 @@ sleep 0.3
 xdotool key a
 sleep 0.3
 xdotool key w
-sleep 1
+wait_for xdotool search --onlyvisible --name '^Capture Window$' || fail "the window picker did not start"
+sleep 0.5
 xdotool mousemove 1100 100
 sleep 0.3
 xdotool mousemove 1140 110

@@ -88,7 +88,7 @@ protected:
     bool MoveTo(const QPoint& Point, TWindowId Expected)
     {
         QCursor::setPos(Point);
-        return QTest::qWaitFor([&] { return Picker && Picker->HotWindow() == Expected; }, 2000);
+        return QTest::qWaitFor([&] { return Picker && Picker->HotWindow() == Expected; }, 5000);
     }
 
     static void Click(int Button)
@@ -98,7 +98,7 @@ protected:
 
     bool WaitForPick()
     {
-        return QTest::qWaitFor([&] { return Pick.has_value(); }, 3000);
+        return QTest::qWaitFor([&] { return Pick.has_value(); }, 5000);
     }
 
     QPointer<TX11WindowPicker> Picker;
