@@ -58,7 +58,7 @@ int main(int argc, char** argv)
     if (shaped)
         ++next;
     TBox child;
-    const bool hasChild = next + 5 < argc + 0 && std::strcmp(argv[next], "child") == 0 && ReadBox(argv + next + 1, child);
+    const bool hasChild = next + 5 < argc && std::strcmp(argv[next], "child") == 0 && ReadBox(argv + next + 1, child);
 
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(c)) {

@@ -152,7 +152,8 @@ TEST_F(X11WindowPickerTest, LeftReleasePicksTheWindowWithItsPictureAsItShows)
         bool Child;
         QRect Bounds;
     };
-    for (const TCase& c : {TCase{{760, 170}, true, {740, 150, 80, 60}}, TCase{{900, 230}, false, {700, 100, 240, 160}}}) {
+    const TCase cases[] = {{{760, 170}, true, {740, 150, 80, 60}}, {{900, 230}, false, {700, 100, 240, 160}}};
+    for (const TCase& c : cases) {
         SCOPED_TRACE(c.Child);
         Pick.reset();
         Start();
