@@ -1,11 +1,18 @@
 // Shared entry of every test executable: an offscreen application (image
 // plugins and painters need one) around the GoogleTest run, with the imaging
-// core set up as the program sets it up.
+// core set up as the program sets it up. The X11 tests get an X server of
+// their own instead of the offscreen platform.
 #include "graphics/imagingcore.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <memory>
+
+#ifdef CORVANITH_TEST_X11
+#include "x11/xvfb.h"
+#endif
 
 #ifdef CORVANITH_TEST_WIDGETS
 #include <QApplication>
@@ -27,10 +34,30 @@ public:
 
 int main(int argc, char** argv)
 {
+    testing::InitGoogleTest(&argc, argv);
+#ifdef CORVANITH_TEST_X11
+    // An X server of the run's own, on Qt's xcb platform; listing the tests
+    // needs none.
+    std::unique_ptr<TXvfb> server;
+    if (!testing::GTEST_FLAG(list_tests)) {
+        server = std::make_unique<TXvfb>();
+        if (server->Display().empty()) {
+            std::fprintf(stderr, "Xvfb did not start\n");
+            return 1;
+        }
+        setenv("DISPLAY", server->Display().c_str(), 1);
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
+        // The tests draw nothing through OpenGL and talk to no session bus:
+        // loaded, the platform's GL integration and D-Bus keep allocations
+        // to the end of the process that the leak checker would report.
+        setenv("QT_XCB_GL_INTEGRATION", "none", 1);
+        setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+    }
+#endif
     // Test discovery runs the binaries at build time, where no display exists.
     if (std::getenv("QT_QPA_PLATFORM") == nullptr)
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    testing::InitGoogleTest(&argc, argv);
+    // The application ends before the server does.
     TestApplication app(argc, argv);
     testing::AddGlobalTestEnvironment(new ImagingCoreEnvironment);
     return RUN_ALL_TESTS();

@@ -6,7 +6,8 @@ CORVANITH_PACKAGES=(
     qt6-webengine-dev libqt6webenginecore6-bin
     libgl-dev libxkbcommon-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth
+    libxcb1-dev libxcb-shape0-dev
+    xvfb xauth xdotool
 )
 
 corvanith_install_missing() {

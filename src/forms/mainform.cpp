@@ -28,7 +28,6 @@
 #include <QProgressBar>
 #include <QProxyStyle>
 #include <QScreen>
-#include <QShortcut>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QStyle>
@@ -155,12 +154,13 @@ QAction* TMainForm::AddMenuItem(QMenu& Menu, const QString& Caption, const QKeyS
 {
     QAction* item = Menu.addAction(Icon, Caption);
     if (!Keys.isEmpty()) {
-        // The menu shows the keys; the window carries them out, through the
-        // menu's popup handler, so a key obeys the item's enabling rule.
+        // The menu shows the keys; the window's key filter alone carries them
+        // out, through the menu's popup handler, so a key obeys the item's
+        // enabling rule. The filter claims the keys before the shortcut map
+        // sees them, so the item's own shortcut never fires.
         item->setShortcut(Keys);
         item->setShortcutContext(Qt::WidgetShortcut);
-        auto* shortcut = new QShortcut(Keys, this);
-        connect(shortcut, &QShortcut::activated, this, [this, item, Popup] { RunMenuItem(*item, Popup); });
+        FMenuKeys.push_back({Keys[0], item, Popup});
     }
     return item;
 }
@@ -400,8 +400,10 @@ void TMainForm::ReloadDocument(Document::TCorvDocument& Doc)
         FResizer.reset();
         Doc.ImageLayer().SetSurface(std::move(surface));
         FResizer = std::make_unique<Graphics::Retargeting::TCorvSeamIterativeResizer>(picture);
-        if (View->ShownDocument() == &Doc)
+        if (View->ShownDocument() == &Doc) {
+            View->PictureChanged();
             View->Repaint();
+        }
         // Last: should the thumbnail fail, the document is already whole.
         MruList().Add(Doc.Source(), picture);
     }
@@ -479,24 +481,56 @@ void TMainForm::FileMenuPopup()
     SaveMenuItem->setEnabled(FDocument != nullptr);
 }
 
+bool TMainForm::OwnsWidget(const QWidget* Widget) const
+{
+    while (Widget != nullptr && Widget->windowType() == Qt::Popup)
+        Widget = Widget->parentWidget();
+    return Widget != nullptr && Widget->window() == this;
+}
+
+std::function<void()> TMainForm::KeyCommand(const QKeyEvent& Key)
+{
+    const int32_t index = RecentKeyIndex(Key);
+    if (index >= 0 && (Key.modifiers() & Qt::ControlModifier))
+        return [this, index] { RecentItemClick(index); };
+    // The arrows of the keypad resize as the others do.
+    const QKeyCombination keys(Key.modifiers() & ~Qt::KeypadModifier, Qt::Key(Key.key()));
+    for (const TMenuKey& menuKey : FMenuKeys) {
+        if (menuKey.Keys == keys)
+            return [this, &menuKey] { RunMenuItem(*menuKey.Item, menuKey.Popup); };
+    }
+    return {};
+}
+
 bool TMainForm::eventFilter(QObject* Watched, QEvent* Event)
 {
     const QEvent::Type type = Event->type();
-    if (type != QEvent::KeyPress && type != QEvent::KeyRelease)
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride)
         return QMainWindow::eventFilter(Watched, Event);
-    const auto* key = static_cast<const QKeyEvent*>(Event);
-    if (key->key() == Qt::Key_Escape && !key->isAutoRepeat())
+    auto* key = static_cast<QKeyEvent*>(Event);
+    if (type != QEvent::ShortcutOverride && key->key() == Qt::Key_Escape && !key->isAutoRepeat())
         FEscapeDown = type == QEvent::KeyPress;
-    // A key event passes the filter once for each widget it is offered to,
-    // from the focused one up; it is taken at its first receiver only.
-    const QWidget* first = QApplication::focusWidget();
-    if (first == nullptr)
-        first = QApplication::activeWindow();
-    const int32_t index = RecentKeyIndex(*key);
-    if (type == QEvent::KeyPress && index >= 0 && Watched == first && first != nullptr && first->window() == this
-        && (key->modifiers() & Qt::ControlModifier) && MruList().GetCount() > index)
-        RecentItemClick(index);
-    return QMainWindow::eventFilter(Watched, Event);
+    if (type == QEvent::KeyRelease || !OwnsWidget(qobject_cast<const QWidget*>(Watched)))
+        return QMainWindow::eventFilter(Watched, Event);
+    const std::function<void()> command = KeyCommand(*key);
+    if (!command)
+        return QMainWindow::eventFilter(Watched, Event);
+    // Claimed before the shortcut map looks for the key: nothing else in the
+    // window carries it out, whatever has the focus.
+    if (type == QEvent::ShortcutOverride) {
+        key->accept();
+        return true;
+    }
+    // An open menu keeps its keys (the arrows move through it).
+    if (QApplication::activePopupWidget() != nullptr)
+        return QMainWindow::eventFilter(Watched, Event);
+    // The menu bar, left holding the focus by a menu closed with Esc, gives
+    // it up: its highlighted item would no longer say where the keys go.
+    if (QWidget* focus = QApplication::focusWidget(); qobject_cast<QMenuBar*>(focus) != nullptr)
+        focus->clearFocus();
+    key->accept();
+    command();
+    return true;
 }
 
 void TMainForm::UpdateCaption()

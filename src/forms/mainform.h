@@ -20,7 +20,9 @@
 #include <QStyle>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QLabel;
@@ -32,6 +34,7 @@ class QDragEnterEvent;
 class QDragLeaveEvent;
 class QDragMoveEvent;
 class QDropEvent;
+class QKeyEvent;
 
 namespace Corvanith::Graphics {
 class TCorvSurface;
@@ -203,8 +206,8 @@ public:
     QProgressBar* ProgressBar = nullptr;
 
 protected:
-    // Sees the keys before the focused control: Ctrl+1 to Ctrl+7 and the
-    // state of Esc.
+    // Sees the keys before the focused control: the keys of the shortcut
+    // table belong to the window whatever has the focus, and Esc is tracked.
     bool eventFilter(QObject* Watched, QEvent* Event) override;
     // Files dragged onto the window: the first one is opened.
     void dragEnterEvent(QDragEnterEvent* Event) override;
@@ -233,6 +236,10 @@ private:
     QAction* AddToolbarTwin(QToolBar& Toolbar, const QString& Caption, const QIcon& Icon, QAction& MenuItem,
                             TPopup Popup);
     void RunMenuItem(QAction& Item, TPopup Popup);
+    // The window's own widgets, and the menus popped up from them.
+    bool OwnsWidget(const QWidget* Widget) const;
+    // What a key of the shortcut table does; empty for any other key.
+    std::function<void()> KeyCommand(const QKeyEvent& Key);
 
     // Repaints the whole window at once.
     void RefreshNow();
@@ -263,6 +270,13 @@ private:
     template <typename TTool>
     void ChooseTool();
 
+    // A key of the shortcut table that belongs to a menu item.
+    struct TMenuKey {
+        QKeyCombination Keys;
+        QAction* Item;
+        TPopup Popup;
+    };
+    std::vector<TMenuKey> FMenuKeys;
     std::unique_ptr<View::TCorvOverlays> FOverlays;
     std::unique_ptr<View::TCorvTools> FTools;
     std::unique_ptr<Document::TCorvDocument> FDocument;

@@ -92,7 +92,11 @@ Graphics::TCorvSurface* TMainForm::PreserveMask() const
     return brushes.HasBrushes() ? &brushes.GetSurface() : nullptr;
 }
 
-void TMainForm::ImageSizeChanged() { FDocument->ImageLayer().SurfaceChanged(); }
+void TMainForm::ImageSizeChanged()
+{
+    FDocument->ImageLayer().SurfaceChanged();
+    View->PictureChanged();
+}
 
 void TMainForm::RemoveVerticalSeam() { FResizer->RemoveVerticalSeams(1); }
 void TMainForm::RemoveHorizontalSeam() { FResizer->RemoveHorizontalSeams(1); }

@@ -210,7 +210,7 @@ std::unique_ptr<Graphics::TCorvSurface> TMainForm::CaptureWindow(const Document:
     Utils::Delay(100);
     // The picker frees itself once it has reported; the window may be gone by then.
     const QPointer<TMainForm> self(this);
-    TWindowPicker::Create([self](const TWindowPick& Pick) {
+    PickWindow([self](const TWindowPick& Pick) {
         if (self)
             self->WindowPicked(Pick);
     });

@@ -1,5 +1,7 @@
 #include "forms/windowpicker.h"
 
+#include "io/utils.h"
+
 #include <QCloseEvent>
 #include <QCursor>
 #include <QGuiApplication>
@@ -58,6 +60,70 @@ QRegion FrameBand(const QRegion& Region, int Width, int Height)
     return Region - inner;
 }
 
+TPickerWindow::TPickerWindow(TWindowPickEvent OnPick, Qt::WindowFlags Flags)
+    : QWidget(nullptr, Flags), FOnPick(std::move(OnPick))
+{
+}
+
+void TPickerWindow::Grab()
+{
+    grabMouse();
+    grabKeyboard();
+}
+
+void TPickerWindow::mouseMoveEvent(QMouseEvent* Event) { Track(Event->globalPosition().toPoint()); }
+
+void TPickerWindow::mouseReleaseEvent(QMouseEvent* Event)
+{
+    if (Event->button() == Qt::LeftButton)
+        Finish(true, Event->globalPosition().toPoint());
+    else if (Event->button() == Qt::RightButton)
+        Finish(false, {});
+}
+
+void TPickerWindow::keyPressEvent(QKeyEvent* Event)
+{
+    if (Event->key() == Qt::Key_Escape)
+        Finish(false, {});
+}
+
+void TPickerWindow::closeEvent(QCloseEvent* Event)
+{
+    Finish(false, {});
+    QWidget::closeEvent(Event);
+}
+
+void TPickerWindow::Finish(bool Picked, const QPoint& Point)
+{
+    if (FFinished)
+        return;
+    FFinished = true;
+    TWindowPick pick;
+    if (Picked) {
+        // The button may go up before the mouse ever moved.
+        Track(Point);
+        pick = PickTracked();
+        pick.X = Point.x();
+        pick.Y = Point.y();
+    }
+    releaseKeyboard();
+    releaseMouse();
+    hide();
+    if (Picked)
+        TakePicture(pick);
+    if (FOnPick)
+        FOnPick(pick);
+    deleteLater();
+}
+
+void PickWindow(TWindowPickEvent OnPick)
+{
+    if (Platform::X11::Available())
+        TX11WindowPicker::Create(std::move(OnPick));
+    else
+        TWindowPicker::Create(std::move(OnPick));
+}
+
 TWindowPicker* TWindowPicker::Create(TWindowPickEvent OnPick)
 {
     QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
@@ -72,9 +138,9 @@ TWindowPicker* TWindowPicker::Create(TWindowPickEvent OnPick, QScreen& Screen, c
 }
 
 TWindowPicker::TWindowPicker(TWindowPickEvent OnPick, QScreen& Screen, const QPixmap& Shot)
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
-                           | Qt::X11BypassWindowManagerHint),
-      FOnPick(std::move(OnPick)), FScreenRect(Screen.geometry()), FShot(Shot)
+    : TPickerWindow(std::move(OnPick), Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
+                                           | Qt::X11BypassWindowManagerHint),
+      FScreenRect(Screen.geometry()), FShot(Shot)
 {
     // Without a picture the screen shows through where a compositor lets it.
     if (FShot.isNull())
@@ -94,17 +160,11 @@ TWindowPicker::TWindowPicker(TWindowPickEvent OnPick, QScreen& Screen, const QPi
     Track(QCursor::pos());
 }
 
-void TWindowPicker::Grab()
-{
-    grabMouse();
-    grabKeyboard();
-}
-
 bool TWindowPicker::event(QEvent* Event)
 {
     // A grab asked for before the window was on the screen may not have
     // taken; once it is active it surely is.
-    if (Event->type() == QEvent::WindowActivate && !FFinished)
+    if (Event->type() == QEvent::WindowActivate && !Finished())
         Grab();
     return QWidget::event(Event);
 }
@@ -141,59 +201,114 @@ void TWindowPicker::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), QBrush(QColor::fromRgb(~text.rgb() & 0xFFFFFF), Qt::FDiagPattern));
 }
 
-void TWindowPicker::mouseMoveEvent(QMouseEvent* Event)
+TWindowPick TWindowPicker::PickTracked() const
 {
-    Track(Event->globalPosition().toPoint());
-}
-
-void TWindowPicker::mouseReleaseEvent(QMouseEvent* Event)
-{
-    if (Event->button() == Qt::LeftButton)
-        Finish(true, Event->globalPosition().toPoint());
-    else if (Event->button() == Qt::RightButton)
-        Finish(false, {});
-}
-
-void TWindowPicker::keyPressEvent(QKeyEvent* Event)
-{
-    if (Event->key() == Qt::Key_Escape)
-        Finish(false, {});
-}
-
-void TWindowPicker::closeEvent(QCloseEvent* Event)
-{
-    Finish(false, {});
-    QWidget::closeEvent(Event);
-}
-
-void TWindowPicker::Finish(bool Picked, const QPoint& Point)
-{
-    if (FFinished)
-        return;
-    FFinished = true;
     TWindowPick pick;
-    if (Picked) {
-        // The button may go up before the mouse ever moved.
-        Track(Point);
-        pick.Window = FHotWindow;
-        pick.Bounds = FHotRegion.boundingRect();
-        pick.X = Point.x();
-        pick.Y = Point.y();
-        if (!FShot.isNull()) {
-            const qreal ratio = FShot.devicePixelRatio();
-            const QRect local = pick.Bounds.translated(-FScreenRect.topLeft());
-            pick.Picture = FShot
-                               .copy(QRect(QPoint(qRound(local.x() * ratio), qRound(local.y() * ratio)),
-                                           QSize(qRound(local.width() * ratio), qRound(local.height() * ratio))))
-                               .toImage();
-        }
+    pick.Window = FHotWindow;
+    pick.Bounds = FHotRegion.boundingRect();
+    if (!FShot.isNull()) {
+        const qreal ratio = FShot.devicePixelRatio();
+        const QRect local = pick.Bounds.translated(-FScreenRect.topLeft());
+        pick.Picture = FShot
+                           .copy(QRect(QPoint(qRound(local.x() * ratio), qRound(local.y() * ratio)),
+                                       QSize(qRound(local.width() * ratio), qRound(local.height() * ratio))))
+                           .toImage();
     }
-    releaseKeyboard();
-    releaseMouse();
-    hide();
-    if (FOnPick)
-        FOnPick(pick);
-    deleteLater();
+    return pick;
+}
+
+// ---- X11 ----
+
+namespace {
+
+// The band lay over the picked window's edge: the window is given this long
+// to paint it again before its picture is taken.
+constexpr uint32_t RepaintDelay = 100;
+
+} // namespace
+
+TX11WindowPicker* TX11WindowPicker::Create(TWindowPickEvent OnPick)
+{
+    return new TX11WindowPicker(std::move(OnPick));
+}
+
+TX11WindowPicker::TX11WindowPicker(TWindowPickEvent OnPick)
+    : TPickerWindow(std::move(OnPick), Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
+                                           | Qt::X11BypassWindowManagerHint),
+      FScreenRect(QGuiApplication::primaryScreen() != nullptr ? QGuiApplication::primaryScreen()->virtualGeometry()
+                                                              : QRect())
+{
+    // Named for the tools that list the display's windows.
+    setWindowTitle(QStringLiteral("Capture Window"));
+    setAttribute(Qt::WA_NoSystemBackground);
+    setMouseTracking(true);
+    setCursor(Qt::ArrowCursor);
+    setFocusPolicy(Qt::StrongFocus);
+    Park();
+    show();
+    raise();
+    Grab();
+    Track(QCursor::pos());
+}
+
+void TX11WindowPicker::Park()
+{
+    // Out of sight but never unmapped while it runs: the grabs last only
+    // while the window is viewable.
+    setGeometry(FScreenRect.x() - 1, FScreenRect.y() - 1, 1, 1);
+    clearMask();
+}
+
+bool TX11WindowPicker::event(QEvent* Event)
+{
+    // A grab asked for before the window was on the screen may not have
+    // taken; once it is painted it surely is. Only once: each grab of the
+    // keyboard moves the focus, and with it the window's activation.
+    if (Event->type() == QEvent::Paint && !FGrabbed) {
+        FGrabbed = true;
+        Grab();
+    }
+    return QWidget::event(Event);
+}
+
+void TX11WindowPicker::Track(const QPoint&)
+{
+    const Platform::X11::TWindowId window = Platform::X11::WindowAtPointer({Platform::X11::TWindowId(winId())});
+    if (window == FHotWindow)
+        return;
+    FHotWindow = window;
+    FHotRegion = window != 0 ? Platform::X11::WindowRegion(window) & FScreenRect : QRegion();
+    if (FHotRegion.isEmpty()) {
+        Park();
+        return;
+    }
+    const QRect bounds = FHotRegion.boundingRect();
+    setGeometry(bounds);
+    setMask(FrameBand(FHotRegion).translated(-bounds.topLeft()));
+    update();
+}
+
+void TX11WindowPicker::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().color(QPalette::Window));
+    painter.fillRect(rect(), QBrush(palette().color(QPalette::WindowText), Qt::FDiagPattern));
+}
+
+TWindowPick TX11WindowPicker::PickTracked() const
+{
+    TWindowPick pick;
+    pick.NativeWindow = FHotWindow;
+    pick.Bounds = Platform::X11::WindowRect(FHotWindow) & FScreenRect;
+    return pick;
+}
+
+void TX11WindowPicker::TakePicture(TWindowPick& Pick)
+{
+    if (Pick.NativeWindow == 0)
+        return;
+    Utils::Delay(RepaintDelay);
+    Pick.Picture = Platform::X11::GrabWindow(Pick.NativeWindow, Pick.Bounds);
 }
 
 } // namespace Corvanith::Forms

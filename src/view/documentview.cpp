@@ -155,6 +155,7 @@ void TCorvDocumentView::SetDocument(Document::TCorvDocument* Document)
         verticalScrollBar()->setValue(0);
     }
     FDocument = Document;
+    PictureChanged();
     Repaint();
 }
 
@@ -372,6 +373,8 @@ void TCorvDocumentView::RouteMouse(TShiftState Shift, int32_t X, int32_t Y, bool
         }
     }
     FMouseInDocument = inside;
+    FMouseInView = true;
+    FMousePosition = QPoint(X, Y);
 }
 
 void TCorvDocumentView::ViewMouseMove(TShiftState Shift, int32_t X, int32_t Y) { RouteMouse(Shift, X, Y, false); }
@@ -392,6 +395,14 @@ void TCorvDocumentView::ViewMouseLeave()
         ShowSystemCursor(true);
     }
     FMouseInDocument = false;
+    FMouseInView = false;
+}
+
+void TCorvDocumentView::PictureChanged()
+{
+    // No button: a picture moving under the cursor paints nothing.
+    if (FMouseInView)
+        RouteMouse(0, FMousePosition.x(), FMousePosition.y(), false);
 }
 
 bool TCorvDocumentView::ViewMouseWheelDown(TShiftState, int32_t, int32_t) { return false; }

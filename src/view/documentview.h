@@ -107,6 +107,10 @@ public:
     void ViewMouseDown(Qt::MouseButton Button, TShiftState Shift, int32_t X, int32_t Y);
     void ViewMouseEnter();
     void ViewMouseLeave();
+    // The picture changed its place or size under a cursor that stayed where
+    // it was (a resize step, another document): the active tool sees the
+    // cursor come onto or leave the picture as a move there would show it.
+    void PictureChanged();
     // The wheel neither scrolls nor reaches a tool: never handled.
     bool ViewMouseWheelDown(TShiftState Shift, int32_t X, int32_t Y);
     bool ViewMouseWheelUp(TShiftState Shift, int32_t X, int32_t Y);
@@ -160,6 +164,9 @@ private:
     int32_t FLastClientHeight = 0;
     TCorvTools* FTools = nullptr;
     bool FMouseInDocument = false;
+    // The cursor's client position at the last mouse event, while it is over the view.
+    bool FMouseInView = false;
+    QPoint FMousePosition;
     TPadding FPadding;
     int32_t FHorzRange = 0;
     int32_t FVertRange = 0;

@@ -4,6 +4,7 @@
 
 #include "forms/resize.h"
 #include "graphics/errors.h"
+#include "view/brushtool.h"
 #include "view/documentview.h"
 
 #include <QKeyEvent>
@@ -53,6 +54,7 @@ TEST_F(MainFormTest, OpensAFileAndResizesItSeamBySeamByKeysAndButtons)
     EXPECT_EQ(doc.ImageLayer().Surface().Height(), 31);
     EXPECT_EQ(doc.GetBounds().Width - doc.GetBounds().Height, 40 - 31);
 }
+
 TEST_F(MainFormTest, AStepThatFailsPartWayLeavesTheDocumentUpToDate)
 {
     SKIP_UNLESS_DATA_LIMIT_HOLDS();
@@ -81,6 +83,32 @@ TEST_F(MainFormTest, AStepThatFailsPartWayLeavesTheDocumentUpToDate)
     const int32_t width = doc.ImageLayer().Surface().Width();
     EXPECT_EQ(doc.GetBounds().Width - doc.GetBounds().Height, width - 1024);
     EXPECT_EQ(SizeText(), "1025 x 1024");
+}
+
+TEST_F(MainFormTest, TheDiscHidesWhenResizeStepsOrAnotherDocumentTakeThePictureFromUnderTheCursor)
+{
+    const QString other = WritePicture("small.png", 10, 10);
+    Open(WritePicture("photo.png", 60, 20));
+    // The cursor rests over the picture's last column but four.
+    QWidget* viewport = Form().View->viewport();
+    const Graphics::TCorvRectangle image = Form().View->GetItemScreenRect(Form().GetDocument()->ImageLayer());
+    const QPoint at(image.X + image.Width - 5, image.Y + image.Height / 2);
+    QMouseEvent move(QEvent::MouseMove, at, viewport->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &move);
+    const auto& brush = dynamic_cast<const View::TCorvBrushTool&>(*Form().GetTools().ActiveTool());
+    ASSERT_TRUE(brush.Overlay()->Visible());
+
+    // Each step moves the centred picture's right edge by half a pixel.
+    for (int i = 0; i < 12; ++i)
+        Key(Qt::Key_Left);
+    EXPECT_FALSE(brush.Overlay()->Visible());
+    for (int i = 0; i < 12; ++i)
+        Key(Qt::Key_Right);
+    EXPECT_TRUE(brush.Overlay()->Visible());
+
+    Open(other);
+    EXPECT_FALSE(brush.Overlay()->Visible());
+    EXPECT_FALSE(Form().GetDocument()->BrushesLayer().HasBrushes());
 }
 
 TEST_F(MainFormTest, DecreasingStopsAtThreePixels)

@@ -4,6 +4,7 @@
 #include "platform/imaging.h"
 #include "view/documentview.h"
 #include "view/overlays.h"
+#include "view/preservebrush.h"
 
 #include <gtest/gtest.h>
 
@@ -380,6 +381,7 @@ TEST_F(DocumentViewTest, MouseReachesTheToolOnlyOverThePicture)
     view->ViewMouseMove(ssLeft, 250, 150);
     EXPECT_TRUE(tool.Log.empty());
     EXPECT_FALSE(view->MouseInDocument());
+    view->ViewMouseLeave();
 
     auto doc = MakeDocument(100, 50);
     view->SetDocument(doc.get());
@@ -404,6 +406,47 @@ TEST_F(DocumentViewTest, MouseReachesTheToolOnlyOverThePicture)
     for (size_t i = 0; i < want.size(); ++i)
         EXPECT_EQ(tool.Log[i], want[i]);
     EXPECT_EQ(tool.Log.back().rfind("leave 0 ", 0), 0u);
+}
+
+TEST_F(DocumentViewTest, ThePictureMovingUnderAStillCursorHidesAndShowsTheDisc)
+{
+    auto view = MakeView(500, 300);
+    auto& brush = static_cast<TCorvPreserveBrushTool&>(Tools.Add(std::make_unique<TCorvPreserveBrushTool>(50)));
+    Tools.SetActiveTool(&brush);
+    auto doc = MakeDocument(300, 50);
+    view->SetDocument(doc.get());
+    // The picture covers client columns 100 .. 399; the cursor rests on its right part.
+    view->ViewMouseMove(0, 380, 150);
+    const TCorvBrushToolOverlay& disc = *brush.Overlay();
+    ASSERT_TRUE(disc.Visible());
+    ASSERT_EQ(view->viewport()->cursor().shape(), Qt::BlankCursor);
+
+    // Narrower by 100 pixels, centred again: columns 150 .. 349.
+    auto narrow = [&](int32_t Width) {
+        doc->ImageLayer().SetSurface(TCorvSurface::CreateFilled(Width, 50, PictureColor));
+        view->PictureChanged();
+    };
+    narrow(200);
+    EXPECT_FALSE(disc.Visible());
+    EXPECT_FALSE(view->MouseInDocument());
+    EXPECT_NE(view->viewport()->cursor().shape(), Qt::BlankCursor);
+    EXPECT_FALSE(doc->BrushesLayer().HasBrushes());
+    narrow(300);
+    EXPECT_TRUE(disc.Visible());
+    EXPECT_EQ(disc.GetBounds(), (TCorvRectangle{355, 125, 50, 50}));
+
+    // Another document that does not reach the cursor, then one that does.
+    auto small = MakeDocument(100, 50, QStringLiteral("b"));
+    view->SetDocument(small.get());
+    EXPECT_FALSE(disc.Visible());
+    view->SetDocument(doc.get());
+    EXPECT_TRUE(disc.Visible());
+
+    // A cursor that left the view is not brought back by a change.
+    view->ViewMouseLeave();
+    view->SetDocument(small.get());
+    view->SetDocument(doc.get());
+    EXPECT_FALSE(disc.Visible());
 }
 
 TEST_F(DocumentViewTest, MouseEventsAndClicksComeThroughTheViewport)
