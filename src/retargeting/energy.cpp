@@ -1,6 +1,7 @@
 #include "retargeting/energy.h"
 
 #include "graphics/rectangle.h"
+#include "retargeting/instructionset.h"
 
 #include <immintrin.h>
 
@@ -122,7 +123,7 @@ std::unique_ptr<TCorvSurface> CalculateEnergy(const TCorvSurface& Source)
     auto energy = TCorvSurface::Create(w, h);
     if (w == 0 || h == 0)
         return energy;
-    static const bool avx2 = __builtin_cpu_supports("avx2");
+    const bool avx2 = UseAvx2();
     for (int32_t y = 1; y + 1 < h; ++y) {
         if (w > 2)
             (avx2 ? InteriorRowAvx2 : InteriorRow)(energy->GetPixelPtr(0, y), Source.GetPixelPtr(0, y - 1),

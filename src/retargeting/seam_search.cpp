@@ -6,6 +6,7 @@
 #include "retargeting/seam_search.h"
 
 #include "retargeting/energy.h"
+#include "retargeting/instructionset.h"
 
 #include <immintrin.h>
 
@@ -133,19 +134,13 @@ __attribute__((target("avx2"))) void FillCostTile(const TCorvSurface& Energy, in
     }
 }
 
-bool HasAvx2()
-{
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
-
 // Fills the direction table line by line and returns the chosen end point in
 // the last line.
 template <class TCost>
 int32_t RunLines(const TCorvSurface& Energy, bool Vertical, int32_t Lines, int32_t Count, int8_t* Dirs,
                  const TRandomSource& Random)
 {
-    const bool avx2 = std::is_same_v<TCost, int32_t> && HasAvx2();
+    const bool avx2 = std::is_same_v<TCost, int32_t> && UseAvx2();
     // Columns are read through cost tiles on the fast path.
     std::vector<int32_t> tile(avx2 && !Vertical ? size_t(TileColumns) * size_t(Count) : 0);
     int32_t tileFirst = -TileColumns;
