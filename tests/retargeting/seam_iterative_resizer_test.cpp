@@ -677,9 +677,9 @@ TEST(SeamResizer, SameAsThePlainModelOverRandomRuns)
         for (int32_t w = 1; w <= 3; ++w)
             for (int32_t h = 1; h <= 3; ++h)
                 CompareRandomRun(rng, w, h, 12, 3);
-        for (int run = 0; run < 60; ++run)
+        for (int run = 0; run < 200; ++run)
             CompareRandomRun(rng, 1 + int32_t(rng() % 40), 1 + int32_t(rng() % 40), 10, 6);
-        for (int run = 0; run < 6; ++run)
+        for (int run = 0; run < 20; ++run)
             CompareRandomRun(rng, 40 + int32_t(rng() % 90), 40 + int32_t(rng() % 90), 8, 25);
     });
 }

@@ -248,20 +248,17 @@ TEST(SeamSearch, PathCostsBeyondThirtyTwoBits)
     EXPECT_EQ(seam, ReferenceSeam(*across, false, NoDraw));
 }
 
-TEST(SeamSearch, LentBuffersServeMapsOfAnySize)
+TEST(SeamSearch, KeptSearchServesMapsOfAnySize)
 {
-    // One set of buffers through growing and shrinking maps: nothing a search
-    // leaves in them reaches the next one.
+    // One search through growing and shrinking maps, told of no seam: each
+    // search runs in full, and nothing one leaves in the table reaches the next.
     std::mt19937 rng(29);
-    TSeamSearchBuffers buffers;
+    TSeamSearch search;
     for (auto [w, h] : std::vector<std::pair<int32_t, int32_t>>{{30, 20}, {9, 40}, {31, 21}, {2, 2}, {50, 3}}) {
         auto map = CalculateEnergy(*RandomSurface(w, h, rng));
         for (bool vertical : {false, true}) {
             TCorvPointArray seam;
-            if (vertical)
-                FindVerticalSeam(*map, seam, [](int32_t) { return 0; }, &buffers);
-            else
-                FindHorizontalSeam(*map, seam, [](int32_t) { return 0; }, &buffers);
+            search.Find(*map, vertical, seam, [](int32_t) { return 0; });
             EXPECT_EQ(seam, ReferenceSeam(*map, vertical, [](int32_t) { return 0; })) << w << "x" << h;
         }
     }
