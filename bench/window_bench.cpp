@@ -34,7 +34,7 @@ constexpr int32_t W = 1920, H = 1080;
 
 QString PicturePath(const QTemporaryDir& Dir)
 {
-    const QString path = Dir.path() + "/photo.png";
+    const QString path = Dir.path() + "/photo.bmp";
     if (!QFile::exists(path)) {
         const auto picture = CorvanithBench::MakePhotoLikePicture(W, H);
         QImage(reinterpret_cast<const uchar*>(picture->Bits()), W, H, W * 4, QImage::Format_ARGB32).save(path);

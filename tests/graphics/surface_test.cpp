@@ -130,6 +130,16 @@ TEST(Surface, DrawIgnoresTheAlphaByte)
     EXPECT_EQ(part[5], 0xFF778899u);
     EXPECT_EQ(part[0], 0xFFFFFFFFu);
     EXPECT_EQ(part[4], 0xFFFFFFFFu);
+    // Made opaque, the pixels take the way without conversion to the same result.
+    s->MakeOpaqueRect({0, 0, 2, 2});
+    std::vector<uint32_t> opaque(16, 0xFFFFFFFF);
+    {
+        QImage target(reinterpret_cast<uchar*>(opaque.data()), 4, 4, 16, QImage::Format_ARGB32);
+        QPainter painter(&target);
+        Platform::TCanvas dc(painter);
+        s->Draw(dc, 1, 1);
+    }
+    EXPECT_EQ(opaque, whole);
 }
 
 TEST(SurfaceFills, RectanglesPointsAndCheckerboard)
