@@ -64,6 +64,62 @@ __attribute__((target("avx2"))) void StepAvx2(const int32_t* Prev, int32_t* Cur,
     StepScalar<int32_t>(Prev, Cur, Line, i, Count);
 }
 
+// The entries a table update finds changed on one line: First .. Last, none
+// while First > Last.
+struct TChanged {
+    int32_t First = INT32_MAX;
+    int32_t Last = -1;
+    void Add(int32_t From, int32_t To)
+    {
+        First = std::min(First, From);
+        Last = std::max(Last, To);
+    }
+};
+
+// Row[i] = e(i) + min(Prev[i - 1], Prev[i], Prev[i + 1]) again for i = First
+// .. Last, noting the entries whose value changed.
+template <class TCost>
+void ConeScalar(const TCost* Prev, TCost* Row, TLineCosts Line, int32_t First, int32_t Last, TChanged& Changed)
+{
+    for (int32_t i = First; i <= Last; ++i) {
+        const TCost v = TCost(Line[i]) + std::min(std::min(Prev[i - 1], Prev[i]), Prev[i + 1]);
+        if (v != Row[i]) {
+            Row[i] = v;
+            Changed.Add(i, i);
+        }
+    }
+}
+
+// The same eight entries at a time; a line across the map (a column) is
+// gathered from its rows.
+__attribute__((target("avx2"))) void ConeAvx2(const int32_t* Prev, int32_t* Row, TLineCosts Line, int32_t First,
+                                              int32_t Last, TChanged& Changed)
+{
+    const __m256i channelWeights = _mm256_set1_epi32(0x00010101);
+    const __m256i wordOnes = _mm256_set1_epi16(1);
+    const auto stride = int32_t(Line.Stride);
+    const __m256i offsets = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(stride));
+    int32_t i = First;
+    for (; i + 8 <= Last + 1; i += 8) {
+        const TCorvColor* p = Line.Pixels + i * Line.Stride;
+        const __m256i pixels = stride == 1 ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))
+                                           : _mm256_i32gather_epi32(reinterpret_cast<const int*>(p), offsets, 4);
+        const __m256i e = _mm256_madd_epi16(_mm256_maddubs_epi16(pixels, channelWeights), wordOnes);
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i - 1));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i));
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i + 1));
+        const __m256i v = _mm256_add_epi32(e, _mm256_min_epi32(_mm256_min_epi32(a, b), c));
+        const __m256i old = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Row + i));
+        const auto changed =
+            uint32_t(~_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(v, old)))) & 0xFFu;
+        if (changed != 0) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(Row + i), v);
+            Changed.Add(i + __builtin_ctz(changed), i + 31 - __builtin_clz(changed));
+        }
+    }
+    ConeScalar<int32_t>(Prev, Row, Line, i, Last, Changed);
+}
+
 // Eight columns: one register of costs per row, and a tile small enough for the first-level cache.
 constexpr int32_t TileColumns = 8;
 
@@ -180,6 +236,8 @@ void UpdatePass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Ver
                 int32_t OldCount, bool Inserted, const std::vector<int32_t>& At)
 {
     const int32_t count = Inserted ? OldCount + 1 : OldCount - 1;
+    // Columns are gathered with 32-bit offsets.
+    const bool avx2 = std::is_same_v<TCost, int32_t> && UseAvx2() && (Vertical || Energy.Width() <= INT32_MAX / 8);
     int32_t changedFirst = INT32_MAX, changedLast = -1;
     for (int32_t l = 0; l < Lines; ++l) {
         TCost* row = Table.Row(l);
@@ -202,22 +260,23 @@ void UpdatePass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Ver
         }
         first = std::max(first, 0);
         last = std::min(last, count - 1);
-        // An inserted entry has no old value to compare with.
-        const int32_t fresh = Inserted ? s + 1 : -1;
         const TLineCosts costs = MapLine(Energy, Vertical, l);
-        const TCost* prev = l > 0 ? Table.Row(l - 1) : nullptr;
-        changedFirst = INT32_MAX;
-        changedLast = -1;
-        for (int32_t i = first; i <= last; ++i) {
-            TCost v = TCost(costs[i]);
-            if (prev != nullptr)
-                v += std::min(std::min(prev[i - 1], prev[i]), prev[i + 1]);
-            if (v != row[i] || i == fresh) {
-                row[i] = v;
-                changedFirst = std::min(changedFirst, i);
-                changedLast = i;
-            }
+        TChanged changed;
+        if (l == 0) {
+            for (int32_t i = first; i <= last; ++i)
+                row[i] = TCost(costs[i]);
+            changed.Add(first, last);
+        } else if (avx2) {
+            if constexpr (std::is_same_v<TCost, int32_t>)
+                ConeAvx2(Table.Row(l - 1), row, costs, first, last, changed);
+        } else {
+            ConeScalar(Table.Row(l - 1), row, costs, first, last, changed);
         }
+        // An inserted entry had no old value to compare with.
+        if (Inserted)
+            changed.Add(s + 1, s + 1);
+        changedFirst = changed.First;
+        changedLast = changed.Last;
     }
 }
 
