@@ -111,8 +111,18 @@ void BM_NumericResize(benchmark::State& State)
 
 } // namespace
 
-BENCHMARK(BM_WindowStep)->ArgName("key")->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
-BENCHMARK(BM_NumericResize)->ArgName("insert")->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);
+BENCHMARK(BM_WindowStep)
+    ->ArgName("key")
+    ->DenseRange(0, 3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(3);
+BENCHMARK(BM_NumericResize)
+    ->ArgName("insert")
+    ->DenseRange(0, 1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(2);
 
 int main(int argc, char** argv)
 {

@@ -69,10 +69,10 @@ public:
     void FreeGraphicsCache();
 
     // Whole surface 1:1 at (X, Y), and the rectangle Rect to the same place;
-    // the alpha byte plays no part. Drawn fastest when every alpha is 255
-    // (MakeOpaqueRect): nothing converts the pixels on the way.
-    void Draw(Platform::TCanvas& DC, int32_t X, int32_t Y) const;
-    void DrawRect(Platform::TCanvas& DC, const TCorvRectangle& Rect) const;
+    // the alpha byte plays no part: the drawn pixels are made opaque in place
+    // first, so that they reach the screen in one copy, unconverted.
+    void Draw(Platform::TCanvas& DC, int32_t X, int32_t Y);
+    void DrawRect(Platform::TCanvas& DC, const TCorvRectangle& Rect);
 
     // True at the first pixel, row by row from the top, whose alpha is not 255.
     bool DetectAlpha() const;

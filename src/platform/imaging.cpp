@@ -24,39 +24,17 @@ TCanvas::~TCanvas()
         FOwned->end();
 }
 
-namespace {
-
-bool AllOpaque(const uint8_t* Bits, int32_t Stride, int32_t Width, int32_t Height)
-{
-    for (int32_t y = 0; y < Height; ++y) {
-        const auto* row = reinterpret_cast<const uint32_t*>(Bits + int64_t(y) * Stride);
-        uint32_t all = 0xFFFFFFFFu;
-        for (int32_t x = 0; x < Width; ++x)
-            all &= row[x];
-        if (all < 0xFF000000u)
-            return false;
-    }
-    return true;
-}
-
-} // namespace
-
 void TCanvas::DrawOpaque(const uint8_t* Bits, int32_t Stride, int32_t SrcX, int32_t SrcY, int32_t Width,
                          int32_t Height, int32_t DestX, int32_t DestY)
 {
     if (Width <= 0 || Height <= 0)
         return;
     const uint8_t* first = Bits + int64_t(SrcY) * Stride + int64_t(SrcX) * 4;
-    // Opaque pixels are what RGB32 stands for: the painter copies them as they
-    // are. An RGB32 view of other alpha bytes would carry them along, so such
-    // pixels are converted first, which forces alpha to 255.
+    // Opaque pixels are what RGB32 stands for: the painter copies them as they are.
     const QImage view(first, Width, Height, Stride, QImage::Format_RGB32);
     const QPainter::CompositionMode previous = FPainter->compositionMode();
     FPainter->setCompositionMode(QPainter::CompositionMode_Source);
-    if (AllOpaque(first, Stride, Width, Height))
-        FPainter->drawImage(DestX, DestY, view);
-    else
-        FPainter->drawImage(DestX, DestY, view.convertToFormat(QImage::Format_ARGB32));
+    FPainter->drawImage(DestX, DestY, view);
     FPainter->setCompositionMode(previous);
 }
 

@@ -235,8 +235,6 @@ void TCorvDocumentView::PaintTo(Platform::TCanvas* DC, const TCorvRectangle& Rec
     }
     if (FOverlays != nullptr && !r.IsEmpty())
         FOverlays->Paint(*FBuffer, r);
-    // Blends leave alpha below 255 in the buffer; the screen copy takes it opaque.
-    FBuffer->MakeOpaqueRect(r);
     FBuffer->DrawRect(*DC, r);
 }
 

@@ -65,7 +65,8 @@ TEST(SurfaceFills, CheckerboardIsFixedToSurfaceCoordinatesPlusOffsets)
 TEST(SurfaceFills, MakeOpaqueRectSetsOnlyTheAlphaInside)
 {
     // Widths around the four-pixel steps of the row loop.
-    for (const TCorvRectangle r : {TCorvRectangle{1, 2, 5, 3}, TCorvRectangle{0, 0, 8, 8}, TCorvRectangle{3, 7, 1, 1}}) {
+    const TCorvRectangle rects[] = {{1, 2, 5, 3}, {0, 0, 8, 8}, {3, 7, 1, 1}};
+    for (const TCorvRectangle& r : rects) {
         auto s = Patterned(8, 8);
         s->MakeOpaqueRect(r);
         for (int32_t y = 0; y < 8; ++y)

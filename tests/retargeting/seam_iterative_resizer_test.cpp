@@ -694,7 +694,8 @@ TEST(SeamResizer, SameAsThePlainModelWithSixtyFourBitPathCosts)
     auto a = Copy(*original), b = Copy(*original);
     TCorvSeamIterativeResizer r(*a);
     TReferenceResizer model(*b);
-    for (auto [call, count] : {std::pair{InsertVertical, 2}, std::pair{RemoveVertical, 1}, std::pair{RemoveVertical, 1}}) {
+    const std::pair<TCall, int32_t> calls[] = {{InsertVertical, 2}, {RemoveVertical, 1}, {RemoveVertical, 1}};
+    for (auto [call, count] : calls) {
         CompareCall(r, model, call, count, 1.0, rng());
         ASSERT_FALSE(HasFatalFailure());
     }
