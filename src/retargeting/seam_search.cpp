@@ -178,7 +178,8 @@ template <class TCost>
 struct TTable {
     TCost* Data;
     int64_t Stride;
-    TCost* Row(int32_t Line) const { return Data + int64_t(Line) * Stride + 1; }
+    int32_t* First;
+    TCost* Row(int32_t Line) const { return Data + int64_t(Line) * Stride + First[Line]; }
 };
 
 // The pixel costs of line L read from the map itself.
@@ -226,8 +227,8 @@ void FullPass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Verti
 }
 
 // The table of a map that lost (gained) one seam since the table was built
-// for it: each line first moves the entries after the seam point by one, so
-// every entry sits at its pixel's new place. An entry then keeps its value
+// for it: each line first moves the entries before or after the seam point,
+// whichever are fewer, by one, so every entry sits at its pixel's new place. An entry then keeps its value
 // unless its pixel's cost changed, its predecessors now lie differently
 // around the seam, or a predecessor's value changed; only the range of those
 // is computed again, and it narrows again where the new values equal the old.
@@ -240,14 +241,21 @@ void UpdatePass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Ver
     const bool avx2 = std::is_same_v<TCost, int32_t> && UseAvx2() && (Vertical || Energy.Width() <= INT32_MAX / 8);
     int32_t changedFirst = INT32_MAX, changedLast = -1;
     for (int32_t l = 0; l < Lines; ++l) {
-        TCost* row = Table.Row(l);
         const int32_t s = At[size_t(l)];
-        const size_t tail = size_t(OldCount - 1 - s) * sizeof(TCost);
-        if (Inserted)
-            std::memmove(row + s + 2, row + s + 1, tail);
-        else
-            std::memmove(row + s, row + s + 1, tail);
-        row[count] = Sentinel<TCost>;
+        TCost* row = Table.Row(l);
+        // Entries 0 .. s stay before the seam point after an insertion, 0 .. s - 1 after a removal.
+        const int32_t head = Inserted ? s + 1 : s;
+        const int32_t tail = OldCount - 1 - s;
+        const bool moveHead = head < tail ? (!Inserted || Table.First[l] > 1)
+                                          : (Inserted && int64_t(Table.First[l]) + count >= Table.Stride);
+        if (moveHead) {
+            Table.First[l] += Inserted ? -1 : 1;
+            std::memmove(Table.Row(l), row, size_t(head) * sizeof(TCost));
+            row = Table.Row(l);
+        } else {
+            std::memmove(row + head + (Inserted ? 1 : 0), row + s + 1, size_t(tail) * sizeof(TCost));
+        }
+        row[-1] = row[count] = Sentinel<TCost>;
         // New costs lie at s, s + 1 (and s + 2 after an insertion); the
         // predecessors lie differently between this line's seam point and the
         // one before it.
@@ -346,16 +354,21 @@ void TSeamSearch::Run(std::vector<TCost>& Costs, const TCorvSurface& Energy, TEd
                       const TRandomSource& Random)
 {
     const int32_t count = FVertical ? Energy.Width() : Energy.Height();
-    const bool update = Edit != TEdit::None && count == FCount + (Edit == TEdit::Inserted ? 1 : -1) &&
-                        count + 2 <= FStride && Costs.size() >= size_t(FLines) * size_t(FStride);
+    bool update = Edit != TEdit::None && count == FCount + (Edit == TEdit::Inserted ? 1 : -1) &&
+                  Costs.size() >= size_t(FLines) * size_t(FStride) && FFirst.size() == size_t(FLines);
+    // An insertion needs room for one more entry on one side of every line.
+    for (int32_t l = 0; update && Edit == TEdit::Inserted && l < FLines; ++l)
+        update = FFirst[size_t(l)] > 1 || int64_t(FFirst[size_t(l)]) + count < FStride;
     if (!update) {
-        // Room for a run of insertions before the lines must be laid out anew.
-        FStride = int64_t(count) + 2 + std::max(count / 16, 8);
+        // Room on both sides for a run of insertions before the lines must be laid out anew.
+        const int32_t room = std::max(count / 32, 4);
+        FStride = int64_t(count) + 2 + 2 * int64_t(room);
+        FFirst.assign(size_t(FLines), 1 + room);
         const size_t size = size_t(FLines) * size_t(FStride);
         if (Costs.size() < size)
             Costs.resize(size);
     }
-    const TTable<TCost> table{Costs.data(), FStride};
+    const TTable<TCost> table{Costs.data(), FStride, FFirst.data()};
     if (update)
         UpdatePass(table, Energy, FVertical, FLines, FCount, Edit == TEdit::Inserted, FEditAt);
     else

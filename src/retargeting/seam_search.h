@@ -57,7 +57,10 @@ private:
     TEdit FEdit = TEdit::None;
     // Per line, the seam's place across it, of the edit not yet searched.
     std::vector<int32_t> FEditAt;
-    // Line l starts at l * FStride + 1, with the sentinel on both sides.
+    // Line l's entry 0 lies at l * FStride + FFirst[l], with the sentinel on
+    // both sides and room to spare on both: an edit moves the shorter part of
+    // each line.
+    std::vector<int32_t> FFirst;
     std::vector<int32_t> FNarrowCosts;
     std::vector<int64_t> FWideCosts;
 };
