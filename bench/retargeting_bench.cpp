@@ -1,7 +1,9 @@
-// The seam-iterative resizer on a 1920 x 1080 photo-like picture: 200 seams
-// removed or inserted in each direction, in one call and as 200 calls of one
-// seam (the arrow-key path), and the parts of one step on their own. The
-// ms_per_seam counter is what to compare between builds.
+// The seam-iterative resizer on photo-like pictures of 640 x 480, 1920 x 1080
+// and 3840 x 2160: seams removed or inserted in each direction, in one call
+// and as one call per seam (the arrow-key path), each beside a memmove of the
+// picture's plane timed in the same run, so that the x_memmove counter can be
+// compared between machines and busy runs. Then the parts of one step on
+// their own, and the peak memory of a run of insertions.
 #include "synthetic_picture.h"
 
 #include "io/random.h"
@@ -11,27 +13,64 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
 
 using namespace Corvanith::Graphics;
 using namespace Corvanith::Graphics::Retargeting;
 
 namespace {
 
-constexpr int32_t W = 1920, H = 1080, Seams = 200;
+constexpr int32_t Seams = 100;
 
-const TCorvSurface& Original()
+struct TSize {
+    int32_t W, H;
+};
+constexpr TSize Sizes[] = {{640, 480}, {1920, 1080}, {3840, 2160}};
+
+const TCorvSurface& Original(int32_t Index)
 {
-    static const auto picture = CorvanithBench::MakePhotoLikePicture(W, H);
-    return *picture;
+    static std::map<int32_t, std::unique_ptr<TCorvSurface>> pictures;
+    auto& p = pictures[Index];
+    if (!p)
+        p = CorvanithBench::MakePhotoLikePicture(Sizes[Index].W, Sizes[Index].H);
+    return *p;
 }
 
-std::unique_ptr<TCorvSurface> Fresh()
+std::unique_ptr<TCorvSurface> Fresh(int32_t Index)
 {
-    auto s = TCorvSurface::Create(W, H);
-    std::memcpy(s->Bits(), Original().Bits(), size_t(W) * H * 4);
+    const TCorvSurface& o = Original(Index);
+    auto s = TCorvSurface::Create(o.Width(), o.Height());
+    std::memcpy(s->Bits(), o.Bits(), size_t(o.Width()) * size_t(o.Height()) * 4);
     return s;
+}
+
+double MsSince(std::chrono::steady_clock::time_point Start)
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - Start).count();
+}
+
+// The floor: the least of a few memmoves of one plane of the picture's size,
+// between two buffers already touched.
+double MemmoveMs(int32_t Index)
+{
+    const size_t bytes = size_t(Sizes[Index].W) * size_t(Sizes[Index].H) * 4;
+    std::vector<uint8_t> a(bytes, 1), b(bytes, 2);
+    double best = 1e9;
+    for (int k = 0; k < 5; ++k) {
+        const auto start = std::chrono::steady_clock::now();
+        std::memmove(k % 2 ? a.data() : b.data(), k % 2 ? b.data() : a.data(), bytes);
+        best = std::min(best, MsSince(start));
+        benchmark::DoNotOptimize(a.data());
+        benchmark::DoNotOptimize(b.data());
+    }
+    return best;
 }
 
 enum TKind { RemoveVertical, RemoveHorizontal, InsertVertical, InsertHorizontal };
@@ -54,59 +93,114 @@ void Call(TCorvSeamIterativeResizer& r, TKind kind, int32_t count)
     }
 }
 
-// range(0): the kind; range(1): 1 for one call of 200 seams, 0 for 200 calls.
+// range(0): the size; range(1): the kind; range(2): 1 for one call of all the
+// seams, 0 for one call per seam. The first map is computed before the clock
+// starts, as in the window, where it is computed at the first key.
 void BM_Resize(benchmark::State& state)
 {
-    const auto kind = TKind(state.range(0));
-    const bool batch = state.range(1) != 0;
+    const auto index = int32_t(state.range(0));
+    const auto kind = TKind(state.range(1));
+    const bool batch = state.range(2) != 0;
     double totalMs = 0;
+    double floorMs = 1e9;
     for (auto _ : state) {
         Corvanith::Utils::RandSeed(1);
-        auto picture = Fresh();
+        auto picture = Fresh(index);
         TCorvSeamIterativeResizer r(*picture);
+        Call(r, kind, 1);
+        floorMs = std::min(floorMs, MemmoveMs(index));
         const auto start = std::chrono::steady_clock::now();
         if (batch)
             Call(r, kind, Seams);
         else
             for (int32_t i = 0; i < Seams; ++i)
                 Call(r, kind, 1);
-        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        const double ms = MsSince(start);
         state.SetIterationTime(ms / 1000);
         totalMs += ms;
         benchmark::DoNotOptimize(picture->Bits());
     }
-    state.counters["ms_per_seam"] = totalMs / double(state.iterations() * Seams);
+    const double perSeam = totalMs / double(state.iterations() * Seams);
+    state.counters["ms_per_seam"] = perSeam;
+    state.counters["memmove_ms"] = floorMs;
+    state.counters["x_memmove"] = perSeam / floorMs;
+    state.counters["ns_per_pixel"] = perSeam * 1e6 / (double(Sizes[index].W) * Sizes[index].H);
 }
 
 void BM_CalculateEnergy(benchmark::State& state)
 {
+    const TCorvSurface& picture = Original(int32_t(state.range(0)));
     for (auto _ : state)
-        benchmark::DoNotOptimize(CalculateEnergy(Original()));
+        benchmark::DoNotOptimize(CalculateEnergy(picture));
 }
 
 void BM_FindSeam(benchmark::State& state)
 {
-    const auto map = CalculateEnergy(Original());
+    const auto map = CalculateEnergy(Original(int32_t(state.range(0))));
     TCorvPointArray seam;
-    TSeamSearchBuffers buffers;
+    // Told of no seam, a kept search runs in full every time, in the same table.
+    TSeamSearch search;
     for (auto _ : state) {
-        if (state.range(0) != 0)
-            FindVerticalSeam(*map, seam, Corvanith::Utils::Random, &buffers);
-        else
-            FindHorizontalSeam(*map, seam, Corvanith::Utils::Random, &buffers);
+        search.Find(*map, state.range(1) != 0, seam);
         benchmark::DoNotOptimize(seam.data());
     }
+}
+
+// The process's resident memory in bytes: the current value, or the peak
+// since the last ResetPeak.
+int64_t ResidentBytes(const char* Field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(Field, 0) == 0)
+            return std::stoll(line.substr(std::strlen(Field))) * 1024;
+    return 0;
+}
+
+void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+// 200 insertions in one direction on a fresh picture; x_picture is the peak
+// resident memory above what the process held before the picture, in
+// pictures (the picture itself counts one).
+void BM_InsertionPeakMemory(benchmark::State& state)
+{
+    const auto index = int32_t(state.range(0));
+    const bool vertical = state.range(1) != 0;
+    Original(index);
+    double ratio = 0;
+    for (auto _ : state) {
+        Corvanith::Utils::RandSeed(1);
+        const int64_t before = ResidentBytes("VmRSS:");
+        auto picture = Fresh(index);
+        ResetPeak();
+        {
+            TCorvSeamIterativeResizer r(*picture);
+            if (vertical)
+                r.InsertVerticalSeams(200, 0.33);
+            else
+                r.InsertHorizontalSeams(200, 0.33);
+        }
+        const int64_t peak = ResidentBytes("VmHWM:");
+        ratio = double(peak - before) / (double(Sizes[index].W) * Sizes[index].H * 4);
+    }
+    state.counters["x_picture"] = ratio;
 }
 
 } // namespace
 
 BENCHMARK(BM_Resize)
-    ->ArgNames({"kind", "batch"})
-    ->ArgsProduct({{RemoveVertical, RemoveHorizontal, InsertVertical, InsertHorizontal}, {1, 0}})
+    ->ArgNames({"size", "kind", "batch"})
+    ->ArgsProduct({{0, 1, 2}, {RemoveVertical, RemoveHorizontal, InsertVertical, InsertHorizontal}, {1, 0}})
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime()
     ->Iterations(3);
-BENCHMARK(BM_CalculateEnergy)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FindSeam)->ArgName("vertical")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CalculateEnergy)->ArgName("size")->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindSeam)->ArgNames({"size", "vertical"})->ArgsProduct({{0, 1, 2}, {1, 0}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_InsertionPeakMemory)
+    ->ArgNames({"size", "vertical"})
+    ->ArgsProduct({{2}, {1, 0}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 BENCHMARK_MAIN();

@@ -205,6 +205,16 @@ void SubtractColorLine(TCorvColor* Dest, TCorvColor Color, int32_t Count)
     }
 }
 
+void OpaqueLine(TCorvColor* Dest, int32_t Count)
+{
+    const __m128i alpha = _mm_set1_epi32(int(0xFF000000u));
+    int32_t i = 0;
+    for (; i + 4 <= Count; i += 4)
+        Store(Dest + i, _mm_or_si128(Load(Dest + i), alpha));
+    for (; i < Count; ++i)
+        Dest[i] |= 0xFF000000u;
+}
+
 void FenceStreamingStores() { _mm_sfence(); }
 
 } // namespace Corvanith::Graphics

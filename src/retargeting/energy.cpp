@@ -1,6 +1,7 @@
 #include "retargeting/energy.h"
 
 #include "graphics/rectangle.h"
+#include "retargeting/instructionset.h"
 
 #include <immintrin.h>
 
@@ -32,6 +33,18 @@ void InteriorPixels(TCorvColor* Dest, const TCorvColor* Up, const TCorvColor* Ro
         }
         Dest[x] = e;
     }
+}
+
+// One interior pixel, at Row[0] with Up[0] and Down[0]: the four differences
+// per channel summed in 16-bit lanes.
+TCorvColor InteriorPixel(const TCorvColor* Up, const TCorvColor* Row, const TCorvColor* Down)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i d = AbsDiff(_mm_setr_epi32(int(Row[-1]), int(Row[1]), int(Up[0]), int(Down[0])),
+                              _mm_set1_epi32(int(Row[0])));
+    __m128i sum = _mm_add_epi16(_mm_unpacklo_epi8(d, zero), _mm_unpackhi_epi8(d, zero));
+    sum = _mm_srli_epi16(_mm_add_epi16(sum, _mm_srli_si128(sum, 8)), 2);
+    return TCorvColor(_mm_cvtsi128_si32(_mm_packus_epi16(sum, zero))) | OpaqueAlpha;
 }
 
 // Interior pixels 1 .. Width - 2 of one row with all four neighbours: each
@@ -122,7 +135,7 @@ std::unique_ptr<TCorvSurface> CalculateEnergy(const TCorvSurface& Source)
     auto energy = TCorvSurface::Create(w, h);
     if (w == 0 || h == 0)
         return energy;
-    static const bool avx2 = __builtin_cpu_supports("avx2");
+    const bool avx2 = UseAvx2();
     for (int32_t y = 1; y + 1 < h; ++y) {
         if (w > 2)
             (avx2 ? InteriorRowAvx2 : InteriorRow)(energy->GetPixelPtr(0, y), Source.GetPixelPtr(0, y - 1),
@@ -143,6 +156,12 @@ void UpdateEnergyAt(TCorvSurface& Energy, int32_t X, int32_t Y, const TCorvSurfa
 {
     if (GetPointPosition(TRect{0, 0, Source.Width(), Source.Height()}, X, Y) == ppOutside)
         return;
+    // After a removal nearly every recomputed pixel is an interior one.
+    if (X > 0 && Y > 0 && X + 1 < Source.Width() && Y + 1 < Source.Height()) {
+        const TCorvColor* row = Source.GetPixelPtr(X, Y);
+        *Energy.GetPixelPtr(X, Y) = InteriorPixel(Source.GetPixelPtr(X, Y - 1), row, Source.GetPixelPtr(X, Y + 1));
+        return;
+    }
     *Energy.GetPixelPtr(X, Y) = EnergyAt(Source, X, Y);
 }
 

@@ -15,14 +15,6 @@ namespace {
 // The picture's side that the seams of a direction change.
 int32_t Side(const TCorvSurface& S, bool Horizontal) { return Horizontal ? S.Height() : S.Width(); }
 
-void FindSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, bool Horizontal, TSeamSearchBuffers& Buffers)
-{
-    if (Horizontal)
-        FindHorizontalSeam(Energy, Seam, Utils::Random, &Buffers);
-    else
-        FindVerticalSeam(Energy, Seam, Utils::Random, &Buffers);
-}
-
 void RemoveSeam(TCorvSurface& S, const TCorvPointArray& Seam, bool Horizontal)
 {
     if (Horizontal)
@@ -88,6 +80,7 @@ void TCorvSeamIterativeResizer::ComputeMap(TDirection& D)
 {
     D.Own = CalculateEnergy(FSurface);
     D.Blocked = 0;
+    FSearch.Reset();
     if (FMask != nullptr)
         ApplyMask(*D.Own, *FMask);
 }
@@ -119,7 +112,7 @@ void TCorvSeamIterativeResizer::RemoveSeams(TDirection D, int32_t Count)
     const int32_t steps = std::min(Count, Side(FSurface, D.Horizontal) - 1);
     TCorvPointArray seam;
     for (int32_t i = 0; i < steps; ++i) {
-        FindSeam(*D.Own, seam, D.Horizontal, FSearchBuffers);
+        FSearch.Find(*D.Own, !D.Horizontal, seam);
         RemoveSeam(FSurface, seam, D.Horizontal);
         if (FMask != nullptr)
             RemoveSeam(*FMask, seam, D.Horizontal);
@@ -133,6 +126,7 @@ void TCorvSeamIterativeResizer::RemoveSeams(TDirection D, int32_t Count)
             else
                 ApplyMaskAlongVerticalSeam(*D.Own, *FMask, seam);
         }
+        FSearch.SeamRemoved(seam);
         if (D.Other)
             RemoveSeam(*D.Other, seam, D.Horizontal);
     }
@@ -151,7 +145,7 @@ void TCorvSeamIterativeResizer::InsertSeams(TDirection D, int32_t Count, double 
             D.Own.reset();
             ComputeMap(D);
         }
-        FindSeam(*D.Own, seam, D.Horizontal, FSearchBuffers);
+        FSearch.Find(*D.Own, !D.Horizontal, seam);
         // Each surface is blended right after its insertion (the blends read
         // only their own surface), so a failure further on leaves no
         // undefined line in the picture. The mask grows first and loses its
@@ -179,6 +173,7 @@ void TCorvSeamIterativeResizer::InsertSeams(TDirection D, int32_t Count, double 
         D.Own->FillPoints(seam, MaximumEnergy);
         D.Own->FillPoints(next, MaximumEnergy);
         D.Own->FillPoints(OffsetSeam(next, limit, D.Horizontal), MaximumEnergy);
+        FSearch.SeamInserted(seam);
     }
 }
 

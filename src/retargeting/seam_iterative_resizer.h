@@ -67,7 +67,8 @@ private:
     TCorvSurface* FMask = nullptr;
     std::unique_ptr<TCorvSurface> FVerticalEnergy;
     std::unique_ptr<TCorvSurface> FHorizontalEnergy;
-    TSeamSearchBuffers FSearchBuffers;
+    // Searches the map of the direction last worked on, told of each seam it lost or gained.
+    TSeamSearch FSearch;
 };
 
 } // namespace Corvanith::Graphics::Retargeting

@@ -1,16 +1,18 @@
 // Both searches run one engine over "lines": the rows of the map for a
-// vertical seam, its columns for a horizontal one. Each line's path costs
-// depend only on the line before, so two cost lines and the direction table
-// give the same result as a full cost table. Path costs are 32-bit while the
-// longest path provably stays below the sentinel, 64-bit beyond.
+// vertical seam, its columns for a horizontal one, so the table of a
+// horizontal search is kept transposed and its lines are contiguous. Path
+// costs are 32-bit while the longest path provably stays below the sentinel,
+// 64-bit beyond.
 #include "retargeting/seam_search.h"
 
 #include "retargeting/energy.h"
+#include "retargeting/instructionset.h"
 
 #include <immintrin.h>
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <limits>
 #include <type_traits>
 #include <utility>
@@ -29,34 +31,21 @@ struct TLineCosts {
     int32_t operator[](int64_t i) const { return Costs != nullptr ? Costs[i] : SeamCost(Pixels[i * Stride]); }
 };
 
-// Cur[i] = e(i) + min(Prev[i - 1], Prev[i], Prev[i + 1]) with the direction
-// of the chosen predecessor: 0 for i, -1 for i - 1, +1 for i + 1, preferred in
-// that order. Prev[-1] and Prev[Count] hold the sentinel.
+// Cur[i] = e(i) + min(Prev[i - 1], Prev[i], Prev[i + 1]); Prev[-1] and
+// Prev[Count] hold the sentinel.
 template <class TCost>
-void StepScalar(const TCost* Prev, TCost* Cur, int8_t* Dir, TLineCosts Line, int32_t From, int32_t Count)
+void StepScalar(const TCost* Prev, TCost* Cur, TLineCosts Line, int32_t From, int32_t Count)
 {
-    for (int32_t i = From; i < Count; ++i) {
-        const TCost a = Prev[i - 1];
-        const TCost b = Prev[i];
-        const TCost c = Prev[i + 1];
-        TCost m = a;
-        if (b <= m)
-            m = b;
-        if (c <= m)
-            m = c;
-        Cur[i] = TCost(Line[i]) + m;
-        Dir[i] = m == b ? 0 : (m == a ? -1 : 1);
-    }
+    for (int32_t i = From; i < Count; ++i)
+        Cur[i] = TCost(Line[i]) + std::min(std::min(Prev[i - 1], Prev[i]), Prev[i + 1]);
 }
 
 // The same eight entries at a time; Line is contiguous pixels or costs.
-__attribute__((target("avx2"))) void StepAvx2(const int32_t* Prev, int32_t* Cur, int8_t* Dir, TLineCosts Line,
-                                              int32_t Count)
+__attribute__((target("avx2"))) void StepAvx2(const int32_t* Prev, int32_t* Cur, TLineCosts Line, int32_t Count)
 {
     // maddubs adds blue + green and red + 0 into words, madd the two words.
     const __m256i channelWeights = _mm256_set1_epi32(0x00010101);
     const __m256i wordOnes = _mm256_set1_epi16(1);
-    const __m256i one = _mm256_set1_epi32(1);
     int32_t i = 0;
     for (; i + 8 <= Count; i += 8) {
         __m256i e;
@@ -71,18 +60,64 @@ __attribute__((target("avx2"))) void StepAvx2(const int32_t* Prev, int32_t* Cur,
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i + 1));
         const __m256i m = _mm256_min_epi32(_mm256_min_epi32(a, b), c);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(Cur + i), _mm256_add_epi32(e, m));
-        // m == b -> 0; else m == a -> -1; else +1.
-        const __m256i isA = _mm256_cmpeq_epi32(m, a);
-        const __m256i isB = _mm256_cmpeq_epi32(m, b);
-        const __m256i dir = _mm256_andnot_si256(isB, _mm256_or_si256(isA, one));
-        const __m256i words = _mm256_packs_epi32(dir, dir);
-        const __m256i bytes = _mm256_packs_epi16(words, words);
-        const uint32_t low = uint32_t(_mm_cvtsi128_si32(_mm256_castsi256_si128(bytes)));
-        const uint32_t high = uint32_t(_mm_cvtsi128_si32(_mm256_extracti128_si256(bytes, 1)));
-        const uint64_t packed = uint64_t(low) | (uint64_t(high) << 32);
-        __builtin_memcpy(Dir + i, &packed, 8);
     }
-    StepScalar<int32_t>(Prev, Cur, Dir, Line, i, Count);
+    StepScalar<int32_t>(Prev, Cur, Line, i, Count);
+}
+
+// The entries a table update finds changed on one line: First .. Last, none
+// while First > Last.
+struct TChanged {
+    int32_t First = INT32_MAX;
+    int32_t Last = -1;
+    void Add(int32_t From, int32_t To)
+    {
+        First = std::min(First, From);
+        Last = std::max(Last, To);
+    }
+};
+
+// Row[i] = e(i) + min(Prev[i - 1], Prev[i], Prev[i + 1]) again for i = First
+// .. Last, noting the entries whose value changed.
+template <class TCost>
+void ConeScalar(const TCost* Prev, TCost* Row, TLineCosts Line, int32_t First, int32_t Last, TChanged& Changed)
+{
+    for (int32_t i = First; i <= Last; ++i) {
+        const TCost v = TCost(Line[i]) + std::min(std::min(Prev[i - 1], Prev[i]), Prev[i + 1]);
+        if (v != Row[i]) {
+            Row[i] = v;
+            Changed.Add(i, i);
+        }
+    }
+}
+
+// The same eight entries at a time; a line across the map (a column) is
+// gathered from its rows.
+__attribute__((target("avx2"))) void ConeAvx2(const int32_t* Prev, int32_t* Row, TLineCosts Line, int32_t First,
+                                              int32_t Last, TChanged& Changed)
+{
+    const __m256i channelWeights = _mm256_set1_epi32(0x00010101);
+    const __m256i wordOnes = _mm256_set1_epi16(1);
+    const auto stride = int32_t(Line.Stride);
+    const __m256i offsets = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(stride));
+    int32_t i = First;
+    for (; i + 8 <= Last + 1; i += 8) {
+        const TCorvColor* p = Line.Pixels + i * Line.Stride;
+        const __m256i pixels = stride == 1 ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))
+                                           : _mm256_i32gather_epi32(reinterpret_cast<const int*>(p), offsets, 4);
+        const __m256i e = _mm256_madd_epi16(_mm256_maddubs_epi16(pixels, channelWeights), wordOnes);
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i - 1));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i));
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i + 1));
+        const __m256i v = _mm256_add_epi32(e, _mm256_min_epi32(_mm256_min_epi32(a, b), c));
+        const __m256i old = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Row + i));
+        const auto changed =
+            uint32_t(~_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(v, old)))) & 0xFFu;
+        if (changed != 0) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(Row + i), v);
+            Changed.Add(i + __builtin_ctz(changed), i + 31 - __builtin_clz(changed));
+        }
+    }
+    ConeScalar<int32_t>(Prev, Row, Line, i, Last, Changed);
 }
 
 // Eight columns: one register of costs per row, and a tile small enough for the first-level cache.
@@ -133,112 +168,246 @@ __attribute__((target("avx2"))) void FillCostTile(const TCorvSurface& Energy, in
     }
 }
 
-bool HasAvx2()
+// Above every path cost: a path costs at most 765 per line.
+template <class TCost>
+constexpr TCost Sentinel = std::numeric_limits<TCost>::max();
+
+// The kept table: line l's path costs at Row(l)[0 .. Count - 1], the
+// sentinel at Row(l)[-1] and Row(l)[Count].
+template <class TCost>
+struct TTable {
+    TCost* Data;
+    int64_t Stride;
+    int32_t* First;
+    TCost* Row(int32_t Line) const { return Data + int64_t(Line) * Stride + First[Line]; }
+};
+
+// The pixel costs of line L read from the map itself.
+TLineCosts MapLine(const TCorvSurface& Energy, bool Vertical, int32_t L)
 {
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
+    return Vertical ? TLineCosts{Energy.GetPixelPtr(0, L), 1, nullptr}
+                    : TLineCosts{Energy.GetPixelPtr(L, 0), Energy.Width(), nullptr};
 }
 
-// Fills the direction table line by line and returns the chosen end point in
-// the last line.
+// Every line's path costs.
 template <class TCost>
-int32_t RunLines(const TCorvSurface& Energy, bool Vertical, int32_t Lines, int32_t Count, int8_t* Dirs,
-                 const TRandomSource& Random)
+void FullPass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Vertical, int32_t Lines, int32_t Count)
 {
-    const bool avx2 = std::is_same_v<TCost, int32_t> && HasAvx2();
+    const bool avx2 = std::is_same_v<TCost, int32_t> && UseAvx2();
     // Columns are read through cost tiles on the fast path.
     std::vector<int32_t> tile(avx2 && !Vertical ? size_t(TileColumns) * size_t(Count) : 0);
     int32_t tileFirst = -TileColumns;
     auto line = [&](int32_t l) {
-        if (Vertical)
-            return TLineCosts{Energy.GetPixelPtr(0, l), 1, nullptr};
-        if (!avx2)
-            return TLineCosts{Energy.GetPixelPtr(l, 0), Energy.Width(), nullptr};
+        if (Vertical || !avx2)
+            return MapLine(Energy, Vertical, l);
         if (l >= tileFirst + TileColumns) {
             tileFirst = l;
             FillCostTile(Energy, l, std::min(TileColumns, Lines - l), tile.data());
         }
         return TLineCosts{nullptr, 0, tile.data() + int64_t(l - tileFirst) * Count};
     };
-    // Above every path cost: a path costs at most 765 per line.
-    constexpr TCost sentinel = std::numeric_limits<TCost>::max();
-    std::vector<TCost> buffers(2 * (size_t(Count) + 2));
-    TCost* prev = buffers.data() + 1;
-    TCost* cur = prev + Count + 2;
-    prev[-1] = prev[Count] = cur[-1] = cur[Count] = sentinel;
-    const TLineCosts first = line(0);
-    for (int32_t i = 0; i < Count; ++i)
-        prev[i] = TCost(first[i]);
-    for (int32_t l = 1; l < Lines; ++l) {
-        int8_t* dir = Dirs + int64_t(l) * Count;
-        if constexpr (std::is_same_v<TCost, int32_t>) {
-            if (avx2)
-                StepAvx2(prev, cur, dir, line(l), Count);
-            else
-                StepScalar<TCost>(prev, cur, dir, line(l), 0, Count);
-        } else {
-            StepScalar<TCost>(prev, cur, dir, line(l), 0, Count);
+    for (int32_t l = 0; l < Lines; ++l) {
+        TCost* cur = Table.Row(l);
+        cur[-1] = cur[Count] = Sentinel<TCost>;
+        const TLineCosts costs = line(l);
+        if (l == 0) {
+            for (int32_t i = 0; i < Count; ++i)
+                cur[i] = TCost(costs[i]);
+            continue;
         }
-        std::swap(prev, cur);
+        const TCost* prev = Table.Row(l - 1);
+        if constexpr (std::is_same_v<TCost, int32_t>) {
+            if (avx2) {
+                StepAvx2(prev, cur, costs, Count);
+                continue;
+            }
+        }
+        StepScalar<TCost>(prev, cur, costs, 0, Count);
     }
-    // The least final cost wins; the k-th of k equal ones replaces the choice
-    // with chance 1/k, so each of them ends up chosen with the same chance.
-    int32_t best = 0;
-    TCost least = prev[0];
+}
+
+// The table of a map that lost (gained) one seam since the table was built
+// for it: each line first moves the entries before or after the seam point,
+// whichever are fewer, by one, so every entry sits at its pixel's new place. An entry then keeps its value
+// unless its pixel's cost changed, its predecessors now lie differently
+// around the seam, or a predecessor's value changed; only the range of those
+// is computed again, and it narrows again where the new values equal the old.
+template <class TCost>
+void UpdatePass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Vertical, int32_t Lines,
+                int32_t OldCount, bool Inserted, const std::vector<int32_t>& At)
+{
+    const int32_t count = Inserted ? OldCount + 1 : OldCount - 1;
+    // Columns are gathered with 32-bit offsets.
+    const bool avx2 = std::is_same_v<TCost, int32_t> && UseAvx2() && (Vertical || Energy.Width() <= INT32_MAX / 8);
+    int32_t changedFirst = INT32_MAX, changedLast = -1;
+    for (int32_t l = 0; l < Lines; ++l) {
+        const int32_t s = At[size_t(l)];
+        TCost* row = Table.Row(l);
+        // Entries 0 .. s stay before the seam point after an insertion, 0 .. s - 1 after a removal.
+        const int32_t head = Inserted ? s + 1 : s;
+        const int32_t tail = OldCount - 1 - s;
+        const bool moveHead = head < tail ? (!Inserted || Table.First[l] > 1)
+                                          : (Inserted && int64_t(Table.First[l]) + count >= Table.Stride);
+        if (moveHead) {
+            Table.First[l] += Inserted ? -1 : 1;
+            std::memmove(Table.Row(l), row, size_t(head) * sizeof(TCost));
+            row = Table.Row(l);
+        } else {
+            std::memmove(row + head + (Inserted ? 1 : 0), row + s + 1, size_t(tail) * sizeof(TCost));
+        }
+        row[-1] = row[count] = Sentinel<TCost>;
+        // New costs lie at s, s + 1 (and s + 2 after an insertion); the
+        // predecessors lie differently between this line's seam point and the
+        // one before it.
+        const int32_t before = l > 0 ? At[size_t(l - 1)] : s;
+        int32_t first = std::min(s, before) - 1;
+        int32_t last = std::max(s, before) + (Inserted ? 2 : 1);
+        if (changedFirst <= changedLast) {
+            first = std::min(first, changedFirst - 1);
+            last = std::max(last, changedLast + 1);
+        }
+        first = std::max(first, 0);
+        last = std::min(last, count - 1);
+        const TLineCosts costs = MapLine(Energy, Vertical, l);
+        TChanged changed;
+        if (l == 0) {
+            for (int32_t i = first; i <= last; ++i)
+                row[i] = TCost(costs[i]);
+            changed.Add(first, last);
+        } else if (avx2) {
+            if constexpr (std::is_same_v<TCost, int32_t>)
+                ConeAvx2(Table.Row(l - 1), row, costs, first, last, changed);
+        } else {
+            ConeScalar(Table.Row(l - 1), row, costs, first, last, changed);
+        }
+        // An inserted entry had no old value to compare with.
+        if (Inserted)
+            changed.Add(s + 1, s + 1);
+        changedFirst = changed.First;
+        changedLast = changed.Last;
+    }
+}
+
+// The end point and the way back. The least final cost wins; the k-th of k
+// equal ones replaces the choice with chance 1/k, so each of them ends up
+// chosen with the same chance. Each step back takes the predecessor the
+// table's rule took: the same line first, then -1, then +1.
+template <class TCost>
+void Trace(const TTable<TCost>& Table, bool Vertical, int32_t Lines, int32_t Count, TCorvPointArray& Seam,
+           const TRandomSource& Random)
+{
+    const TCost* last = Table.Row(Lines - 1);
+    int32_t i = 0;
+    TCost least = last[0];
     int32_t ties = 1;
-    for (int32_t i = 1; i < Count; ++i) {
-        const TCost v = prev[i];
+    for (int32_t k = 1; k < Count; ++k) {
+        const TCost v = last[k];
         if (v < least) {
-            best = i;
+            i = k;
             least = v;
             ties = 1;
         } else if (v == least) {
             ++ties;
             if (Random(ties) == 0)
-                best = i;
+                i = k;
         }
     }
-    return best;
-}
-
-void FindSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, bool Vertical, const TRandomSource& Random,
-              TSeamSearchBuffers& Buffers)
-{
-    const int32_t lines = Vertical ? Energy.Height() : Energy.Width();
-    const int32_t count = Vertical ? Energy.Width() : Energy.Height();
-    if (lines == 0 || count == 0) {
-        Seam.clear();
-        return;
-    }
-    // Line 0 has no predecessors; its directions are never read.
-    Buffers.Directions.resize(size_t(lines) * size_t(count));
-    int8_t* dirs = Buffers.Directions.data();
-    const bool narrow = int64_t(765) * lines < INT32_MAX;
-    int32_t i = narrow ? RunLines<int32_t>(Energy, Vertical, lines, count, dirs, Random)
-                       : RunLines<int64_t>(Energy, Vertical, lines, count, dirs, Random);
-    Seam.resize(size_t(lines));
-    for (int32_t k = 0; k < lines; ++k) {
-        const int32_t l = lines - 1 - k;
+    Seam.resize(size_t(Lines));
+    for (int32_t k = 0; k < Lines; ++k) {
+        const int32_t l = Lines - 1 - k;
         Seam[size_t(k)] = Vertical ? TCorvPoint{i, l} : TCorvPoint{l, i};
-        if (l > 0)
-            i += dirs[size_t(l) * size_t(count) + size_t(i)];
+        if (l == 0)
+            break;
+        const TCost* prev = Table.Row(l - 1);
+        const TCost a = prev[i - 1], b = prev[i], c = prev[i + 1];
+        TCost m = a;
+        if (b <= m)
+            m = b;
+        if (c <= m)
+            m = c;
+        i += m == b ? 0 : (m == a ? -1 : 1);
     }
 }
 
 } // namespace
 
-void FindHorizontalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, const TRandomSource& Random,
-                        TSeamSearchBuffers* Buffers)
+void TSeamSearch::Record(const TCorvPointArray& Seam, TEdit Edit)
 {
-    TSeamSearchBuffers local;
-    FindSeam(Energy, Seam, false, Random, Buffers != nullptr ? *Buffers : local);
+    FEdit = TEdit::None;
+    if (int64_t(Seam.size()) != FLines)
+        return;
+    FEditAt.resize(size_t(FLines));
+    for (int32_t k = 0; k < FLines; ++k) {
+        const TCorvPoint& p = Seam[size_t(k)];
+        const int32_t l = FLines - 1 - k;
+        const int32_t along = FVertical ? p.Y : p.X;
+        const int32_t across = FVertical ? p.X : p.Y;
+        if (along != l || across < 0 || across >= FCount)
+            return;
+        FEditAt[size_t(l)] = across;
+    }
+    FEdit = Edit;
 }
 
-void FindVerticalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, const TRandomSource& Random,
-                      TSeamSearchBuffers* Buffers)
+template <class TCost>
+void TSeamSearch::Run(std::vector<TCost>& Costs, const TCorvSurface& Energy, TEdit Edit, TCorvPointArray& Seam,
+                      const TRandomSource& Random)
 {
-    TSeamSearchBuffers local;
-    FindSeam(Energy, Seam, true, Random, Buffers != nullptr ? *Buffers : local);
+    const int32_t count = FVertical ? Energy.Width() : Energy.Height();
+    bool update = Edit != TEdit::None && count == FCount + (Edit == TEdit::Inserted ? 1 : -1) &&
+                  Costs.size() >= size_t(FLines) * size_t(FStride) && FFirst.size() == size_t(FLines);
+    // An insertion needs room for one more entry on one side of every line.
+    for (int32_t l = 0; update && Edit == TEdit::Inserted && l < FLines; ++l)
+        update = FFirst[size_t(l)] > 1 || int64_t(FFirst[size_t(l)]) + count < FStride;
+    if (!update) {
+        // Room on both sides for a run of insertions before the lines must be laid out anew.
+        const int32_t room = std::max(count / 32, 4);
+        FStride = int64_t(count) + 2 + 2 * int64_t(room);
+        FFirst.assign(size_t(FLines), 1 + room);
+        const size_t size = size_t(FLines) * size_t(FStride);
+        if (Costs.size() < size)
+            Costs.resize(size);
+    }
+    const TTable<TCost> table{Costs.data(), FStride, FFirst.data()};
+    if (update)
+        UpdatePass(table, Energy, FVertical, FLines, FCount, Edit == TEdit::Inserted, FEditAt);
+    else
+        FullPass(table, Energy, FVertical, FLines, count);
+    FCount = count;
+    Trace(table, FVertical, FLines, count, Seam, Random);
+}
+
+void TSeamSearch::Find(const TCorvSurface& Energy, bool Vertical, TCorvPointArray& Seam, const TRandomSource& Random)
+{
+    const int32_t lines = Vertical ? Energy.Height() : Energy.Width();
+    const int32_t count = Vertical ? Energy.Width() : Energy.Height();
+    const bool wide = int64_t(765) * lines >= INT32_MAX;
+    // An edit counts only for the table of the same lines.
+    TEdit edit = std::exchange(FEdit, TEdit::None);
+    if (Vertical != FVertical || lines != FLines || wide != FWide)
+        edit = TEdit::None;
+    FVertical = Vertical;
+    FLines = lines;
+    FWide = wide;
+    if (lines == 0 || count == 0) {
+        FLines = FCount = 0;
+        Seam.clear();
+        return;
+    }
+    if (wide)
+        Run(FWideCosts, Energy, edit, Seam, Random);
+    else
+        Run(FNarrowCosts, Energy, edit, Seam, Random);
+}
+
+void FindHorizontalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, const TRandomSource& Random)
+{
+    TSeamSearch().Find(Energy, false, Seam, Random);
+}
+
+void FindVerticalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, const TRandomSource& Random)
+{
+    TSeamSearch().Find(Energy, true, Seam, Random);
 }
 
 } // namespace Corvanith::Graphics::Retargeting

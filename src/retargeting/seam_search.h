@@ -17,21 +17,57 @@ namespace Corvanith::Graphics::Retargeting {
 // A draw from 0 to Range - 1. The process generator by default; tests script it.
 using TRandomSource = std::function<uint32_t(uint32_t Range)>;
 
-// Working memory of the search, kept by a caller that searches again and
-// again (the resizer), so that a run of seams reuses its tables instead of
-// allocating them for every seam. Its contents mean nothing between searches.
-struct TSeamSearchBuffers {
-    std::vector<int8_t> Directions;
+// A search that keeps its table of path costs from one seam to the next.
+// Told that the map lost or gained one seam since the last search, and only
+// that, it recomputes just the cone of the table that the changed pixels
+// reach, and so finds the same seam with the same draws as a full search;
+// otherwise it runs the full search. The table holds path costs only: the
+// seam is traced back by the same predecessor rule that built it.
+class TSeamSearch {
+public:
+    // Vertical: one point per row, from the bottom row to the top; otherwise
+    // one point per column, from the last column to column 0. A map one line
+    // across gives the one end point the tie rule picks; an empty map gives
+    // an empty seam.
+    void Find(const TCorvSurface& Energy, bool Vertical, TCorvPointArray& Seam,
+              const TRandomSource& Random = Utils::Random);
+
+    // The map of the last search lost Seam and its energies were recomputed
+    // beside it: the pixels at and after each seam point.
+    void SeamRemoved(const TCorvPointArray& Seam) { Record(Seam, TEdit::Removed); }
+    // The map of the last search gained Seam and was given new costs on the
+    // seam pixel and the two after it.
+    void SeamInserted(const TCorvPointArray& Seam) { Record(Seam, TEdit::Inserted); }
+    // The map changed in any other way, or is another one: the next search runs in full.
+    void Reset() { FEdit = TEdit::None; }
+
+private:
+    enum class TEdit { None, Removed, Inserted };
+
+    void Record(const TCorvPointArray& Seam, TEdit Edit);
+    template <class TCost>
+    void Run(std::vector<TCost>& Table, const TCorvSurface& Energy, TEdit Edit, TCorvPointArray& Seam,
+             const TRandomSource& Random);
+
+    bool FVertical = true;
+    bool FWide = false;
+    int32_t FLines = 0;
+    int32_t FCount = 0;
+    int64_t FStride = 0;
+    TEdit FEdit = TEdit::None;
+    // Per line, the seam's place across it, of the edit not yet searched.
+    std::vector<int32_t> FEditAt;
+    // Line l's entry 0 lies at l * FStride + FFirst[l], with the sentinel on
+    // both sides and room to spare on both: an edit moves the shorter part of
+    // each line.
+    std::vector<int32_t> FFirst;
+    std::vector<int32_t> FNarrowCosts;
+    std::vector<int64_t> FWideCosts;
 };
 
-// Seam gets one point per column, from the last column to column 0. A map one
-// column wide gives the one end point the tie rule picks; an empty map gives
-// an empty seam. Buffers, when given, lends the search its tables.
+// One full search each, for callers that search a map once.
 void FindHorizontalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam,
-                        const TRandomSource& Random = Utils::Random, TSeamSearchBuffers* Buffers = nullptr);
-
-// Seam gets one point per row, from the bottom row to the top.
-void FindVerticalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam,
-                      const TRandomSource& Random = Utils::Random, TSeamSearchBuffers* Buffers = nullptr);
+                        const TRandomSource& Random = Utils::Random);
+void FindVerticalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, const TRandomSource& Random = Utils::Random);
 
 } // namespace Corvanith::Graphics::Retargeting

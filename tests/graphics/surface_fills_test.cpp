@@ -62,6 +62,22 @@ TEST(SurfaceFills, CheckerboardIsFixedToSurfaceCoordinatesPlusOffsets)
     EXPECT_EQ(*s->GetPixelPtr(8, 8), Grey);
 }
 
+TEST(SurfaceFills, MakeOpaqueRectSetsOnlyTheAlphaInside)
+{
+    // Widths around the four-pixel steps of the row loop.
+    const TCorvRectangle rects[] = {{1, 2, 5, 3}, {0, 0, 8, 8}, {3, 7, 1, 1}};
+    for (const TCorvRectangle& r : rects) {
+        auto s = Patterned(8, 8);
+        s->MakeOpaqueRect(r);
+        for (int32_t y = 0; y < 8; ++y)
+            for (int32_t x = 0; x < 8; ++x) {
+                const bool inside = x >= r.X && x < r.X + r.Width && y >= r.Y && y < r.Y + r.Height;
+                const TCorvColor old = *Patterned(8, 8)->GetPixelPtr(x, y);
+                ASSERT_EQ(*s->GetPixelPtr(x, y), inside ? old | 0xFF000000u : old) << x << ", " << y;
+            }
+    }
+}
+
 TEST(SurfaceFills, EmptyRectanglesAndListsWriteNothing)
 {
     auto source = Patterned(8, 8);
@@ -70,6 +86,7 @@ TEST(SurfaceFills, EmptyRectanglesAndListsWriteNothing)
         [](TCorvSurface& s, const TCorvRectangle& r) { s.BlendFillRect(r, 0x80FFFFFF); },
         [](TCorvSurface& s, const TCorvRectangle& r) { s.FillCheckerboard(r, 0, 0); },
         [](TCorvSurface& s, const TCorvRectangle& r) { s.SubtractColorRect(r, 0x01010101); },
+        [](TCorvSurface& s, const TCorvRectangle& r) { s.MakeOpaqueRect(r); },
         [&](TCorvSurface& s, const TCorvRectangle& r) { source->CopyTo(s, 1, 1, r); },
         [&](TCorvSurface& s, const TCorvRectangle& r) { source->AlphaBlendTo(s, 1, 1, r); },
         [](TCorvSurface& s, const TCorvRectangle& r) {

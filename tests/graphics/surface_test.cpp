@@ -130,6 +130,21 @@ TEST(Surface, DrawIgnoresTheAlphaByte)
     EXPECT_EQ(part[5], 0xFF778899u);
     EXPECT_EQ(part[0], 0xFFFFFFFFu);
     EXPECT_EQ(part[4], 0xFFFFFFFFu);
+    // The drawn pixels were made opaque on the way, and only they.
+    const TCorvColor* p = s->GetPixelPtr(0, 0);
+    EXPECT_EQ(std::vector<TCorvColor>(p, p + 4),
+              (std::vector<TCorvColor>{0xFFFF0000, 0xFF112233, 0xFF445566, 0xFF778899}));
+    auto fresh = TCorvSurface::Create(2, 2);
+    Fill(*fresh, {0x00FF0000, 0x80112233, 0xFF445566, 0x01778899});
+    {
+        QImage target(reinterpret_cast<uchar*>(part.data()), 4, 4, 16, QImage::Format_ARGB32);
+        QPainter painter(&target);
+        Platform::TCanvas dc(painter);
+        fresh->DrawRect(dc, {1, 0, 1, 2});
+    }
+    EXPECT_EQ(*fresh->GetPixelPtr(0, 0), 0x00FF0000u);
+    EXPECT_EQ(*fresh->GetPixelPtr(1, 0), 0xFF112233u);
+    EXPECT_EQ(*fresh->GetPixelPtr(1, 1), 0xFF778899u);
 }
 
 TEST(SurfaceFills, RectanglesPointsAndCheckerboard)

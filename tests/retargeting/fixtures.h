@@ -2,11 +2,13 @@
 // Pictures, maps and a plain reference search shared by the engine tests.
 #include "graphics/surface.h"
 #include "retargeting/energy.h"
+#include "retargeting/instructionset.h"
 #include "retargeting/seam_search.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <random>
@@ -165,6 +167,19 @@ inline int32_t NoDraw(int32_t k)
 {
     ADD_FAILURE() << "unexpected random draw for " << k;
     return 0;
+}
+
+// Runs Body with the engine held to SSE2, as on a processor without AVX2,
+// then with the widest set this processor has.
+inline void ForEachInstructionSet(const std::function<void()>& Body)
+{
+    const TInstructionSet widest = InstructionSet();
+    for (TInstructionSet set : {TInstructionSet::Sse2, widest}) {
+        SetInstructionSet(set);
+        SCOPED_TRACE(set == TInstructionSet::Avx2 ? "AVX2" : "SSE2");
+        Body();
+    }
+    SetInstructionSet(widest);
 }
 
 } // namespace RetargetingTest

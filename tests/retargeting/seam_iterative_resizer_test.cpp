@@ -2,6 +2,7 @@
 #include "fixtures.h"
 
 #include "graphics/errors.h"
+#include "graphics/rectangle.h"
 #include "io/random.h"
 #include "retargeting/seam_insertion.h"
 #include "retargeting/seam_iterative_resizer.h"
@@ -501,4 +502,220 @@ TEST(SeamResizer, MapsThatNoLongerFitAreComputedAnew)
         each->RemoveVerticalSeams(1);
     }
     EXPECT_EQ(StateOf(r), StateOf(fresh));
+}
+
+// ---- Against a plain model ----
+
+// The resizer as plainly as it can be written: the maps kept and carved as
+// the resizer keeps them, but every seam found by the full-table search.
+class TReferenceResizer {
+public:
+    explicit TReferenceResizer(TCorvSurface& Surface) : FSurface(Surface) {}
+
+    TCorvSurface* Mask = nullptr;
+
+    void Remove(bool Horizontal, int32_t Count)
+    {
+        Fit();
+        if (FBlocked[Horizontal] != 0) {
+            FBlocked[Horizontal] = 0;
+            FMaps[Horizontal].reset();
+        }
+        if (!FMaps[Horizontal])
+            Compute(Horizontal);
+        TCorvSurface& map = *FMaps[Horizontal];
+        const int32_t steps = std::min(Count, Side(Horizontal) - 1);
+        for (int32_t i = 0; i < steps; ++i) {
+            const TCorvPointArray seam = ReferenceSeam(map, !Horizontal, Corvanith::Utils::Random);
+            for (TCorvSurface* s : {&FSurface, Mask, FMaps[!Horizontal].get()})
+                if (s != nullptr)
+                    Horizontal ? s->RemoveHorizontalSeam(seam) : s->RemoveVerticalSeam(seam);
+            if (Horizontal) {
+                RemoveHorizontalSeamFromEnergy(map, FSurface, seam);
+                if (Mask != nullptr)
+                    ApplyMaskAlongHorizontalSeam(map, *Mask, seam);
+            } else {
+                RemoveVerticalSeamFromEnergy(map, FSurface, seam);
+                if (Mask != nullptr)
+                    ApplyMaskAlongVerticalSeam(map, *Mask, seam);
+            }
+        }
+    }
+
+    void Insert(bool Horizontal, int32_t Count, double Reuse)
+    {
+        Fit();
+        if (!FMaps[Horizontal])
+            Compute(Horizontal);
+        if (FSurface.Width() == 0 || FSurface.Height() == 0)
+            return;
+        for (int32_t i = 0; i < Count; ++i) {
+            if (double(FBlocked[Horizontal]) / double(Side(Horizontal)) > Reuse)
+                Compute(Horizontal);
+            TCorvSurface& map = *FMaps[Horizontal];
+            const TCorvPointArray seam = ReferenceSeam(map, !Horizontal, Corvanith::Utils::Random);
+            for (TCorvSurface* s : {&FSurface, Mask, FMaps[!Horizontal].get()}) {
+                if (s == nullptr)
+                    continue;
+                Horizontal ? s->InsertHorizontalSeam(seam) : s->InsertVerticalSeam(seam);
+                Horizontal ? BlendHorizontalSeam(*s, seam) : BlendVerticalSeam(*s, seam);
+            }
+            Horizontal ? map.InsertHorizontalSeam(seam) : map.InsertVerticalSeam(seam);
+            FBlocked[Horizontal] += 3;
+            const int32_t limit = (Horizontal ? map.Height() : map.Width()) - 1;
+            for (int32_t offset = 0; offset < 3; ++offset)
+                map.FillPoints(Horizontal ? OffsetSeamY(seam, offset, limit) : OffsetSeamX(seam, offset, limit),
+                               MaximumEnergy);
+        }
+    }
+
+    TState State() const
+    {
+        const TCorvSurface* v = FMaps[0].get();
+        const TCorvSurface* h = FMaps[1].get();
+        return {Pixels(FSurface),
+                v ? Pixels(*v) : std::vector<TCorvColor>{},
+                h ? Pixels(*h) : std::vector<TCorvColor>{},
+                Mask ? Pixels(*Mask) : std::vector<TCorvColor>{},
+                FSurface.Width(),
+                FSurface.Height(),
+                FBlocked[0],
+                FBlocked[1],
+                v != nullptr,
+                h != nullptr};
+    }
+
+private:
+    int32_t Side(bool Horizontal) const { return Horizontal ? FSurface.Height() : FSurface.Width(); }
+
+    void Fit()
+    {
+        for (int k = 0; k < 2; ++k)
+            if (FMaps[k] && (FMaps[k]->Width() != FSurface.Width() || FMaps[k]->Height() != FSurface.Height())) {
+                FMaps[k].reset();
+                FBlocked[k] = 0;
+            }
+    }
+
+    void Compute(bool Horizontal)
+    {
+        FMaps[Horizontal] = CalculateEnergy(FSurface);
+        FBlocked[Horizontal] = 0;
+        if (Mask != nullptr)
+            ApplyMask(*FMaps[Horizontal], *Mask);
+    }
+
+    TCorvSurface& FSurface;
+    std::unique_ptr<TCorvSurface> FMaps[2];
+    int32_t FBlocked[2] = {0, 0};
+};
+
+enum TCall { RemoveVertical, RemoveHorizontal, InsertVertical, InsertHorizontal };
+
+// One call on the resizer and the same on the model from the same state of
+// the generator: both must leave the same state behind, and the generator
+// where the other left it.
+void CompareCall(TCorvSeamIterativeResizer& R, TReferenceResizer& Model, TCall Call, int32_t Count, double Reuse,
+                 uint32_t Seed)
+{
+    Corvanith::Utils::RandSeed(Seed);
+    switch (Call) {
+    case RemoveVertical:
+        R.RemoveVerticalSeams(Count);
+        break;
+    case RemoveHorizontal:
+        R.RemoveHorizontalSeams(Count);
+        break;
+    case InsertVertical:
+        R.InsertVerticalSeams(Count, Reuse);
+        break;
+    case InsertHorizontal:
+        R.InsertHorizontalSeams(Count, Reuse);
+        break;
+    }
+    const uint32_t next = Corvanith::Utils::Random(1u << 30);
+    Corvanith::Utils::RandSeed(Seed);
+    if (Call == RemoveVertical || Call == RemoveHorizontal)
+        Model.Remove(Call == RemoveHorizontal, Count);
+    else
+        Model.Insert(Call == InsertHorizontal, Count, Reuse);
+    ASSERT_EQ(Corvanith::Utils::Random(1u << 30), next) << "other draws, call " << Call << " count " << Count;
+    ASSERT_EQ(StateOf(R), Model.State()) << "call " << Call << " count " << Count << " reuse " << Reuse;
+}
+
+// A random run of calls on one picture, on the resizer and on the model,
+// compared after every call. Between calls the mask may get new strokes, go,
+// or come back.
+void CompareRandomRun(std::mt19937& Rng, int32_t W, int32_t H, int32_t Calls, int32_t MaxCount)
+{
+    SCOPED_TRACE(std::to_string(W) + "x" + std::to_string(H));
+    const int levels[] = {2, 4, 256};
+    auto original = RandomSurface(W, H, Rng, levels[Rng() % 3]);
+    auto a = Copy(*original), b = Copy(*original);
+    std::unique_ptr<TCorvSurface> maskA, maskB;
+    TCorvSeamIterativeResizer r(*a);
+    TReferenceResizer model(*b);
+    auto chance = [&](int percent) { return int(Rng() % 100) < percent; };
+    for (int32_t k = 0; k < Calls; ++k) {
+        if (chance(30)) {
+            // A mask of the picture's size with a few strokes, or strokes added to the one there.
+            if (!maskA || !r.Mask() || chance(30)) {
+                maskA = TCorvSurface::CreateFilled(a->Width(), a->Height(), 0);
+                maskB = Copy(*maskA);
+            }
+            for (int stroke = int(Rng() % 3); stroke > 0; --stroke) {
+                TCorvRectangle rect{int32_t(Rng() % uint32_t(a->Width())), int32_t(Rng() % uint32_t(a->Height())),
+                                    1 + int32_t(Rng() % 6), 1 + int32_t(Rng() % 6)};
+                IntersectRectangle(rect, {0, 0, a->Width(), a->Height()});
+                const TCorvColor paint = chance(80) ? Core : Px(200, 0, 0, 255);
+                maskA->FillRect(rect, paint);
+                maskB->FillRect(rect, paint);
+            }
+            r.SetMask(maskA.get());
+            model.Mask = maskB.get();
+        } else if (chance(10)) {
+            r.SetMask(nullptr);
+            model.Mask = nullptr;
+        }
+        const auto call = TCall(Rng() % 4);
+        const int32_t count = 1 + int32_t(Rng() % uint32_t(MaxCount));
+        const double reuses[] = {0.0, 0.05, 0.2, 0.33, 1.0, double(Rng() % 100) / 100};
+        const double reuse = reuses[Rng() % 6];
+        CompareCall(r, model, call, count, reuse, Rng());
+        if (testing::Test::HasFatalFailure())
+            return;
+    }
+}
+
+TEST(SeamResizer, SameAsThePlainModelOverRandomRuns)
+{
+    ForEachInstructionSet([] {
+        std::mt19937 rng(71);
+        // The 1- to 3-pixel sides first, then sizes across the eight-lane
+        // steps, then pictures large enough for long runs of kept tables.
+        for (int32_t w = 1; w <= 3; ++w)
+            for (int32_t h = 1; h <= 3; ++h)
+                CompareRandomRun(rng, w, h, 12, 3);
+        for (int run = 0; run < 200; ++run)
+            CompareRandomRun(rng, 1 + int32_t(rng() % 40), 1 + int32_t(rng() % 40), 10, 6);
+        for (int run = 0; run < 20; ++run)
+            CompareRandomRun(rng, 40 + int32_t(rng() % 90), 40 + int32_t(rng() % 90), 8, 25);
+    });
+}
+
+TEST(SeamResizer, SameAsThePlainModelWithSixtyFourBitPathCosts)
+{
+    // Rows enough for path costs beyond INT32_MAX: the wide table, built in
+    // full and then kept through an insertion and a removal.
+    std::mt19937 rng(73);
+    const int32_t h = 2810000;
+    auto original = RandomSurface(2, h, rng, 2);
+    auto a = Copy(*original), b = Copy(*original);
+    TCorvSeamIterativeResizer r(*a);
+    TReferenceResizer model(*b);
+    const std::pair<TCall, int32_t> calls[] = {{InsertVertical, 2}, {RemoveVertical, 1}, {RemoveVertical, 1}};
+    for (auto [call, count] : calls) {
+        CompareCall(r, model, call, count, 1.0, rng());
+        ASSERT_FALSE(HasFatalFailure());
+    }
 }

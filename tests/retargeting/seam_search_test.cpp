@@ -155,45 +155,47 @@ TEST(SeamSearch, FoundSeamIsALeastCostSeam)
 
 TEST(SeamSearch, SameSeamsAndDrawsAsTheFullTable)
 {
-    // Sizes across the eight-lane steps and their remainders, 1-long and
-    // 1-wide maps; few cost levels for ties everywhere, the full range too.
-    std::mt19937 rng(23);
-    const std::vector<std::pair<int32_t, int32_t>> sizes{{1, 1},  {1, 9},  {9, 1},  {2, 2},  {8, 8},  {9, 7},
-                                                         {16, 3}, {17, 5}, {3, 17}, {31, 9}, {64, 4}, {5, 70}};
-    for (auto [w, h] : sizes)
-        for (int levels : {1, 2, 3, 766}) {
-            std::vector<int32_t> costs;
-            for (int32_t i = 0; i < w * h; ++i)
-                costs.push_back(int32_t(rng() % uint32_t(levels)));
-            auto map = CostMap(w, h, costs);
+    ForEachInstructionSet([] {
+        // Sizes across the eight-lane steps and their remainders, 1-long and
+        // 1-wide maps; few cost levels for ties everywhere, the full range too.
+        std::mt19937 rng(23);
+        const std::vector<std::pair<int32_t, int32_t>> sizes{{1, 1},  {1, 9},  {9, 1},  {2, 2},  {8, 8},  {9, 7},
+                                                             {16, 3}, {17, 5}, {3, 17}, {31, 9}, {64, 4}, {5, 70}};
+        for (auto [w, h] : sizes)
+            for (int levels : {1, 2, 3, 766}) {
+                std::vector<int32_t> costs;
+                for (int32_t i = 0; i < w * h; ++i)
+                    costs.push_back(int32_t(rng() % uint32_t(levels)));
+                auto map = CostMap(w, h, costs);
+                for (bool vertical : {false, true}) {
+                    const uint32_t seed = rng();
+                    std::mt19937 drawsA(seed), drawsB(seed);
+                    TScript a{[&](int32_t k) { return int32_t(drawsA() % uint32_t(k)); }};
+                    TScript b{[&](int32_t k) { return int32_t(drawsB() % uint32_t(k)); }};
+                    TCorvPointArray seam;
+                    if (vertical)
+                        FindVerticalSeam(*map, seam, a.Source());
+                    else
+                        FindHorizontalSeam(*map, seam, a.Source());
+                    EXPECT_EQ(seam, ReferenceSeam(*map, vertical, b.Source())) << w << "x" << h << " " << levels;
+                    EXPECT_EQ(a.Draws, b.Draws);
+                }
+            }
+        // Whole pictures' maps, as the resizer searches them.
+        for (auto [w, h] : std::vector<std::pair<int32_t, int32_t>>{{40, 30}, {33, 47}}) {
+            auto map = CalculateEnergy(*RandomSurface(w, h, rng, 4));
             for (bool vertical : {false, true}) {
-                const uint32_t seed = rng();
-                std::mt19937 drawsA(seed), drawsB(seed);
-                TScript a{[&](int32_t k) { return int32_t(drawsA() % uint32_t(k)); }};
-                TScript b{[&](int32_t k) { return int32_t(drawsB() % uint32_t(k)); }};
+                TScript a{[](int32_t k) { return k / 2; }}, b{[](int32_t k) { return k / 2; }};
                 TCorvPointArray seam;
                 if (vertical)
                     FindVerticalSeam(*map, seam, a.Source());
                 else
                     FindHorizontalSeam(*map, seam, a.Source());
-                EXPECT_EQ(seam, ReferenceSeam(*map, vertical, b.Source())) << w << "x" << h << " " << levels;
+                EXPECT_EQ(seam, ReferenceSeam(*map, vertical, b.Source()));
                 EXPECT_EQ(a.Draws, b.Draws);
             }
         }
-    // Whole pictures' maps, as the resizer searches them.
-    for (auto [w, h] : std::vector<std::pair<int32_t, int32_t>>{{40, 30}, {33, 47}}) {
-        auto map = CalculateEnergy(*RandomSurface(w, h, rng, 4));
-        for (bool vertical : {false, true}) {
-            TScript a{[](int32_t k) { return k / 2; }}, b{[](int32_t k) { return k / 2; }};
-            TCorvPointArray seam;
-            if (vertical)
-                FindVerticalSeam(*map, seam, a.Source());
-            else
-                FindHorizontalSeam(*map, seam, a.Source());
-            EXPECT_EQ(seam, ReferenceSeam(*map, vertical, b.Source()));
-            EXPECT_EQ(a.Draws, b.Draws);
-        }
-    }
+    });
 }
 
 TEST(SeamSearch, EmptyMapGivesEmptySeam)
@@ -246,20 +248,17 @@ TEST(SeamSearch, PathCostsBeyondThirtyTwoBits)
     EXPECT_EQ(seam, ReferenceSeam(*across, false, NoDraw));
 }
 
-TEST(SeamSearch, LentBuffersServeMapsOfAnySize)
+TEST(SeamSearch, KeptSearchServesMapsOfAnySize)
 {
-    // One set of buffers through growing and shrinking maps: nothing a search
-    // leaves in them reaches the next one.
+    // One search through growing and shrinking maps, told of no seam: each
+    // search runs in full, and nothing one leaves in the table reaches the next.
     std::mt19937 rng(29);
-    TSeamSearchBuffers buffers;
+    TSeamSearch search;
     for (auto [w, h] : std::vector<std::pair<int32_t, int32_t>>{{30, 20}, {9, 40}, {31, 21}, {2, 2}, {50, 3}}) {
         auto map = CalculateEnergy(*RandomSurface(w, h, rng));
         for (bool vertical : {false, true}) {
             TCorvPointArray seam;
-            if (vertical)
-                FindVerticalSeam(*map, seam, [](int32_t) { return 0; }, &buffers);
-            else
-                FindHorizontalSeam(*map, seam, [](int32_t) { return 0; }, &buffers);
+            search.Find(*map, vertical, seam, [](int32_t) { return 0; });
             EXPECT_EQ(seam, ReferenceSeam(*map, vertical, [](int32_t) { return 0; })) << w << "x" << h;
         }
     }
