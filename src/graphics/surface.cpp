@@ -52,15 +52,41 @@ bool TCorvSurface::CanGrowInPlace(int32_t NewWidth, int32_t NewHeight) const
     return int64_t(NewWidth) * NewHeight <= FCapacity;
 }
 
+namespace {
+
+// A quarter more than needed: a run of insertions then grows in place
+// instead of fetching and clearing fresh pages for every seam.
+int64_t GrownCapacity(int32_t NewWidth, int32_t NewHeight)
+{
+    const int64_t pixels = int64_t(NewWidth) * NewHeight;
+    return pixels + std::max<int64_t>(std::min(pixels / 4, int64_t(INT32_MAX / 4) - pixels), 0);
+}
+
+} // namespace
+
 TCorvSurface::TBits TCorvSurface::AllocateGrown(int32_t NewWidth, int32_t NewHeight)
 {
-    // A quarter more than needed: a run of insertions then grows in place
-    // instead of fetching and clearing fresh pages for every seam.
-    const int64_t pixels = int64_t(NewWidth) * NewHeight;
-    const int64_t spare = std::max<int64_t>(std::min(pixels / 4, int64_t(INT32_MAX / 4) - pixels), 0);
-    TBits bits = Allocate(NewWidth, NewHeight, spare);
-    FCapacity = pixels + spare;
+    const int64_t capacity = GrownCapacity(NewWidth, NewHeight);
+    TBits bits = Allocate(NewWidth, NewHeight, capacity - int64_t(NewWidth) * NewHeight);
+    FCapacity = capacity;
     return bits;
+}
+
+void TCorvSurface::GrowBuffer(int32_t NewWidth, int32_t NewHeight)
+{
+    CheckSize(NewWidth, NewHeight);
+    const int64_t capacity = GrownCapacity(NewWidth, NewHeight);
+    // The cached bitmap and painter must go before the buffer they work on.
+    FreeGraphicsCache();
+    // The new buffer may lose the 64-byte alignment of a fresh one: the row
+    // kernels take any address.
+    void* p = std::realloc(FBits.get(), size_t(capacity) * 4);
+    if (p == nullptr)
+        throw EOutOfMemory("Out of memory for a " + std::to_string(NewWidth) + " x " + std::to_string(NewHeight) +
+                           " surface");
+    (void)FBits.release();
+    FBits.reset(static_cast<TCorvColor*>(p));
+    FCapacity = capacity;
 }
 
 void TCorvSurface::SetGrownGeometry(int32_t NewWidth, int32_t NewHeight)

@@ -173,6 +173,10 @@ private:
     // The buffer an insertion copies into when the old one is too small,
     // with spare room so that the next insertions can grow in place.
     TBits AllocateGrown(int32_t NewWidth, int32_t NewHeight);
+    // Enlarges the buffer, with the same spare room, keeping its pixels where
+    // they are. A large buffer is remapped rather than copied, so a growing
+    // picture never holds its old and its new buffer at once.
+    void GrowBuffer(int32_t NewWidth, int32_t NewHeight);
     void SetGrownGeometry(int32_t NewWidth, int32_t NewHeight);
 
     int32_t FWidth = 0;

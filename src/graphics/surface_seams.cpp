@@ -123,10 +123,11 @@ void TCorvSurface::RemoveVerticalSeam(const TCorvPointArray& Seam)
     FreeGraphicsCache();
 }
 
-// Insertions spread the pixels in place when the buffer has room (it keeps
-// the room a removal or an earlier growth left), else into a new buffer with
-// room to spare; a run of insertions so touches fresh memory only now and
-// then. Either way the inserted pixel is left for the caller to write.
+// Insertions spread the pixels in place, in a buffer grown first when it has
+// no room (it keeps the room a removal or an earlier growth left), with room
+// to spare; a run of insertions so touches fresh memory only now and then.
+// A seam that names a line twice goes into a new buffer instead. Either way
+// the inserted pixel is left for the caller to write.
 
 void TCorvSurface::InsertHorizontalSeam(const TCorvPointArray& Seam)
 {
@@ -145,7 +146,9 @@ void TCorvSurface::InsertHorizontalSeam(const TCorvPointArray& Seam)
         }
         // Rows after span.Max + 1 lie below every gap: each takes the old row above.
         const int32_t tailFirst = span.Max + 2;
-        if (eachOnce && CanGrowInPlace(FWidth, newHeight)) {
+        if (eachOnce) {
+            if (!CanGrowInPlace(FWidth, newHeight))
+                GrowBuffer(FWidth, newHeight);
             TCorvColor* bits = FBits.get();
             // The rows keep their addresses: the tail moves down first, then the
             // band from the bottom up, each row reading only rows not yet moved.
@@ -168,23 +171,13 @@ void TCorvSurface::InsertHorizontalSeam(const TCorvPointArray& Seam)
             if (tailFirst <= FHeight)
                 std::memcpy(dst + tailFirst * w, src + (tailFirst - 1) * w,
                             size_t(FHeight + 1 - tailFirst) * size_t(w) * 4);
-            // The band between, row by row when every column is named once (the
-            // gap then gets a copy of the seam pixel), otherwise column by column
-            // so that an unnamed column stays unwritten.
-            if (eachOnce) {
+            // The band between, column by column, so that an unnamed column stays unwritten.
+            for (const TCorvPoint& p : Seam) {
                 for (int32_t r = span.Min + 1; r < tailFirst; ++r) {
-                    // The new last row has no old row of its own: every column takes the one above.
-                    const TCorvColor* above = src + (r - 1) * w;
-                    SelectBySeamRow(dst + r * w, above, r < FHeight ? src + r * w : above, seamY.data(), r - 1, w);
-                }
-            } else {
-                for (const TCorvPoint& p : Seam) {
-                    for (int32_t r = span.Min + 1; r < tailFirst; ++r) {
-                        if (r <= p.Y)
-                            dst[r * w + p.X] = src[r * w + p.X];
-                        else if (r >= p.Y + 2)
-                            dst[r * w + p.X] = src[(r - 1) * w + p.X];
-                    }
+                    if (r <= p.Y)
+                        dst[r * w + p.X] = src[r * w + p.X];
+                    else if (r >= p.Y + 2)
+                        dst[r * w + p.X] = src[(r - 1) * w + p.X];
                 }
             }
             FBits = std::move(fresh);
@@ -205,7 +198,9 @@ void TCorvSurface::InsertVerticalSeam(const TCorvPointArray& Seam)
         eachOnce = eachOnce && seamX[size_t(p.Y)] < 0;
         seamX[size_t(p.Y)] = p.X;
     }
-    if (eachOnce && CanGrowInPlace(newWidth, FHeight)) {
+    if (eachOnce) {
+        if (!CanGrowInPlace(newWidth, FHeight))
+            GrowBuffer(newWidth, FHeight);
         TCorvColor* bits = FBits.get();
         // Rows move right from the bottom up, so each new row lies over old
         // pixels already moved; within a row the part after the seam goes first.

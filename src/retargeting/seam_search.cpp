@@ -365,8 +365,12 @@ void TSeamSearch::Run(std::vector<TCost>& Costs, const TCorvSurface& Energy, TEd
         FStride = int64_t(count) + 2 + 2 * int64_t(room);
         FFirst.assign(size_t(FLines), 1 + room);
         const size_t size = size_t(FLines) * size_t(FStride);
-        if (Costs.size() < size)
+        if (Costs.size() < size) {
+            // The full pass writes all of it: the old table goes first, so
+            // that the two are never held at once.
+            Costs = std::vector<TCost>();
             Costs.resize(size);
+        }
     }
     const TTable<TCost> table{Costs.data(), FStride, FFirst.data()};
     if (update)
