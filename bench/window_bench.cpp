@@ -90,6 +90,19 @@ void BM_WindowStep(benchmark::State& State)
     State.counters["view_height"] = form->View->viewport()->height();
 }
 
+// The view's repaint alone, after one step of the key range(0) (0 Left,
+// 2 Right: an opaque picture, then one that may hold alpha).
+void BM_Repaint(benchmark::State& State)
+{
+    const QString path = PicturePath(DataDir());
+    Utils::RandSeed(1);
+    auto form = OpenWindow(path);
+    QAction* const actions[] = {form->DecWidthMenuItem, form->DecHeightMenuItem, form->IncWidthMenuItem,
+                                form->IncHeightMenuItem};
+    actions[State.range(0)]->trigger();
+    for (auto _ : State)
+        form->View->Repaint();
+}
 // range(0): 0 removes 500 vertical seams, 1 inserts them; the dialog is
 // answered as soon as it opens.
 void BM_NumericResize(benchmark::State& State)
@@ -117,6 +130,7 @@ BENCHMARK(BM_WindowStep)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime()
     ->Iterations(3);
+BENCHMARK(BM_Repaint)->ArgName("key")->DenseRange(0, 2, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NumericResize)
     ->ArgName("insert")
     ->DenseRange(0, 1)
