@@ -151,16 +151,6 @@ void FillLongword(TCorvColor* Dest, TCorvColor Value, int32_t Count)
         StreamPixel(Dest + i, Value);
 }
 
-void FillLongwordCached(TCorvColor* Dest, TCorvColor Value, int32_t Count)
-{
-    const __m128i v = _mm_set1_epi32(int(Value));
-    int32_t i = 0;
-    for (; i + 4 <= Count; i += 4)
-        Store(Dest + i, v);
-    for (; i < Count; ++i)
-        Dest[i] = Value;
-}
-
 void MoveLongwordStreaming(TCorvColor* Dest, const TCorvColor* Source, int32_t Count)
 {
     MoveBlocks<true>(Dest, Source, Count);

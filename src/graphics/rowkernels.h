@@ -3,7 +3,6 @@
 // pixels. They keep no state and check nothing but the count: a Count of 0 or
 // less writes nothing. Callers that used FillLongword or
 // MoveLongwordStreaming issue FenceStreamingStores() after their last row.
-#include "graphics/rectangle.h"
 #include "graphics/types.h"
 
 #include <cstdint>
@@ -12,17 +11,6 @@ namespace Corvanith::Graphics {
 
 // Dest[0 .. Count) := Value, with cache-bypassing stores.
 void FillLongword(TCorvColor* Dest, TCorvColor Value, int32_t Count);
-// The same through the cache.
-void FillLongwordCached(TCorvColor* Dest, TCorvColor Value, int32_t Count);
-
-// Fills and copies of at most this many bytes in all are likely read again
-// soon (a band of the view's back buffer on its way to the screen): they go
-// through the cache. Larger ones bypass it and spare what it holds.
-inline constexpr int64_t CachedWriteBytes = 1 << 20;
-inline bool WritesThroughCache(const TCorvRectangle& Rect)
-{
-    return int64_t(Rect.Width) * Rect.Height * 4 <= CachedWriteBytes;
-}
 
 // Copies front to back, so overlapping runs are right only when Dest <= Source.
 void MoveLongwordStreaming(TCorvColor* Dest, const TCorvColor* Source, int32_t Count);

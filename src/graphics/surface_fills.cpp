@@ -22,9 +22,8 @@ void TCorvSurface::FillRect(const TCorvRectangle& Rect, TCorvColor Color)
         Parallizers::ParallelClearBlendColor(*this, Rect, Color);
         return;
     }
-    const auto fill = WritesThroughCache(Rect) ? FillLongwordCached : FillLongword;
     for (int32_t y = Rect.Y; y < Rect.Y + Rect.Height; ++y)
-        fill(GetPixelPtr(Rect.X, y), Color, Rect.Width);
+        FillLongword(GetPixelPtr(Rect.X, y), Color, Rect.Width);
     FenceStreamingStores();
 }
 
@@ -91,9 +90,8 @@ void TCorvSurface::CopyTo(TCorvSurface& Dest, int32_t X, int32_t Y, const TCorvR
         Parallizers::ParallelClearBlendSurface(*this, Dest, X, Y, SrcRect);
         return;
     }
-    const auto move = WritesThroughCache(SrcRect) ? MoveLongword : MoveLongwordStreaming;
     for (int32_t i = 0; i < SrcRect.Height; ++i)
-        move(Dest.GetPixelPtr(X, Y + i), GetPixelPtr(SrcRect.X, SrcRect.Y + i), SrcRect.Width);
+        MoveLongwordStreaming(Dest.GetPixelPtr(X, Y + i), GetPixelPtr(SrcRect.X, SrcRect.Y + i), SrcRect.Width);
     FenceStreamingStores();
 }
 

@@ -51,10 +51,7 @@ void TCorvSurface::GradientFillRect(const TCorvRectangle& Rect, const TCorvRecta
         FillRect(Rect, Color1);
         return;
     }
-    if (WritesThroughCache(Rect))
-        PaintGradient(*this, Rect, GradRect, Color1, Color2, Horizontal, MoveLongword, FillLongwordCached);
-    else
-        PaintGradient(*this, Rect, GradRect, Color1, Color2, Horizontal, MoveLongwordStreaming, FillLongword);
+    PaintGradient(*this, Rect, GradRect, Color1, Color2, Horizontal, MoveLongwordStreaming, FillLongword);
     FenceStreamingStores();
 }
 

@@ -213,43 +213,30 @@ void TCorvDocumentView::PaintTo(Platform::TCanvas* DC, const TCorvRectangle& Rec
     }
     TCorvRectangle r = Rect;
     Graphics::IntersectRectangle(r, {0, 0, cw, ch});
-    if (r.IsEmpty())
-        return;
-    // Band by band, each small enough to stay in the cache from its first
-    // layer to the screen: the buffer is then written and read back there
-    // instead of in memory, once per layer.
-    const int32_t bandHeight = std::max<int32_t>(PaintBandBytes / (int64_t(r.Width) * 4), 1);
-    for (int32_t y = r.Y; y < r.Y + r.Height; y += bandHeight)
-        PaintBand(*DC, {r.X, y, r.Width, std::min(bandHeight, r.Y + r.Height - y)});
-}
 
-void TCorvDocumentView::PaintBand(Platform::TCanvas& DC, const TCorvRectangle& R)
-{
     if (FDocument != nullptr) {
         const TGeometry g = Geometry();
-        TCorvRegion region = TCorvRegion::Create(R);
+        TCorvRegion region = TCorvRegion::Create(r);
         TCorvRegion opaque = FDocument->GetOpaqueRegion();
         opaque.Translate(g.OriginX, g.OriginY);
         region.Exclude(opaque);
         if (!region.IsEmpty()) {
             // The whole scrolled canvas, or the client area where the canvas
             // is smaller; never shorter than the client rows it is read for.
-            const int32_t cw = ClientWidth();
-            const int32_t ch = ClientHeight();
             const TCorvRectangle gradRect{-g.HPos, -g.VPos, std::max({g.TW, cw, g.HPos + cw}),
                                           std::max({g.TH, ch, g.VPos + ch})};
             FBuffer->GradientFillRegion(region, gradRect, FSettings.ViewBackgroundColor1,
                                         FSettings.ViewBackgroundColor2, false);
         }
-        const TCorvRectangle docClip{R.X - g.OriginX, R.Y - g.OriginY, R.Width, R.Height};
-        FDocument->Paint(*FBuffer, R.X, R.Y, docClip);
+        const TCorvRectangle docClip{r.X - g.OriginX, r.Y - g.OriginY, r.Width, r.Height};
+        FDocument->Paint(*FBuffer, r.X, r.Y, docClip);
     } else {
-        FBuffer->GradientFillRect(R, {0, 0, ClientWidth(), ClientHeight()}, FSettings.ViewBackgroundColor1,
-                                  FSettings.ViewBackgroundColor2, false);
+        FBuffer->GradientFillRect(r, {0, 0, cw, ch}, FSettings.ViewBackgroundColor1, FSettings.ViewBackgroundColor2,
+                                  false);
     }
-    if (FOverlays != nullptr)
-        FOverlays->Paint(*FBuffer, R);
-    FBuffer->DrawRect(DC, R);
+    if (FOverlays != nullptr && !r.IsEmpty())
+        FOverlays->Paint(*FBuffer, r);
+    FBuffer->DrawRect(*DC, r);
 }
 
 TCorvRectangle TCorvDocumentView::GetItemScreenRect(const Document::TCorvLayer& Layer) const

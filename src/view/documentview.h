@@ -54,8 +54,6 @@ enum TScrollCode : int32_t {
 inline constexpr int32_t SmoothScrollLineSteps = 4;
 inline constexpr int32_t SmoothScrollPageSteps = 12;
 inline constexpr int32_t SmoothScrollStepDelay = 10; // milliseconds
-// The back buffer's share painted in one go: a part of a core's own cache.
-inline constexpr int32_t PaintBandBytes = 256 * 1024;
 
 struct TPadding {
     int32_t Left = 0;
@@ -150,8 +148,6 @@ private:
     QScrollBar* Bar(Qt::Orientation Bar) const;
     // Fits both bars to the ranges and the current client size.
     void ApplyScrollBars();
-    // PaintTo's work on one band of rows of the client area.
-    void PaintBand(Platform::TCanvas& DC, const Graphics::TCorvRectangle& R);
     void BarAction(Qt::Orientation Bar, int Action);
     void RouteMouse(TShiftState Shift, int32_t X, int32_t Y, bool Press);
     void InvalidateRect(const Graphics::TCorvRectangle& Rect);

@@ -138,7 +138,6 @@ void CheckBinary(const char* what, const TBinary& kernel, const TUnaryRef& refer
 TEST(RowKernels, MatchTheirFormulas)
 {
     CheckUnary("FillLongword", FillLongword, [](TCorvColor, TCorvColor v) { return v; });
-    CheckUnary("FillLongwordCached", FillLongwordCached, [](TCorvColor, TCorvColor v) { return v; });
     CheckUnary("BlendColorLine", BlendColorLine, RefBlendColor);
     CheckUnary("SubtractColorLine", SubtractColorLine, RefSubtract);
     CheckBinary("MoveLongword", MoveLongword, [](TCorvColor, TCorvColor s) { return s; });
@@ -244,7 +243,6 @@ TEST(RowKernels, NonPositiveCountsWriteNothing)
     std::vector<TCorvColor> d(4, GuardValue), s(4, 0x80FFFFFF);
     for (int32_t count : {0, -1, -1000}) {
         FillLongword(d.data(), 0, count);
-        FillLongwordCached(d.data(), 0, count);
         MoveLongword(d.data(), s.data(), count);
         MoveLongwordStreaming(d.data(), s.data(), count);
         BlendLine(d.data(), s.data(), count);

@@ -109,32 +109,3 @@ TEST(SurfaceFills, EmptyRectanglesAndListsWriteNothing)
 }
 
 } // namespace
-
-TEST(SurfaceFills, SmallAndLargeRectanglesGetTheSamePixels)
-{
-    // A rectangle of at most CachedWriteBytes is written through the cache,
-    // a larger one past it; both are measured against a plain loop. The
-    // destination starts one pixel in, so no row is aligned.
-    constexpr int32_t W = 700, H = 500;
-    auto source = Patterned(W, H);
-    for (const TCorvRectangle r : {TCorvRectangle{1, 1, 100, 50}, TCorvRectangle{1, 1, W - 2, H - 2}}) {
-        SCOPED_TRACE(testing::Message() << r.Width << " x " << r.Height);
-        auto filled = Patterned(W, H);
-        filled->FillRect(r, 0xFF123456);
-        auto copied = TCorvSurface::CreateFilled(W, H, 0);
-        source->CopyTo(*copied, r.X, r.Y, {0, 0, r.Width, r.Height});
-        auto graded = Patterned(W, H);
-        graded->GradientFillRect(r, {0, 0, W, H}, 0xFF000000, 0xFFFFFFFF, false);
-        const TCorvColor top = *graded->GetPixelPtr(r.X, r.Y);
-        for (int32_t y = 0; y < H; ++y)
-            for (int32_t x = 0; x < W; ++x) {
-                const bool inside = x >= r.X && x < r.X + r.Width && y >= r.Y && y < r.Y + r.Height;
-                ASSERT_EQ(*filled->GetPixelPtr(x, y), inside ? 0xFF123456u : *source->GetPixelPtr(x, y));
-                ASSERT_EQ(*copied->GetPixelPtr(x, y), inside ? *source->GetPixelPtr(x - r.X, y - r.Y) : 0u);
-                // A vertical gradient: one colour per row, the rows outside untouched.
-                ASSERT_EQ(*graded->GetPixelPtr(x, y),
-                          inside ? *graded->GetPixelPtr(r.X, y) : *source->GetPixelPtr(x, y));
-            }
-        EXPECT_NE(*graded->GetPixelPtr(r.X, r.Y + r.Height - 1), top);
-    }
-}

@@ -280,29 +280,6 @@ TEST_F(DocumentViewTest, PaintRectangleIsClippedToTheClientArea)
     EXPECT_EQ(image.pixel(99, 79), 0xFFFF00FFu);
 }
 
-TEST_F(DocumentViewTest, TallPaintInBandsMatchesOneRowAtATime)
-{
-    // The client is painted in bands of PaintBandBytes: a view many bands
-    // tall, with a transparent picture over the checkerboard, the frame and
-    // the gradient around it, must look as it does painted row by row.
-    constexpr int32_t W = 300, H = 1200;
-    static_assert(int64_t(W) * 4 * H > 3 * PaintBandBytes);
-    auto view = MakeView(W, H);
-    Doc = MakeDocument(200, 1000, QStringLiteral("a"), 0x80336699);
-    view->SetDocument(Doc.get());
-    QApplication::processEvents();
-    const QImage whole = PaintAll(*view);
-    QImage rows(W, H, QImage::Format_ARGB32);
-    rows.fill(0xFFFF00FF);
-    {
-        QPainter painter(&rows);
-        Platform::TCanvas dc(painter);
-        for (int32_t y = 0; y < H; ++y)
-            view->PaintTo(&dc, {0, y, W, 1});
-    }
-    EXPECT_EQ(whole, rows);
-}
-
 TEST_F(DocumentViewTest, BufferGrowsWithTheClientAndNeverShrinks)
 {
     struct Step {
