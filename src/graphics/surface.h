@@ -168,7 +168,7 @@ private:
     // A buffer for Width x Height pixels with room for SparePixels more.
     static TBits Allocate(int32_t Width, int32_t Height, int64_t SparePixels = 0);
     // Whether a seam insertion can spread the pixels in place for the new
-    // size (checked as CheckSize does); false when a new buffer is needed.
+    // size (checked as CheckSize does); false when the buffer must grow first.
     bool CanGrowInPlace(int32_t NewWidth, int32_t NewHeight) const;
     // The buffer an insertion copies into when the old one is too small,
     // with spare room so that the next insertions can grow in place.

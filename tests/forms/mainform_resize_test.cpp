@@ -62,7 +62,7 @@ TEST_F(MainFormTest, AStepThatFailsPartWayLeavesTheDocumentUpToDate)
     Open(WritePicture("large.png", 1024, 1024));
     ASSERT_NE(Form().GetDocument(), nullptr);
     // Narrower and wider again: the energy map is made, and both buffers
-    // still hold the first width, so the next step needs two new ones.
+    // still hold the first width, so the next step must grow both.
     Form().DecWidthMenuItemClick();
     Form().IncWidthMenuItemClick();
     // More room each time, until there is room for the grown picture but
@@ -70,7 +70,7 @@ TEST_F(MainFormTest, AStepThatFailsPartWayLeavesTheDocumentUpToDate)
     // A step that fails before changes nothing and is tried again.
     const Document::TCorvDocument& doc = *Form().GetDocument();
     bool grown = false;
-    for (int64_t room = 4 << 20; room <= 8 << 20 && !grown; room += 1 << 18) {
+    for (int64_t room = 1 << 18; room <= 8 << 20 && !grown; room += 1 << 18) {
         TDataLimit limit(room);
         try {
             Form().IncWidthMenuItemClick();
