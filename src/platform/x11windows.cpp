@@ -109,6 +109,18 @@ bool WindowOrigin(xcb_connection_t* C, TWindowId Window, QPoint& Origin)
     return true;
 }
 
+// Window's rectangle in root coordinates, its border included, and its
+// origin inside the border; empty for a window that no longer exists.
+QRect OuterRect(xcb_connection_t* C, TWindowId Window, QPoint& Origin)
+{
+    const TReply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(C, xcb_get_geometry(C, Window), nullptr));
+    if (!geometry || !WindowOrigin(C, Window, Origin))
+        return {};
+    const int border = geometry->border_width;
+    return QRect(Origin.x() - border, Origin.y() - border, geometry->width + 2 * border,
+                 geometry->height + 2 * border);
+}
+
 } // namespace
 
 bool Available() { return Connection() != nullptr; }
@@ -158,23 +170,16 @@ TWindowId WindowAtPointer(const std::vector<TWindowId>& Except)
 QRect WindowRect(TWindowId Window)
 {
     xcb_connection_t* c = Connection();
-    if (c == nullptr)
-        return {};
-    const TReply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(c, xcb_get_geometry(c, Window), nullptr));
     QPoint origin;
-    if (!geometry || !WindowOrigin(c, Window, origin))
-        return {};
-    const int border = geometry->border_width;
-    return QRect(origin.x() - border, origin.y() - border, geometry->width + 2 * border,
-                 geometry->height + 2 * border);
+    return c != nullptr ? OuterRect(c, Window, origin) : QRect();
 }
 
 QRegion WindowRegion(TWindowId Window)
 {
-    const QRect rect = WindowRect(Window);
     xcb_connection_t* c = Connection();
     QPoint origin;
-    if (rect.isEmpty() || !WindowOrigin(c, Window, origin))
+    const QRect rect = c != nullptr ? OuterRect(c, Window, origin) : QRect();
+    if (rect.isEmpty())
         return {};
     const QRegion shape = BoundingShape(c, Window);
     return shape.isEmpty() ? QRegion(rect) : shape.translated(origin);
