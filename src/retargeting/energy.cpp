@@ -15,26 +15,6 @@ constexpr TCorvColor OpaqueAlpha = 0xFF000000u;
 
 inline __m128i AbsDiff(__m128i a, __m128i b) { return _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a)); }
 
-// The four-neighbour rule on interior pixels From .. Width - 2 of one row,
-// one pixel at a time.
-void InteriorPixels(TCorvColor* Dest, const TCorvColor* Up, const TCorvColor* Row, const TCorvColor* Down,
-                    int32_t From, int32_t Width)
-{
-    for (int32_t x = From; x < Width - 1; ++x) {
-        const TCorvColor c = Row[x];
-        TCorvColor e = OpaqueAlpha;
-        for (int shift = 0; shift < 24; shift += 8) {
-            const int32_t v = int32_t((c >> shift) & 0xFF);
-            const int32_t sum = std::abs(int32_t((Row[x - 1] >> shift) & 0xFF) - v) +
-                                std::abs(int32_t((Row[x + 1] >> shift) & 0xFF) - v) +
-                                std::abs(int32_t((Up[x] >> shift) & 0xFF) - v) +
-                                std::abs(int32_t((Down[x] >> shift) & 0xFF) - v);
-            e |= TCorvColor(sum >> 2) << shift;
-        }
-        Dest[x] = e;
-    }
-}
-
 // One interior pixel, at Row[0] with Up[0] and Down[0]: the four differences
 // per channel summed in 16-bit lanes.
 TCorvColor InteriorPixel(const TCorvColor* Up, const TCorvColor* Row, const TCorvColor* Down)
@@ -45,6 +25,15 @@ TCorvColor InteriorPixel(const TCorvColor* Up, const TCorvColor* Row, const TCor
     __m128i sum = _mm_add_epi16(_mm_unpacklo_epi8(d, zero), _mm_unpackhi_epi8(d, zero));
     sum = _mm_srli_epi16(_mm_add_epi16(sum, _mm_srli_si128(sum, 8)), 2);
     return TCorvColor(_mm_cvtsi128_si32(_mm_packus_epi16(sum, zero))) | OpaqueAlpha;
+}
+
+// The same rule on interior pixels From .. Width - 2 of one row, one pixel at
+// a time: the ends the wide loops leave.
+void InteriorPixels(TCorvColor* Dest, const TCorvColor* Up, const TCorvColor* Row, const TCorvColor* Down,
+                    int32_t From, int32_t Width)
+{
+    for (int32_t x = From; x < Width - 1; ++x)
+        Dest[x] = InteriorPixel(Up + x, Row + x, Down + x);
 }
 
 // Interior pixels 1 .. Width - 2 of one row with all four neighbours: each
