@@ -40,20 +40,23 @@ void StepScalar(const TCost* Prev, TCost* Cur, TLineCosts Line, int32_t From, in
         Cur[i] = TCost(Line[i]) + std::min(std::min(Prev[i - 1], Prev[i]), Prev[i + 1]);
 }
 
+// The seam costs of eight pixels: maddubs adds blue + green and red + 0 into
+// words, madd the two words.
+__attribute__((target("avx2"))) inline __m256i SeamCosts8(__m256i Pixels)
+{
+    return _mm256_madd_epi16(_mm256_maddubs_epi16(Pixels, _mm256_set1_epi32(0x00010101)), _mm256_set1_epi16(1));
+}
+
 // The same eight entries at a time; Line is contiguous pixels or costs.
 __attribute__((target("avx2"))) void StepAvx2(const int32_t* Prev, int32_t* Cur, TLineCosts Line, int32_t Count)
 {
-    // maddubs adds blue + green and red + 0 into words, madd the two words.
-    const __m256i channelWeights = _mm256_set1_epi32(0x00010101);
-    const __m256i wordOnes = _mm256_set1_epi16(1);
     int32_t i = 0;
     for (; i + 8 <= Count; i += 8) {
         __m256i e;
         if (Line.Costs != nullptr) {
             e = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Line.Costs + i));
         } else {
-            const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Line.Pixels + i));
-            e = _mm256_madd_epi16(_mm256_maddubs_epi16(pixels, channelWeights), wordOnes);
+            e = SeamCosts8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(Line.Pixels + i)));
         }
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i - 1));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i));
@@ -95,8 +98,6 @@ void ConeScalar(const TCost* Prev, TCost* Row, TLineCosts Line, int32_t First, i
 __attribute__((target("avx2"))) void ConeAvx2(const int32_t* Prev, int32_t* Row, TLineCosts Line, int32_t First,
                                               int32_t Last, TChanged& Changed)
 {
-    const __m256i channelWeights = _mm256_set1_epi32(0x00010101);
-    const __m256i wordOnes = _mm256_set1_epi16(1);
     const auto stride = int32_t(Line.Stride);
     const __m256i offsets = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(stride));
     int32_t i = First;
@@ -104,7 +105,7 @@ __attribute__((target("avx2"))) void ConeAvx2(const int32_t* Prev, int32_t* Row,
         const TCorvColor* p = Line.Pixels + i * Line.Stride;
         const __m256i pixels = stride == 1 ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))
                                            : _mm256_i32gather_epi32(reinterpret_cast<const int*>(p), offsets, 4);
-        const __m256i e = _mm256_madd_epi16(_mm256_maddubs_epi16(pixels, channelWeights), wordOnes);
+        const __m256i e = SeamCosts8(pixels);
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i - 1));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i));
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i + 1));
@@ -133,15 +134,10 @@ __attribute__((target("avx2"))) void FillCostTile(const TCorvSurface& Energy, in
     const int32_t h = Energy.Height();
     int32_t y = 0;
     if (Columns == TileColumns) {
-        const __m256i channelWeights = _mm256_set1_epi32(0x00010101);
-        const __m256i wordOnes = _mm256_set1_epi16(1);
         for (; y + 8 <= h; y += 8) {
             __m256i r[8];
-            for (int k = 0; k < 8; ++k) {
-                const __m256i pixels =
-                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Energy.GetPixelPtr(X, y + k)));
-                r[k] = _mm256_madd_epi16(_mm256_maddubs_epi16(pixels, channelWeights), wordOnes);
-            }
+            for (int k = 0; k < 8; ++k)
+                r[k] = SeamCosts8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(Energy.GetPixelPtr(X, y + k))));
             __m256i t[8], u[8];
             for (int k = 0; k < 8; k += 2) {
                 t[k] = _mm256_unpacklo_epi32(r[k], r[k + 1]);
