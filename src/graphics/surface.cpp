@@ -9,16 +9,21 @@
 
 namespace Corvanith::Graphics {
 
+bool TCorvSurface::SizeFits(int32_t Width, int32_t Height)
+{
+    // The raw stream and the imaging layer address the buffer and its rows
+    // with 32-bit counts, even when there are no rows.
+    // The pixel count is bounded before it is made a byte count, which for
+    // two sides near INT32_MAX would not fit even in 64 bits.
+    return int64_t(Width) * Height <= INT32_MAX / 4 && int64_t(Width) <= INT32_MAX / 4;
+}
+
 void TCorvSurface::CheckSize(int32_t Width, int32_t Height)
 {
     if (Width < 0 || Height < 0)
         throw ERangeError("Surface size " + std::to_string(Width) + " x " + std::to_string(Height) +
                           " is negative");
-    // The raw stream and the imaging layer address the buffer and its rows
-    // with 32-bit counts, even when there are no rows.
-    // The pixel count is bounded before it is made a byte count, which for
-    // two sides near INT32_MAX would not fit even in 64 bits.
-    if (int64_t(Width) * Height > INT32_MAX / 4 || int64_t(Width) > INT32_MAX / 4)
+    if (!SizeFits(Width, Height))
         throw ERangeError("Surface size " + std::to_string(Width) + " x " + std::to_string(Height) +
                           " is too large");
 }

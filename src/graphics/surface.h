@@ -162,8 +162,10 @@ private:
     };
     using TBits = std::unique_ptr<TCorvColor[], TFreeBits>;
 
-    // ERangeError for a negative size, or one whose buffer or row exceeds
+    // Whether sides that are not negative give a buffer and a row of at most
     // INT32_MAX bytes.
+    static bool SizeFits(int32_t Width, int32_t Height);
+    // ERangeError for a negative size, or one SizeFits refuses.
     static void CheckSize(int32_t Width, int32_t Height);
     // A buffer for Width x Height pixels with room for SparePixels more.
     static TBits Allocate(int32_t Width, int32_t Height, int64_t SparePixels = 0);

@@ -116,7 +116,7 @@ void TCorvSurface::LoadRaw(Platform::TStream& Stream)
         throw EStreamError("Damaged surface stream: size " + std::to_string(width) + " x " +
                            std::to_string(height));
     const int64_t pixels = int64_t(width) * height;
-    if (int64_t(width) > INT32_MAX / 4 || pixels > INT32_MAX / 4 || pixels * 4 > Stream.Remaining())
+    if (!SizeFits(width, height) || pixels * 4 > Stream.Remaining())
         throw EStreamError("Damaged surface stream: " + std::to_string(width) + " x " + std::to_string(height) +
                            " pixels are more than the stream holds");
     const auto bytes = int32_t(pixels * 4);
