@@ -145,10 +145,11 @@ bool TCorvFileCache::IsAdded(const QString& Key) const
     return item != nullptr && FAdded.count(item->FileName()) > 0;
 }
 
-void TCorvFileCache::RemoveAdded(const std::function<bool(const QString& Key)>& Keep)
+void TCorvFileCache::RemoveAdded(const QStringList& Keep)
 {
     std::erase_if(FList, [&](const TCorvFileCacheItem& i) {
-        if (FAdded.count(i.FileName()) == 0 || (Keep && Keep(i.Key())))
+        if (FAdded.count(i.FileName()) == 0
+            || std::any_of(Keep.begin(), Keep.end(), [&](const QString& Key) { return SameKey(i.Key(), Key); }))
             return false;
         QFile::remove(i.FileName());
         FAdded.erase(i.FileName());

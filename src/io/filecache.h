@@ -5,9 +5,9 @@
 // to case) maps to a file in the cache folder; the map is kept across runs in
 // an index file.
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <set>
 #include <vector>
@@ -72,8 +72,8 @@ public:
     // object (OpenEntry of a new key), not from an index it loaded.
     bool IsAdded(const QString& Key) const;
     // Removes, with their files, the entries whose files this object made,
-    // but for those whose keys Keep, when given, answers true for.
-    void RemoveAdded(const std::function<bool(const QString& Key)>& Keep = {});
+    // but for those whose keys are among Keep.
+    void RemoveAdded(const QStringList& Keep = {});
     // Drops every entry whose file does not exist.
     void RemoveMissing();
 

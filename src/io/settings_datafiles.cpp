@@ -78,14 +78,12 @@ void TDataFiles::Save()
     }
     // A picture this run cached stays only when the saved list reaches it:
     // otherwise nothing would ever remove it from the cache.
-    FFileCache->RemoveAdded([&](const QString& Key) {
-        if (!listSaved || FKeepIndexFile)
-            return false;
+    QStringList reached;
+    if (listSaved && !FKeepIndexFile) {
         for (int32_t i = 0; i < FMruList->GetCount(); ++i)
-            if (QString::compare(FMruList->GetItem(i).Source().Location, Key, Qt::CaseInsensitive) == 0)
-                return true;
-        return false;
-    });
+            reached << FMruList->GetItem(i).Source().Location;
+    }
+    FFileCache->RemoveAdded(reached);
     try {
         if (OwnsFolder() && !FKeepIndexFile)
             FFileCache->SaveToFile(IndexFileName());
