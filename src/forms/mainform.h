@@ -254,6 +254,10 @@ private:
     void InsertHorizontalSeam();
     // The image layer's bounds follow its surface's new size.
     void ImageSizeChanged();
+    // After a seam command, or one that failed part-way and may have changed
+    // the picture all the same: the document, the view and the controls
+    // follow the picture at once.
+    void FollowPicture();
 
     void RebuildRecentMenu();
     Graphics::TCorvProgressEvent ProgressHandler();

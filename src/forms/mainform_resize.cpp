@@ -108,21 +108,24 @@ void TMainForm::ResizeOneSeam(void (TMainForm::*Step)())
     if (!FDocument)
         return;
     FResizer->SetMask(PreserveMask());
-    const auto follow = [this] {
-        ImageSizeChanged();
-        View->Repaint();
-        UpdateControls();
-        statusBar()->repaint();
-    };
     // A step that fails part-way may have changed the picture all the same:
     // the document and the controls follow it before the error is shown.
     try {
         (this->*Step)();
     } catch (...) {
-        follow();
+        FollowPicture();
         throw;
     }
-    follow();
+    FollowPicture();
+}
+
+void TMainForm::FollowPicture()
+{
+    if (FDocument)
+        ImageSizeChanged();
+    View->Repaint();
+    UpdateControls();
+    statusBar()->repaint();
 }
 
 void TMainForm::DecWidthMenuItemClick() { ResizeOneSeam(&TMainForm::RemoveVerticalSeam); }
@@ -255,10 +258,7 @@ void TMainForm::ResizeMenuItemClick()
         }
     } catch (...) {
         // As after a single step: the document follows what a failed step left.
-        if (FDocument)
-            ImageSizeChanged();
-        View->Repaint();
-        UpdateControls();
+        FollowPicture();
         throw;
     }
     View->Repaint();
