@@ -3,6 +3,7 @@
 // runs it, and a numeric resize of 500 seams. The program runs with its data
 // folder and settings in a temporary folder; offscreen unless QT_QPA_PLATFORM
 // names another platform.
+#include "memmove_floor.h"
 #include "synthetic_picture.h"
 
 #include "document/documentsource.h"
@@ -62,6 +63,15 @@ QTemporaryDir& DataDir()
     return dir;
 }
 
+// Each time is given in ms and beside the floor of a memmove of the picture's
+// plane measured in the same run (x_memmove).
+void ReportFloor(benchmark::State& State, double Ms)
+{
+    const double floor = CorvanithBench::MemmoveMs(size_t(W) * H * 4);
+    State.counters["memmove_ms"] = floor;
+    State.counters["x_memmove"] = Ms / floor;
+}
+
 // range(0): 0 Left, 1 Down, 2 Right, 3 Up; 50 steps per run after a first
 // step that computes the map.
 void BM_WindowStep(benchmark::State& State)
@@ -84,6 +94,7 @@ void BM_WindowStep(benchmark::State& State)
         totalMs += ms;
     }
     State.counters["ms_per_step"] = totalMs / double(State.iterations() * Steps);
+    ReportFloor(State, totalMs / double(State.iterations() * Steps));
     auto form = OpenWindow(path);
     // The view must show the whole picture for the step to repaint all of it.
     State.counters["view_width"] = form->View->viewport()->width();
@@ -100,14 +111,22 @@ void BM_Repaint(benchmark::State& State)
     QAction* const actions[] = {form->DecWidthMenuItem, form->DecHeightMenuItem, form->IncWidthMenuItem,
                                 form->IncHeightMenuItem};
     actions[State.range(0)]->trigger();
-    for (auto _ : State)
+    double totalMs = 0;
+    for (auto _ : State) {
+        const auto start = std::chrono::steady_clock::now();
         form->View->Repaint();
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        State.SetIterationTime(ms / 1000);
+        totalMs += ms;
+    }
+    ReportFloor(State, totalMs / double(State.iterations()));
 }
 // range(0): 0 removes 500 vertical seams, 1 inserts them; the dialog is
 // answered as soon as it opens.
 void BM_NumericResize(benchmark::State& State)
 {
     const QString path = PicturePath(DataDir());
+    double totalMs = 0;
     for (auto _ : State) {
         Utils::RandSeed(1);
         auto form = OpenWindow(path);
@@ -118,8 +137,11 @@ void BM_NumericResize(benchmark::State& State)
         });
         const auto start = std::chrono::steady_clock::now();
         form->ResizeMenuItem->trigger();
-        State.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        State.SetIterationTime(ms / 1000);
+        totalMs += ms;
     }
+    ReportFloor(State, totalMs / double(State.iterations()));
 }
 
 } // namespace
@@ -130,7 +152,7 @@ BENCHMARK(BM_WindowStep)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime()
     ->Iterations(3);
-BENCHMARK(BM_Repaint)->ArgName("key")->DenseRange(0, 2, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Repaint)->ArgName("key")->DenseRange(0, 2, 2)->Unit(benchmark::kMillisecond)->UseManualTime();
 BENCHMARK(BM_NumericResize)
     ->ArgName("insert")
     ->DenseRange(0, 1)

@@ -95,27 +95,23 @@ void MoveBlocks(TCorvColor* Dest, const TCorvColor* Source, int32_t Count)
         return;
     int32_t i = 0;
     if (Count >= BlockPixels) {
-        const bool streamAligned = Streaming && Aligned16(Dest);
+        // Streaming stores take 16 aligned bytes: the up to three pixels before
+        // the first aligned one are copied plainly, so that a picture drawn at
+        // any column streams all its blocks.
+        if constexpr (Streaming)
+            for (; !Aligned16(Dest + i); ++i)
+                Dest[i] = Source[i];
         for (; i + BlockPixels <= Count; i += BlockPixels) {
             // The whole block is read before any of it is written, which keeps
             // a left shift inside one buffer correct.
             const __m128i v0 = Load(Source + i), v1 = Load(Source + i + 4);
             const __m128i v2 = Load(Source + i + 8), v3 = Load(Source + i + 12);
-            if (streamAligned) {
+            if constexpr (Streaming) {
                 auto* d = reinterpret_cast<__m128i*>(Dest + i);
                 _mm_stream_si128(d, v0);
                 _mm_stream_si128(d + 1, v1);
                 _mm_stream_si128(d + 2, v2);
                 _mm_stream_si128(d + 3, v3);
-            } else if constexpr (Streaming) {
-                alignas(16) long long q[8];
-                _mm_store_si128(reinterpret_cast<__m128i*>(q), v0);
-                _mm_store_si128(reinterpret_cast<__m128i*>(q + 2), v1);
-                _mm_store_si128(reinterpret_cast<__m128i*>(q + 4), v2);
-                _mm_store_si128(reinterpret_cast<__m128i*>(q + 6), v3);
-                auto* d = reinterpret_cast<long long*>(Dest + i);
-                for (int k = 0; k < 8; ++k)
-                    _mm_stream_si64(d + k, q[k]);
             } else {
                 Store(Dest + i, v0);
                 Store(Dest + i + 4, v1);

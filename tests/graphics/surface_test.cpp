@@ -4,6 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+#include <QPainter>
+
+#include <random>
+#include <vector>
+
 using namespace Corvanith;
 using namespace Corvanith::Graphics;
 
@@ -145,6 +151,42 @@ TEST(Surface, DrawIgnoresTheAlphaByte)
     EXPECT_EQ(*fresh->GetPixelPtr(0, 0), 0x00FF0000u);
     EXPECT_EQ(*fresh->GetPixelPtr(1, 0), 0xFF112233u);
     EXPECT_EQ(*fresh->GetPixelPtr(1, 1), 0xFF778899u);
+}
+
+TEST(Surface, LargeDrawsMatchPixelForPixel)
+{
+    // Large enough to be drawn in several pieces, with rows of odd length.
+    constexpr int32_t W = 701, H = 250;
+    auto s = TCorvSurface::Create(W, H);
+    std::mt19937 rng(7);
+    for (int32_t y = 0; y < H; ++y)
+        for (int32_t x = 0; x < W; ++x)
+            *s->GetPixelPtr(x, y) = TCorvColor(rng());
+    struct TCase {
+        TCorvRectangle Source;
+        int32_t X, Y; // where Source lands
+        bool Whole;
+    };
+    for (const TCase& c : {TCase{{0, 0, W, H}, 2, 3, true}, TCase{{3, 5, 690, 241}, 3, 5, false}}) {
+        std::vector<uint32_t> target(size_t(W + 4) * (H + 4), 0xFF0000FFu);
+        {
+            QImage image(reinterpret_cast<uchar*>(target.data()), W + 4, H + 4, (W + 4) * 4,
+                         QImage::Format_ARGB32);
+            QPainter painter(&image);
+            Platform::TCanvas dc(painter);
+            if (c.Whole)
+                s->Draw(dc, c.X, c.Y);
+            else
+                s->DrawRect(dc, c.Source);
+        }
+        for (int32_t y = 0; y < H + 4; ++y)
+            for (int32_t x = 0; x < W + 4; ++x) {
+                const int32_t sx = x - c.X + c.Source.X, sy = y - c.Y + c.Source.Y;
+                const bool inside = x >= c.X && x < c.X + c.Source.Width && y >= c.Y && y < c.Y + c.Source.Height;
+                const uint32_t expected = inside ? (*s->GetPixelPtr(sx, sy) | 0xFF000000u) : 0xFF0000FFu;
+                ASSERT_EQ(target[size_t(y) * (W + 4) + size_t(x)], expected) << x << ", " << y;
+            }
+    }
 }
 
 TEST(SurfaceFills, RectanglesPointsAndCheckerboard)
