@@ -5,15 +5,18 @@
 // 64-bit beyond.
 #include "retargeting/seam_search.h"
 
+#include "graphics/errors.h"
 #include "retargeting/energy.h"
 #include "retargeting/instructionset.h"
 
 #include <immintrin.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -168,15 +171,23 @@ __attribute__((target("avx2"))) void FillCostTile(const TCorvSurface& Energy, in
 template <class TCost>
 constexpr TCost Sentinel = std::numeric_limits<TCost>::max();
 
-// The kept table: line l's path costs at Row(l)[0 .. Count - 1], the
-// sentinel at Row(l)[-1] and Row(l)[Count].
+// The kept table holds the even lines only: an odd line follows from the
+// even line before it and the map, and is computed where it is needed, into
+// Odd. So the table takes half a map, and a seam moves half as many entries.
+// Even line l's path costs lie at Row(l)[0 .. Count - 1], the sentinel at
+// Row(l)[-1] and Row(l)[Count]; Odd holds the sentinel at the same places.
 template <class TCost>
 struct TTable {
     TCost* Data;
     int64_t Stride;
     int32_t* First;
-    TCost* Row(int32_t Line) const { return Data + int64_t(Line) * Stride + First[Line]; }
+    TCost* Odd;
+    int32_t& FirstOf(int32_t Line) const { return First[Line / 2]; }
+    TCost* Row(int32_t Line) const { return Data + int64_t(Line / 2) * Stride + FirstOf(Line); }
 };
+
+// The number of lines the table keeps.
+int32_t KeptLines(int32_t Lines) { return (Lines + 1) / 2; }
 
 // The pixel costs of line L read from the map itself.
 TLineCosts MapLine(const TCorvSurface& Energy, bool Vertical, int32_t L)
@@ -203,7 +214,7 @@ void FullPass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Verti
         return TLineCosts{nullptr, 0, tile.data() + int64_t(l - tileFirst) * Count};
     };
     for (int32_t l = 0; l < Lines; ++l) {
-        TCost* cur = Table.Row(l);
+        TCost* cur = l % 2 == 0 ? Table.Row(l) : Table.Odd;
         cur[-1] = cur[Count] = Sentinel<TCost>;
         const TLineCosts costs = line(l);
         if (l == 0) {
@@ -211,7 +222,7 @@ void FullPass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Verti
                 cur[i] = TCost(costs[i]);
             continue;
         }
-        const TCost* prev = Table.Row(l - 1);
+        const TCost* prev = l % 2 == 0 ? Table.Odd : Table.Row(l - 1);
         if constexpr (std::is_same_v<TCost, int32_t>) {
             if (avx2) {
                 StepAvx2(prev, cur, costs, Count);
@@ -223,11 +234,14 @@ void FullPass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Verti
 }
 
 // The table of a map that lost (gained) one seam since the table was built
-// for it: each line first moves the entries before or after the seam point,
-// whichever are fewer, by one, so every entry sits at its pixel's new place. An entry then keeps its value
-// unless its pixel's cost changed, its predecessors now lie differently
-// around the seam, or a predecessor's value changed; only the range of those
-// is computed again, and it narrows again where the new values equal the old.
+// for it: each kept line first moves the entries before or after the seam
+// point, whichever are fewer, by one, so every entry sits at its pixel's new
+// place. An entry then keeps its value unless its pixel's cost changed, its
+// predecessors now lie differently around the seam, or a predecessor's value
+// changed; only the range of those is computed again, and on a kept line it
+// narrows again where the new values equal the old. An odd line has no old
+// values to compare with: all of its range counts as changed, and it is
+// computed afresh from the even line before it wherever the next line reads it.
 template <class TCost>
 void UpdatePass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Vertical, int32_t Lines,
                 int32_t OldCount, bool Inserted, const std::vector<int32_t>& At)
@@ -235,52 +249,71 @@ void UpdatePass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Ver
     const int32_t count = Inserted ? OldCount + 1 : OldCount - 1;
     // Columns are gathered with 32-bit offsets.
     const bool avx2 = std::is_same_v<TCost, int32_t> && UseAvx2() && (Vertical || Energy.Width() <= INT32_MAX / 8);
-    int32_t changedFirst = INT32_MAX, changedLast = -1;
-    for (int32_t l = 0; l < Lines; ++l) {
+    auto cone = [&](const TCost* Prev, TCost* Row, TLineCosts Costs, int32_t First, int32_t Last, TChanged& Changed) {
+        if constexpr (std::is_same_v<TCost, int32_t>) {
+            if (avx2) {
+                ConeAvx2(Prev, Row, Costs, First, Last, Changed);
+                return;
+            }
+        }
+        ConeScalar(Prev, Row, Costs, First, Last, Changed);
+    };
+    // The entries of line l that may change when line l - 1 changed in
+    // ChangedFirst .. ChangedLast: new costs lie at s, s + 1 (and s + 2 after
+    // an insertion), and the predecessors lie differently between this
+    // line's seam point and the one before it.
+    auto reach = [&](int32_t l, int32_t ChangedFirst, int32_t ChangedLast) {
+        const int32_t s = At[size_t(l)];
+        const int32_t before = l > 0 ? At[size_t(l - 1)] : s;
+        int32_t first = std::min(s, before) - 1;
+        int32_t last = std::max(s, before) + (Inserted ? 2 : 1);
+        if (ChangedFirst <= ChangedLast) {
+            first = std::min(first, ChangedFirst - 1);
+            last = std::max(last, ChangedLast + 1);
+        }
+        return TChanged{std::max(first, 0), std::min(last, count - 1)};
+    };
+    Table.Odd[-1] = Table.Odd[count] = Sentinel<TCost>;
+    TChanged changed;
+    for (int32_t l = 0; l < Lines; l += 2) {
         const int32_t s = At[size_t(l)];
         TCost* row = Table.Row(l);
         // Entries 0 .. s stay before the seam point after an insertion, 0 .. s - 1 after a removal.
         const int32_t head = Inserted ? s + 1 : s;
         const int32_t tail = OldCount - 1 - s;
-        const bool moveHead = head < tail ? (!Inserted || Table.First[l] > 1)
-                                          : (Inserted && int64_t(Table.First[l]) + count >= Table.Stride);
+        int32_t& lineFirst = Table.FirstOf(l);
+        const bool moveHead = head < tail ? (!Inserted || lineFirst > 1)
+                                          : (Inserted && int64_t(lineFirst) + count >= Table.Stride);
         if (moveHead) {
-            Table.First[l] += Inserted ? -1 : 1;
+            lineFirst += Inserted ? -1 : 1;
             std::memmove(Table.Row(l), row, size_t(head) * sizeof(TCost));
             row = Table.Row(l);
         } else {
             std::memmove(row + head + (Inserted ? 1 : 0), row + s + 1, size_t(tail) * sizeof(TCost));
         }
         row[-1] = row[count] = Sentinel<TCost>;
-        // New costs lie at s, s + 1 (and s + 2 after an insertion); the
-        // predecessors lie differently between this line's seam point and the
-        // one before it.
-        const int32_t before = l > 0 ? At[size_t(l - 1)] : s;
-        int32_t first = std::min(s, before) - 1;
-        int32_t last = std::max(s, before) + (Inserted ? 2 : 1);
-        if (changedFirst <= changedLast) {
-            first = std::min(first, changedFirst - 1);
-            last = std::max(last, changedLast + 1);
-        }
-        first = std::max(first, 0);
-        last = std::min(last, count - 1);
         const TLineCosts costs = MapLine(Energy, Vertical, l);
-        TChanged changed;
         if (l == 0) {
-            for (int32_t i = first; i <= last; ++i)
+            changed = reach(0, changed.First, changed.Last);
+            for (int32_t i = changed.First; i <= changed.Last; ++i)
                 row[i] = TCost(costs[i]);
-            changed.Add(first, last);
-        } else if (avx2) {
-            if constexpr (std::is_same_v<TCost, int32_t>)
-                ConeAvx2(Table.Row(l - 1), row, costs, first, last, changed);
         } else {
-            ConeScalar(Table.Row(l - 1), row, costs, first, last, changed);
+            const TChanged odd = reach(l - 1, changed.First, changed.Last);
+            const TChanged range = reach(l, odd.First, odd.Last);
+            TChanged ignored;
+            cone(Table.Row(l - 2), Table.Odd, MapLine(Energy, Vertical, l - 1), std::max(range.First - 1, 0),
+                 std::min(range.Last + 1, count - 1), ignored);
+            changed = TChanged();
+            cone(Table.Odd, row, costs, range.First, range.Last, changed);
         }
         // An inserted entry had no old value to compare with.
         if (Inserted)
             changed.Add(s + 1, s + 1);
-        changedFirst = changed.First;
-        changedLast = changed.Last;
+    }
+    // The search starts from the last line: an odd one is computed in full.
+    if (Lines % 2 == 0) {
+        TChanged ignored;
+        cone(Table.Row(Lines - 2), Table.Odd, MapLine(Energy, Vertical, Lines - 1), 0, count - 1, ignored);
     }
 }
 
@@ -289,10 +322,10 @@ void UpdatePass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Ver
 // chosen with the same chance. Each step back takes the predecessor the
 // table's rule took: the same line first, then -1, then +1.
 template <class TCost>
-void Trace(const TTable<TCost>& Table, bool Vertical, int32_t Lines, int32_t Count, TCorvPointArray& Seam,
-           const TRandomSource& Random)
+void Trace(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Vertical, int32_t Lines, int32_t Count,
+           TCorvPointArray& Seam, const TRandomSource& Random)
 {
-    const TCost* last = Table.Row(Lines - 1);
+    const TCost* last = (Lines - 1) % 2 == 0 ? Table.Row(Lines - 1) : Table.Odd;
     int32_t i = 0;
     TCost least = last[0];
     int32_t ties = 1;
@@ -314,8 +347,25 @@ void Trace(const TTable<TCost>& Table, bool Vertical, int32_t Lines, int32_t Cou
         Seam[size_t(k)] = Vertical ? TCorvPoint{i, l} : TCorvPoint{l, i};
         if (l == 0)
             break;
-        const TCost* prev = Table.Row(l - 1);
-        const TCost a = prev[i - 1], b = prev[i], c = prev[i + 1];
+        TCost a, b, c;
+        if ((l - 1) % 2 == 0) {
+            const TCost* prev = Table.Row(l - 1);
+            a = prev[i - 1];
+            b = prev[i];
+            c = prev[i + 1];
+        } else {
+            // The three entries of the odd line, from the kept line before it.
+            const TCost* kept = Table.Row(l - 2);
+            const TLineCosts costs = MapLine(Energy, Vertical, l - 1);
+            auto entry = [&](int32_t j) {
+                return j < 0 || j >= Count
+                           ? Sentinel<TCost>
+                           : TCost(TCost(costs[j]) + std::min(std::min(kept[j - 1], kept[j]), kept[j + 1]));
+            };
+            a = entry(i - 1);
+            b = entry(i);
+            c = entry(i + 1);
+        }
         TCost m = a;
         if (b <= m)
             m = b;
@@ -326,6 +376,26 @@ void Trace(const TTable<TCost>& Table, bool Vertical, int32_t Lines, int32_t Cou
 }
 
 } // namespace
+
+void TMappedMemory::Assign(size_t Bytes)
+{
+    Release();
+    if (Bytes == 0)
+        return;
+    void* p = mmap(nullptr, Bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        throw EOutOfMemory("Out of memory for a seam search table of " + std::to_string(Bytes) + " bytes");
+    FData = p;
+    FSize = Bytes;
+}
+
+void TMappedMemory::Release()
+{
+    if (FData != nullptr)
+        munmap(FData, FSize);
+    FData = nullptr;
+    FSize = 0;
+}
 
 void TSeamSearch::Record(const TCorvPointArray& Seam, TEdit Edit)
 {
@@ -346,35 +416,33 @@ void TSeamSearch::Record(const TCorvPointArray& Seam, TEdit Edit)
 }
 
 template <class TCost>
-void TSeamSearch::Run(std::vector<TCost>& Costs, const TCorvSurface& Energy, TEdit Edit, TCorvPointArray& Seam,
-                      const TRandomSource& Random)
+void TSeamSearch::Run(const TCorvSurface& Energy, TEdit Edit, TCorvPointArray& Seam, const TRandomSource& Random)
 {
     const int32_t count = FVertical ? Energy.Width() : Energy.Height();
+    const int32_t kept = KeptLines(FLines);
     bool update = Edit != TEdit::None && count == FCount + (Edit == TEdit::Inserted ? 1 : -1) &&
-                  Costs.size() >= size_t(FLines) * size_t(FStride) && FFirst.size() == size_t(FLines);
-    // An insertion needs room for one more entry on one side of every line.
-    for (int32_t l = 0; update && Edit == TEdit::Inserted && l < FLines; ++l)
-        update = FFirst[size_t(l)] > 1 || int64_t(FFirst[size_t(l)]) + count < FStride;
+                  FFirst.size() == size_t(kept);
+    // An insertion needs room for one more entry on one side of every kept line.
+    for (int32_t k = 0; update && Edit == TEdit::Inserted && k < kept; ++k)
+        update = FFirst[size_t(k)] > 1 || int64_t(FFirst[size_t(k)]) + count < FStride;
     if (!update) {
         // Room on both sides for a run of insertions before the lines must be laid out anew.
         const int32_t room = std::max(count / 32, 4);
         FStride = int64_t(count) + 2 + 2 * int64_t(room);
-        FFirst.assign(size_t(FLines), 1 + room);
-        const size_t size = size_t(FLines) * size_t(FStride);
-        if (Costs.size() < size) {
-            // The full pass writes all of it: the old table goes first, so
-            // that the two are never held at once.
-            Costs = std::vector<TCost>();
-            Costs.resize(size);
-        }
+        FFirst.assign(size_t(kept), 1 + room);
+        // The kept lines and the odd line.
+        const size_t bytes = (size_t(kept) + 1) * size_t(FStride) * sizeof(TCost);
+        if (FCosts.Size() < bytes)
+            FCosts.Assign(bytes);
     }
-    const TTable<TCost> table{Costs.data(), FStride, FFirst.data()};
+    auto* costs = static_cast<TCost*>(FCosts.Data());
+    const TTable<TCost> table{costs, FStride, FFirst.data(), costs + int64_t(kept) * FStride + 1};
     if (update)
         UpdatePass(table, Energy, FVertical, FLines, FCount, Edit == TEdit::Inserted, FEditAt);
     else
         FullPass(table, Energy, FVertical, FLines, count);
     FCount = count;
-    Trace(table, FVertical, FLines, count, Seam, Random);
+    Trace(table, Energy, FVertical, FLines, count, Seam, Random);
 }
 
 void TSeamSearch::Find(const TCorvSurface& Energy, bool Vertical, TCorvPointArray& Seam, const TRandomSource& Random)
@@ -395,9 +463,9 @@ void TSeamSearch::Find(const TCorvSurface& Energy, bool Vertical, TCorvPointArra
         return;
     }
     if (wide)
-        Run(FWideCosts, Energy, edit, Seam, Random);
+        Run<int64_t>(Energy, edit, Seam, Random);
     else
-        Run(FNarrowCosts, Energy, edit, Seam, Random);
+        Run<int32_t>(Energy, edit, Seam, Random);
 }
 
 void FindHorizontalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, const TRandomSource& Random)
