@@ -50,17 +50,30 @@ __attribute__((target("avx2"))) inline __m256i SeamCosts8(__m256i Pixels)
     return _mm256_madd_epi16(_mm256_maddubs_epi16(Pixels, _mm256_set1_epi32(0x00010101)), _mm256_set1_epi16(1));
 }
 
-// The same eight entries at a time; Line is contiguous pixels or costs.
-__attribute__((target("avx2"))) void StepAvx2(const int32_t* Prev, int32_t* Cur, TLineCosts Line, int32_t Count)
+// Eight pixels Stride apart are gathered with 32-bit offsets.
+__attribute__((target("avx2"))) inline __m256i GatherOffsets(TLineCosts Line)
 {
-    int32_t i = 0;
+    return _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(int32_t(Line.Stride)));
+}
+
+// The costs of entries i .. i + 7 of Line.
+__attribute__((target("avx2"))) inline __m256i LineCosts8(TLineCosts Line, int64_t i, __m256i Offsets)
+{
+    if (Line.Costs != nullptr)
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Line.Costs + i));
+    const TCorvColor* p = Line.Pixels + i * Line.Stride;
+    return SeamCosts8(Line.Stride == 1 ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))
+                                       : _mm256_i32gather_epi32(reinterpret_cast<const int*>(p), Offsets, 4));
+}
+
+// The same eight entries at a time.
+__attribute__((target("avx2"))) void StepAvx2(const int32_t* Prev, int32_t* Cur, TLineCosts Line, int32_t From,
+                                              int32_t Count)
+{
+    const __m256i offsets = GatherOffsets(Line);
+    int32_t i = From;
     for (; i + 8 <= Count; i += 8) {
-        __m256i e;
-        if (Line.Costs != nullptr) {
-            e = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Line.Costs + i));
-        } else {
-            e = SeamCosts8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(Line.Pixels + i)));
-        }
+        const __m256i e = LineCosts8(Line, i, offsets);
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i - 1));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i));
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i + 1));
@@ -96,19 +109,14 @@ void ConeScalar(const TCost* Prev, TCost* Row, TLineCosts Line, int32_t First, i
     }
 }
 
-// The same eight entries at a time; a line across the map (a column) is
-// gathered from its rows.
+// The same eight entries at a time.
 __attribute__((target("avx2"))) void ConeAvx2(const int32_t* Prev, int32_t* Row, TLineCosts Line, int32_t First,
                                               int32_t Last, TChanged& Changed)
 {
-    const auto stride = int32_t(Line.Stride);
-    const __m256i offsets = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(stride));
+    const __m256i offsets = GatherOffsets(Line);
     int32_t i = First;
     for (; i + 8 <= Last + 1; i += 8) {
-        const TCorvColor* p = Line.Pixels + i * Line.Stride;
-        const __m256i pixels = stride == 1 ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))
-                                           : _mm256_i32gather_epi32(reinterpret_cast<const int*>(p), offsets, 4);
-        const __m256i e = SeamCosts8(pixels);
+        const __m256i e = LineCosts8(Line, i, offsets);
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i - 1));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i));
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i + 1));
@@ -225,7 +233,7 @@ void FullPass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Verti
         const TCost* prev = l % 2 == 0 ? Table.Odd : Table.Row(l - 1);
         if constexpr (std::is_same_v<TCost, int32_t>) {
             if (avx2) {
-                StepAvx2(prev, cur, costs, Count);
+                StepAvx2(prev, cur, costs, 0, Count);
                 continue;
             }
         }
@@ -257,6 +265,18 @@ void UpdatePass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Ver
             }
         }
         ConeScalar(Prev, Row, Costs, First, Last, Changed);
+    };
+    // Odd line l's entries First .. Last, from the kept line before it.
+    auto stepOdd = [&](int32_t l, int32_t First, int32_t Last) {
+        const TCost* prev = Table.Row(l - 1);
+        const TLineCosts costs = MapLine(Energy, Vertical, l);
+        if constexpr (std::is_same_v<TCost, int32_t>) {
+            if (avx2) {
+                StepAvx2(prev, Table.Odd, costs, First, Last + 1);
+                return;
+            }
+        }
+        StepScalar(prev, Table.Odd, costs, First, Last + 1);
     };
     // The entries of line l that may change when line l - 1 changed in
     // ChangedFirst .. ChangedLast: new costs lie at s, s + 1 (and s + 2 after
@@ -300,9 +320,7 @@ void UpdatePass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Ver
         } else {
             const TChanged odd = reach(l - 1, changed.First, changed.Last);
             const TChanged range = reach(l, odd.First, odd.Last);
-            TChanged ignored;
-            cone(Table.Row(l - 2), Table.Odd, MapLine(Energy, Vertical, l - 1), std::max(range.First - 1, 0),
-                 std::min(range.Last + 1, count - 1), ignored);
+            stepOdd(l - 1, std::max(range.First - 1, 0), std::min(range.Last + 1, count - 1));
             changed = TChanged();
             cone(Table.Odd, row, costs, range.First, range.Last, changed);
         }
@@ -311,10 +329,8 @@ void UpdatePass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Ver
             changed.Add(s + 1, s + 1);
     }
     // The search starts from the last line: an odd one is computed in full.
-    if (Lines % 2 == 0) {
-        TChanged ignored;
-        cone(Table.Row(Lines - 2), Table.Odd, MapLine(Energy, Vertical, Lines - 1), 0, count - 1, ignored);
-    }
+    if (Lines % 2 == 0)
+        stepOdd(Lines - 1, 0, count - 1);
 }
 
 // The end point and the way back. The least final cost wins; the k-th of k
