@@ -304,12 +304,18 @@ void UpdatePass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Ver
         int32_t& lineFirst = Table.FirstOf(l);
         const bool moveHead = head < tail ? (!Inserted || lineFirst > 1)
                                           : (Inserted && int64_t(lineFirst) + count >= Table.Stride);
+        // The head moves up after a removal, the tail after an insertion.
         if (moveHead) {
             lineFirst += Inserted ? -1 : 1;
-            std::memmove(Table.Row(l), row, size_t(head) * sizeof(TCost));
+            if (Inserted)
+                std::memmove(Table.Row(l), row, size_t(head) * sizeof(TCost));
+            else
+                MoveBackward(Table.Row(l), row, size_t(head) * sizeof(TCost));
             row = Table.Row(l);
+        } else if (Inserted) {
+            MoveBackward(row + head + 1, row + s + 1, size_t(tail) * sizeof(TCost));
         } else {
-            std::memmove(row + head + (Inserted ? 1 : 0), row + s + 1, size_t(tail) * sizeof(TCost));
+            std::memmove(row + head, row + s + 1, size_t(tail) * sizeof(TCost));
         }
         row[-1] = row[count] = Sentinel<TCost>;
         const TLineCosts costs = MapLine(Energy, Vertical, l);
