@@ -172,7 +172,7 @@ void TCorvSurface::InsertHorizontalSeam(const TCorvPointArray& Seam)
             // The rows keep their addresses: the tail moves down first, then the
             // band from the bottom up, each row reading only rows not yet moved.
             if (tailFirst <= FHeight)
-                MoveBackward(bits + tailFirst * w, bits + (tailFirst - 1) * w,
+                std::memmove(bits + tailFirst * w, bits + (tailFirst - 1) * w,
                              size_t(FHeight + 1 - tailFirst) * size_t(w) * 4);
             for (int32_t r = tailFirst - 1; r > span.Min; --r) {
                 TCorvColor* row = bits + r * w;

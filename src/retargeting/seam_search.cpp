@@ -339,6 +339,8 @@ void UpdatePass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Ver
         stepOdd(Lines - 1, 0, count - 1);
 }
 
+constexpr int32_t TraceAhead = 16;
+
 // The end point and the way back. The least final cost wins; the k-th of k
 // equal ones replaces the choice with chance 1/k, so each of them ends up
 // chosen with the same chance. Each step back takes the predecessor the
@@ -369,6 +371,14 @@ void Trace(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Vertical
         Seam[size_t(k)] = Vertical ? TCorvPoint{i, l} : TCorvPoint{l, i};
         if (l == 0)
             break;
+        // The way back moves at most one entry per line: the entries it reads
+        // TraceAhead lines on lie next to i. Fetched now, they are at hand
+        // when it gets there instead of each costing a trip to memory.
+        if (l > TraceAhead) {
+            __builtin_prefetch(Table.Row(l - TraceAhead) + i);
+            const TLineCosts ahead = MapLine(Energy, Vertical, l - TraceAhead);
+            __builtin_prefetch(ahead.Pixels + int64_t(i) * ahead.Stride);
+        }
         TCost a, b, c;
         if ((l - 1) % 2 == 0) {
             const TCost* prev = Table.Row(l - 1);
