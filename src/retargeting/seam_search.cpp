@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -30,8 +31,13 @@ namespace {
 struct TLineCosts {
     const TCorvColor* Pixels;
     int64_t Stride;
+    // Entry CostsFirst's cost at Costs[0].
     const int32_t* Costs;
-    int32_t operator[](int64_t i) const { return Costs != nullptr ? Costs[i] : SeamCost(Pixels[i * Stride]); }
+    int32_t CostsFirst = 0;
+    int32_t operator[](int64_t i) const
+    {
+        return Costs != nullptr ? Costs[i - CostsFirst] : SeamCost(Pixels[i * Stride]);
+    }
 };
 
 // Cur[i] = e(i) + min(Prev[i - 1], Prev[i], Prev[i + 1]); Prev[-1] and
@@ -50,30 +56,21 @@ __attribute__((target("avx2"))) inline __m256i SeamCosts8(__m256i Pixels)
     return _mm256_madd_epi16(_mm256_maddubs_epi16(Pixels, _mm256_set1_epi32(0x00010101)), _mm256_set1_epi16(1));
 }
 
-// Eight pixels Stride apart are gathered with 32-bit offsets.
-__attribute__((target("avx2"))) inline __m256i GatherOffsets(TLineCosts Line)
-{
-    return _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(int32_t(Line.Stride)));
-}
-
-// The costs of entries i .. i + 7 of Line.
-__attribute__((target("avx2"))) inline __m256i LineCosts8(TLineCosts Line, int64_t i, __m256i Offsets)
+// The costs of entries i .. i + 7 of Line, costs or contiguous pixels.
+__attribute__((target("avx2"))) inline __m256i LineCosts8(TLineCosts Line, int64_t i)
 {
     if (Line.Costs != nullptr)
-        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Line.Costs + i));
-    const TCorvColor* p = Line.Pixels + i * Line.Stride;
-    return SeamCosts8(Line.Stride == 1 ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))
-                                       : _mm256_i32gather_epi32(reinterpret_cast<const int*>(p), Offsets, 4));
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Line.Costs + (i - Line.CostsFirst)));
+    return SeamCosts8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(Line.Pixels + i)));
 }
 
-// The same eight entries at a time.
+// The same eight entries at a time; Line is contiguous pixels or costs.
 __attribute__((target("avx2"))) void StepAvx2(const int32_t* Prev, int32_t* Cur, TLineCosts Line, int32_t From,
                                               int32_t Count)
 {
-    const __m256i offsets = GatherOffsets(Line);
     int32_t i = From;
     for (; i + 8 <= Count; i += 8) {
-        const __m256i e = LineCosts8(Line, i, offsets);
+        const __m256i e = LineCosts8(Line, i);
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i - 1));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i));
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i + 1));
@@ -109,14 +106,13 @@ void ConeScalar(const TCost* Prev, TCost* Row, TLineCosts Line, int32_t First, i
     }
 }
 
-// The same eight entries at a time.
+// The same eight entries at a time; Line is contiguous pixels or costs.
 __attribute__((target("avx2"))) void ConeAvx2(const int32_t* Prev, int32_t* Row, TLineCosts Line, int32_t First,
                                               int32_t Last, TChanged& Changed)
 {
-    const __m256i offsets = GatherOffsets(Line);
     int32_t i = First;
     for (; i + 8 <= Last + 1; i += 8) {
-        const __m256i e = LineCosts8(Line, i, offsets);
+        const __m256i e = LineCosts8(Line, i);
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i - 1));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i));
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i + 1));
@@ -135,17 +131,17 @@ __attribute__((target("avx2"))) void ConeAvx2(const int32_t* Prev, int32_t* Row,
 // Eight columns: one register of costs per row, and a tile small enough for the first-level cache.
 constexpr int32_t TileColumns = 8;
 
-// The costs of columns X .. X + Columns - 1 (at most eight), each column's
-// costs contiguous in Tile: the column-wise search then reads them eight at
-// a time instead of one pixel per row of the map. Full blocks of eight rows
-// by eight columns are transposed in registers.
+// The costs of columns X .. X + Columns - 1 (at most eight) over rows From ..
+// To - 1, each column's costs contiguous in Tile: the column-wise search then
+// reads them eight at a time instead of gathering one pixel per row of the
+// map. Full blocks of eight rows by eight columns are transposed in registers.
 __attribute__((target("avx2"))) void FillCostTile(const TCorvSurface& Energy, int32_t X, int32_t Columns,
-                                                  int32_t* Tile)
+                                                  int32_t From, int32_t To, int32_t* Tile)
 {
-    const int32_t h = Energy.Height();
-    int32_t y = 0;
+    const int64_t rows = To - From;
+    int32_t y = From;
     if (Columns == TileColumns) {
-        for (; y + 8 <= h; y += 8) {
+        for (; y + 8 <= To; y += 8) {
             __m256i r[8];
             for (int k = 0; k < 8; ++k)
                 r[k] = SeamCosts8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(Energy.GetPixelPtr(X, y + k))));
@@ -161,19 +157,51 @@ __attribute__((target("avx2"))) void FillCostTile(const TCorvSurface& Energy, in
                 u[k + 3] = _mm256_unpackhi_epi64(t[k + 1], t[k + 3]);
             }
             for (int c = 0; c < 4; ++c) {
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(Tile + int64_t(c) * h + y),
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(Tile + int64_t(c) * rows + (y - From)),
                                     _mm256_permute2x128_si256(u[c], u[c + 4], 0x20));
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(Tile + int64_t(c + 4) * h + y),
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(Tile + int64_t(c + 4) * rows + (y - From)),
                                     _mm256_permute2x128_si256(u[c], u[c + 4], 0x31));
             }
         }
     }
-    for (; y < h; ++y) {
+    for (; y < To; ++y) {
         const TCorvColor* row = Energy.GetPixelPtr(X, y);
         for (int32_t c = 0; c < Columns; ++c)
-            Tile[int64_t(c) * h + y] = SeamCost(row[c]);
+            Tile[int64_t(c) * rows + (y - From)] = SeamCost(row[c]);
     }
 }
+
+// The costs of a map's columns for a column-wise pass, a tile at a time.
+class TCostTile {
+public:
+    explicit TCostTile(const TCorvSurface& Energy)
+        : FEnergy(Energy), FCosts(size_t(TileColumns) * size_t(Energy.Height()))
+    {
+    }
+
+    // Column X's costs over at least rows From .. To - 1. A tile that does
+    // not hold them is filled anew from column X on, over rows FillFrom ..
+    // FillTo - 1 (which must hold From .. To - 1).
+    TLineCosts Column(int32_t X, int32_t From, int32_t To, int32_t FillFrom, int32_t FillTo)
+    {
+        if (X < FX || X >= FX + FColumns || From < FFrom || To > FTo) {
+            FX = X;
+            FColumns = std::min(TileColumns, FEnergy.Width() - X);
+            FFrom = FillFrom;
+            FTo = FillTo;
+            FillCostTile(FEnergy, FX, FColumns, FFrom, FTo, FCosts.data());
+        }
+        return TLineCosts{nullptr, 0, FCosts.data() + int64_t(X - FX) * (FTo - FFrom), FFrom};
+    }
+
+private:
+    const TCorvSurface& FEnergy;
+    std::vector<int32_t> FCosts;
+    int32_t FX = 0;
+    int32_t FColumns = 0;
+    int32_t FFrom = 0;
+    int32_t FTo = 0;
+};
 
 // Above every path cost: a path costs at most 765 per line.
 template <class TCost>
@@ -210,17 +238,10 @@ void FullPass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Verti
 {
     const bool avx2 = std::is_same_v<TCost, int32_t> && UseAvx2();
     // Columns are read through cost tiles on the fast path.
-    std::vector<int32_t> tile(avx2 && !Vertical ? size_t(TileColumns) * size_t(Count) : 0);
-    int32_t tileFirst = -TileColumns;
-    auto line = [&](int32_t l) {
-        if (Vertical || !avx2)
-            return MapLine(Energy, Vertical, l);
-        if (l >= tileFirst + TileColumns) {
-            tileFirst = l;
-            FillCostTile(Energy, l, std::min(TileColumns, Lines - l), tile.data());
-        }
-        return TLineCosts{nullptr, 0, tile.data() + int64_t(l - tileFirst) * Count};
-    };
+    std::optional<TCostTile> tile;
+    if (avx2 && !Vertical)
+        tile.emplace(Energy);
+    auto line = [&](int32_t l) { return tile ? tile->Column(l, 0, Count, 0, Count) : MapLine(Energy, Vertical, l); };
     for (int32_t l = 0; l < Lines; ++l) {
         TCost* cur = l % 2 == 0 ? Table.Row(l) : Table.Odd;
         cur[-1] = cur[Count] = Sentinel<TCost>;
@@ -255,8 +276,19 @@ void UpdatePass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Ver
                 int32_t OldCount, bool Inserted, const std::vector<int32_t>& At)
 {
     const int32_t count = Inserted ? OldCount + 1 : OldCount - 1;
-    // Columns are gathered with 32-bit offsets.
-    const bool avx2 = std::is_same_v<TCost, int32_t> && UseAvx2() && (Vertical || Energy.Width() <= INT32_MAX / 8);
+    const bool avx2 = std::is_same_v<TCost, int32_t> && UseAvx2();
+    // Columns are read through cost tiles on the fast path, each filled with
+    // room for the cone to widen and drift over the next lines.
+    std::optional<TCostTile> tile;
+    if (avx2 && !Vertical)
+        tile.emplace(Energy);
+    auto costsOf = [&](int32_t l, int32_t First, int32_t Last) {
+        if (!tile)
+            return MapLine(Energy, Vertical, l);
+        constexpr int32_t margin = 2 * TileColumns;
+        return tile->Column(l, First, Last + 1, std::max(First - margin, 0),
+                            std::min(Last + 1 + margin, count));
+    };
     auto cone = [&](const TCost* Prev, TCost* Row, TLineCosts Costs, int32_t First, int32_t Last, TChanged& Changed) {
         if constexpr (std::is_same_v<TCost, int32_t>) {
             if (avx2) {
@@ -269,7 +301,7 @@ void UpdatePass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Ver
     // Odd line l's entries First .. Last, from the kept line before it.
     auto stepOdd = [&](int32_t l, int32_t First, int32_t Last) {
         const TCost* prev = Table.Row(l - 1);
-        const TLineCosts costs = MapLine(Energy, Vertical, l);
+        const TLineCosts costs = costsOf(l, First, Last);
         if constexpr (std::is_same_v<TCost, int32_t>) {
             if (avx2) {
                 StepAvx2(prev, Table.Odd, costs, First, Last + 1);
@@ -318,9 +350,9 @@ void UpdatePass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Ver
             std::memmove(row + head, row + s + 1, size_t(tail) * sizeof(TCost));
         }
         row[-1] = row[count] = Sentinel<TCost>;
-        const TLineCosts costs = MapLine(Energy, Vertical, l);
         if (l == 0) {
             changed = reach(0, changed.First, changed.Last);
+            const TLineCosts costs = costsOf(0, changed.First, changed.Last);
             for (int32_t i = changed.First; i <= changed.Last; ++i)
                 row[i] = TCost(costs[i]);
         } else {
@@ -328,7 +360,7 @@ void UpdatePass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Ver
             const TChanged range = reach(l, odd.First, odd.Last);
             stepOdd(l - 1, std::max(range.First - 1, 0), std::min(range.Last + 1, count - 1));
             changed = TChanged();
-            cone(Table.Odd, row, costs, range.First, range.Last, changed);
+            cone(Table.Odd, row, costsOf(l, range.First, range.Last), range.First, range.Last, changed);
         }
         // An inserted entry had no old value to compare with.
         if (Inserted)
