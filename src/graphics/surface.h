@@ -216,6 +216,13 @@ inline constexpr TCorvColor MaskSoftPaint = 0x644A5AF7;
 void PaintMaskRow(TCorvColor* Dest, const TCorvColor* Source, int32_t Count);
 void EraseMaskRow(TCorvColor* Dest, const TCorvColor* Source, int32_t Count);
 
+// Moves Bytes bytes from Source to Dest at or above it, back to front, so
+// that an overlapping run moves whole: the rows a seam insertion spreads and
+// the lines of kept seam tables, each moved by a few bytes. The library's
+// memmove takes a far slower path for such runs than for forward ones (it
+// stays the move for whole blocks of rows, where it is as quick).
+void MoveBackward(void* Dest, const void* Source, size_t Bytes);
+
 // The four 6 x 6 shadow corners: top-left, top-right, bottom-right,
 // bottom-left. Empty outside LoadShadowCorners .. FreeShadowCorners.
 using TCorvShadowCorners = std::array<std::unique_ptr<TCorvSurface>, 4>;

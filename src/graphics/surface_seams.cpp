@@ -67,6 +67,25 @@ void SelectBySeamRow(TCorvColor* Dest, const TCorvColor* A, const TCorvColor* B,
 
 } // namespace
 
+void MoveBackward(void* Dest, const void* Source, size_t Bytes)
+{
+    auto* dest = static_cast<uint8_t*>(Dest);
+    const auto* source = static_cast<const uint8_t*>(Source);
+    size_t n = Bytes;
+    for (; n >= 64; n -= 64) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + n - 16));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + n - 32));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + n - 48));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + n - 64));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + n - 16), a);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + n - 32), b);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + n - 48), c);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + n - 64), d);
+    }
+    // The first bytes lie below everything written so far; short runs are quick in the library.
+    std::memmove(dest, source, n);
+}
+
 void TCorvSurface::RemoveHorizontalSeam(const TCorvPointArray& Seam)
 {
     if (FHeight == 0)
@@ -208,8 +227,8 @@ void TCorvSurface::InsertVerticalSeam(const TCorvPointArray& Seam)
             const int32_t x = seamX[size_t(y)];
             const TCorvColor* oldRow = bits + int64_t(y) * FWidth;
             TCorvColor* newRow = bits + int64_t(y) * newWidth;
-            std::memmove(newRow + x + 2, oldRow + x + 1, size_t(FWidth - 1 - x) * 4);
-            std::memmove(newRow, oldRow, size_t(x + 1) * 4);
+            MoveBackward(newRow + x + 2, oldRow + x + 1, size_t(FWidth - 1 - x) * 4);
+            MoveBackward(newRow, oldRow, size_t(x + 1) * 4);
         }
     } else {
         TBits fresh = AllocateGrown(newWidth, FHeight);

@@ -5,15 +5,19 @@
 // 64-bit beyond.
 #include "retargeting/seam_search.h"
 
+#include "graphics/errors.h"
 #include "retargeting/energy.h"
 #include "retargeting/instructionset.h"
 
 #include <immintrin.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
 #include <limits>
+#include <optional>
+#include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -27,8 +31,13 @@ namespace {
 struct TLineCosts {
     const TCorvColor* Pixels;
     int64_t Stride;
+    // Entry CostsFirst's cost at Costs[0].
     const int32_t* Costs;
-    int32_t operator[](int64_t i) const { return Costs != nullptr ? Costs[i] : SeamCost(Pixels[i * Stride]); }
+    int32_t CostsFirst = 0;
+    int32_t operator[](int64_t i) const
+    {
+        return Costs != nullptr ? Costs[i - CostsFirst] : SeamCost(Pixels[i * Stride]);
+    }
 };
 
 // Cur[i] = e(i) + min(Prev[i - 1], Prev[i], Prev[i + 1]); Prev[-1] and
@@ -47,17 +56,21 @@ __attribute__((target("avx2"))) inline __m256i SeamCosts8(__m256i Pixels)
     return _mm256_madd_epi16(_mm256_maddubs_epi16(Pixels, _mm256_set1_epi32(0x00010101)), _mm256_set1_epi16(1));
 }
 
-// The same eight entries at a time; Line is contiguous pixels or costs.
-__attribute__((target("avx2"))) void StepAvx2(const int32_t* Prev, int32_t* Cur, TLineCosts Line, int32_t Count)
+// The costs of entries i .. i + 7 of Line, costs or contiguous pixels.
+__attribute__((target("avx2"))) inline __m256i LineCosts8(TLineCosts Line, int64_t i)
 {
-    int32_t i = 0;
+    if (Line.Costs != nullptr)
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Line.Costs + (i - Line.CostsFirst)));
+    return SeamCosts8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(Line.Pixels + i)));
+}
+
+// The same eight entries at a time; Line is contiguous pixels or costs.
+__attribute__((target("avx2"))) void StepAvx2(const int32_t* Prev, int32_t* Cur, TLineCosts Line, int32_t From,
+                                              int32_t Count)
+{
+    int32_t i = From;
     for (; i + 8 <= Count; i += 8) {
-        __m256i e;
-        if (Line.Costs != nullptr) {
-            e = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Line.Costs + i));
-        } else {
-            e = SeamCosts8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(Line.Pixels + i)));
-        }
+        const __m256i e = LineCosts8(Line, i);
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i - 1));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i));
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i + 1));
@@ -93,19 +106,13 @@ void ConeScalar(const TCost* Prev, TCost* Row, TLineCosts Line, int32_t First, i
     }
 }
 
-// The same eight entries at a time; a line across the map (a column) is
-// gathered from its rows.
+// The same eight entries at a time; Line is contiguous pixels or costs.
 __attribute__((target("avx2"))) void ConeAvx2(const int32_t* Prev, int32_t* Row, TLineCosts Line, int32_t First,
                                               int32_t Last, TChanged& Changed)
 {
-    const auto stride = int32_t(Line.Stride);
-    const __m256i offsets = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(stride));
     int32_t i = First;
     for (; i + 8 <= Last + 1; i += 8) {
-        const TCorvColor* p = Line.Pixels + i * Line.Stride;
-        const __m256i pixels = stride == 1 ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))
-                                           : _mm256_i32gather_epi32(reinterpret_cast<const int*>(p), offsets, 4);
-        const __m256i e = SeamCosts8(pixels);
+        const __m256i e = LineCosts8(Line, i);
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i - 1));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i));
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i + 1));
@@ -124,17 +131,17 @@ __attribute__((target("avx2"))) void ConeAvx2(const int32_t* Prev, int32_t* Row,
 // Eight columns: one register of costs per row, and a tile small enough for the first-level cache.
 constexpr int32_t TileColumns = 8;
 
-// The costs of columns X .. X + Columns - 1 (at most eight), each column's
-// costs contiguous in Tile: the column-wise search then reads them eight at
-// a time instead of one pixel per row of the map. Full blocks of eight rows
-// by eight columns are transposed in registers.
+// The costs of columns X .. X + Columns - 1 (at most eight) over rows From ..
+// To - 1, each column's costs contiguous in Tile: the column-wise search then
+// reads them eight at a time instead of gathering one pixel per row of the
+// map. Full blocks of eight rows by eight columns are transposed in registers.
 __attribute__((target("avx2"))) void FillCostTile(const TCorvSurface& Energy, int32_t X, int32_t Columns,
-                                                  int32_t* Tile)
+                                                  int32_t From, int32_t To, int32_t* Tile)
 {
-    const int32_t h = Energy.Height();
-    int32_t y = 0;
+    const int64_t rows = To - From;
+    int32_t y = From;
     if (Columns == TileColumns) {
-        for (; y + 8 <= h; y += 8) {
+        for (; y + 8 <= To; y += 8) {
             __m256i r[8];
             for (int k = 0; k < 8; ++k)
                 r[k] = SeamCosts8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(Energy.GetPixelPtr(X, y + k))));
@@ -150,33 +157,73 @@ __attribute__((target("avx2"))) void FillCostTile(const TCorvSurface& Energy, in
                 u[k + 3] = _mm256_unpackhi_epi64(t[k + 1], t[k + 3]);
             }
             for (int c = 0; c < 4; ++c) {
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(Tile + int64_t(c) * h + y),
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(Tile + int64_t(c) * rows + (y - From)),
                                     _mm256_permute2x128_si256(u[c], u[c + 4], 0x20));
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(Tile + int64_t(c + 4) * h + y),
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(Tile + int64_t(c + 4) * rows + (y - From)),
                                     _mm256_permute2x128_si256(u[c], u[c + 4], 0x31));
             }
         }
     }
-    for (; y < h; ++y) {
+    for (; y < To; ++y) {
         const TCorvColor* row = Energy.GetPixelPtr(X, y);
         for (int32_t c = 0; c < Columns; ++c)
-            Tile[int64_t(c) * h + y] = SeamCost(row[c]);
+            Tile[int64_t(c) * rows + (y - From)] = SeamCost(row[c]);
     }
 }
+
+// The costs of a map's columns for a column-wise pass, a tile at a time.
+class TCostTile {
+public:
+    explicit TCostTile(const TCorvSurface& Energy)
+        : FEnergy(Energy), FCosts(size_t(TileColumns) * size_t(Energy.Height()))
+    {
+    }
+
+    // Column X's costs over at least rows From .. To - 1. A tile that does
+    // not hold them is filled anew from column X on, over rows FillFrom ..
+    // FillTo - 1 (which must hold From .. To - 1).
+    TLineCosts Column(int32_t X, int32_t From, int32_t To, int32_t FillFrom, int32_t FillTo)
+    {
+        if (X < FX || X >= FX + FColumns || From < FFrom || To > FTo) {
+            FX = X;
+            FColumns = std::min(TileColumns, FEnergy.Width() - X);
+            FFrom = FillFrom;
+            FTo = FillTo;
+            FillCostTile(FEnergy, FX, FColumns, FFrom, FTo, FCosts.data());
+        }
+        return TLineCosts{nullptr, 0, FCosts.data() + int64_t(X - FX) * (FTo - FFrom), FFrom};
+    }
+
+private:
+    const TCorvSurface& FEnergy;
+    std::vector<int32_t> FCosts;
+    int32_t FX = 0;
+    int32_t FColumns = 0;
+    int32_t FFrom = 0;
+    int32_t FTo = 0;
+};
 
 // Above every path cost: a path costs at most 765 per line.
 template <class TCost>
 constexpr TCost Sentinel = std::numeric_limits<TCost>::max();
 
-// The kept table: line l's path costs at Row(l)[0 .. Count - 1], the
-// sentinel at Row(l)[-1] and Row(l)[Count].
+// The kept table holds the even lines only: an odd line follows from the
+// even line before it and the map, and is computed where it is needed, into
+// Odd. So the table takes half a map, and a seam moves half as many entries.
+// Even line l's path costs lie at Row(l)[0 .. Count - 1], the sentinel at
+// Row(l)[-1] and Row(l)[Count]; Odd holds the sentinel at the same places.
 template <class TCost>
 struct TTable {
     TCost* Data;
     int64_t Stride;
     int32_t* First;
-    TCost* Row(int32_t Line) const { return Data + int64_t(Line) * Stride + First[Line]; }
+    TCost* Odd;
+    int32_t& FirstOf(int32_t Line) const { return First[Line / 2]; }
+    TCost* Row(int32_t Line) const { return Data + int64_t(Line / 2) * Stride + FirstOf(Line); }
 };
+
+// The number of lines the table keeps.
+int32_t KeptLines(int32_t Lines) { return (Lines + 1) / 2; }
 
 // The pixel costs of line L read from the map itself.
 TLineCosts MapLine(const TCorvSurface& Energy, bool Vertical, int32_t L)
@@ -191,19 +238,12 @@ void FullPass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Verti
 {
     const bool avx2 = std::is_same_v<TCost, int32_t> && UseAvx2();
     // Columns are read through cost tiles on the fast path.
-    std::vector<int32_t> tile(avx2 && !Vertical ? size_t(TileColumns) * size_t(Count) : 0);
-    int32_t tileFirst = -TileColumns;
-    auto line = [&](int32_t l) {
-        if (Vertical || !avx2)
-            return MapLine(Energy, Vertical, l);
-        if (l >= tileFirst + TileColumns) {
-            tileFirst = l;
-            FillCostTile(Energy, l, std::min(TileColumns, Lines - l), tile.data());
-        }
-        return TLineCosts{nullptr, 0, tile.data() + int64_t(l - tileFirst) * Count};
-    };
+    std::optional<TCostTile> tile;
+    if (avx2 && !Vertical)
+        tile.emplace(Energy);
+    auto line = [&](int32_t l) { return tile ? tile->Column(l, 0, Count, 0, Count) : MapLine(Energy, Vertical, l); };
     for (int32_t l = 0; l < Lines; ++l) {
-        TCost* cur = Table.Row(l);
+        TCost* cur = l % 2 == 0 ? Table.Row(l) : Table.Odd;
         cur[-1] = cur[Count] = Sentinel<TCost>;
         const TLineCosts costs = line(l);
         if (l == 0) {
@@ -211,10 +251,10 @@ void FullPass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Verti
                 cur[i] = TCost(costs[i]);
             continue;
         }
-        const TCost* prev = Table.Row(l - 1);
+        const TCost* prev = l % 2 == 0 ? Table.Odd : Table.Row(l - 1);
         if constexpr (std::is_same_v<TCost, int32_t>) {
             if (avx2) {
-                StepAvx2(prev, cur, costs, Count);
+                StepAvx2(prev, cur, costs, 0, Count);
                 continue;
             }
         }
@@ -223,76 +263,125 @@ void FullPass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Verti
 }
 
 // The table of a map that lost (gained) one seam since the table was built
-// for it: each line first moves the entries before or after the seam point,
-// whichever are fewer, by one, so every entry sits at its pixel's new place. An entry then keeps its value
-// unless its pixel's cost changed, its predecessors now lie differently
-// around the seam, or a predecessor's value changed; only the range of those
-// is computed again, and it narrows again where the new values equal the old.
+// for it: each kept line first moves the entries before or after the seam
+// point, whichever are fewer, by one, so every entry sits at its pixel's new
+// place. An entry then keeps its value unless its pixel's cost changed, its
+// predecessors now lie differently around the seam, or a predecessor's value
+// changed; only the range of those is computed again, and on a kept line it
+// narrows again where the new values equal the old. An odd line has no old
+// values to compare with: all of its range counts as changed, and it is
+// computed afresh from the even line before it wherever the next line reads it.
 template <class TCost>
 void UpdatePass(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Vertical, int32_t Lines,
                 int32_t OldCount, bool Inserted, const std::vector<int32_t>& At)
 {
     const int32_t count = Inserted ? OldCount + 1 : OldCount - 1;
-    // Columns are gathered with 32-bit offsets.
-    const bool avx2 = std::is_same_v<TCost, int32_t> && UseAvx2() && (Vertical || Energy.Width() <= INT32_MAX / 8);
-    int32_t changedFirst = INT32_MAX, changedLast = -1;
-    for (int32_t l = 0; l < Lines; ++l) {
+    const bool avx2 = std::is_same_v<TCost, int32_t> && UseAvx2();
+    // Columns are read through cost tiles on the fast path, each filled with
+    // room for the cone to widen and drift over the next lines.
+    std::optional<TCostTile> tile;
+    if (avx2 && !Vertical)
+        tile.emplace(Energy);
+    auto costsOf = [&](int32_t l, int32_t First, int32_t Last) {
+        if (!tile)
+            return MapLine(Energy, Vertical, l);
+        constexpr int32_t margin = 2 * TileColumns;
+        return tile->Column(l, First, Last + 1, std::max(First - margin, 0),
+                            std::min(Last + 1 + margin, count));
+    };
+    auto cone = [&](const TCost* Prev, TCost* Row, TLineCosts Costs, int32_t First, int32_t Last, TChanged& Changed) {
+        if constexpr (std::is_same_v<TCost, int32_t>) {
+            if (avx2) {
+                ConeAvx2(Prev, Row, Costs, First, Last, Changed);
+                return;
+            }
+        }
+        ConeScalar(Prev, Row, Costs, First, Last, Changed);
+    };
+    // Odd line l's entries First .. Last, from the kept line before it.
+    auto stepOdd = [&](int32_t l, int32_t First, int32_t Last) {
+        const TCost* prev = Table.Row(l - 1);
+        const TLineCosts costs = costsOf(l, First, Last);
+        if constexpr (std::is_same_v<TCost, int32_t>) {
+            if (avx2) {
+                StepAvx2(prev, Table.Odd, costs, First, Last + 1);
+                return;
+            }
+        }
+        StepScalar(prev, Table.Odd, costs, First, Last + 1);
+    };
+    // The entries of line l that may change when line l - 1 changed in
+    // ChangedFirst .. ChangedLast: new costs lie at s, s + 1 (and s + 2 after
+    // an insertion), and the predecessors lie differently between this
+    // line's seam point and the one before it.
+    auto reach = [&](int32_t l, int32_t ChangedFirst, int32_t ChangedLast) {
+        const int32_t s = At[size_t(l)];
+        const int32_t before = l > 0 ? At[size_t(l - 1)] : s;
+        int32_t first = std::min(s, before) - 1;
+        int32_t last = std::max(s, before) + (Inserted ? 2 : 1);
+        if (ChangedFirst <= ChangedLast) {
+            first = std::min(first, ChangedFirst - 1);
+            last = std::max(last, ChangedLast + 1);
+        }
+        return TChanged{std::max(first, 0), std::min(last, count - 1)};
+    };
+    Table.Odd[-1] = Table.Odd[count] = Sentinel<TCost>;
+    TChanged changed;
+    for (int32_t l = 0; l < Lines; l += 2) {
         const int32_t s = At[size_t(l)];
         TCost* row = Table.Row(l);
         // Entries 0 .. s stay before the seam point after an insertion, 0 .. s - 1 after a removal.
         const int32_t head = Inserted ? s + 1 : s;
         const int32_t tail = OldCount - 1 - s;
-        const bool moveHead = head < tail ? (!Inserted || Table.First[l] > 1)
-                                          : (Inserted && int64_t(Table.First[l]) + count >= Table.Stride);
+        int32_t& lineFirst = Table.FirstOf(l);
+        const bool moveHead = head < tail ? (!Inserted || lineFirst > 1)
+                                          : (Inserted && int64_t(lineFirst) + count >= Table.Stride);
+        // The head moves up after a removal, the tail after an insertion.
         if (moveHead) {
-            Table.First[l] += Inserted ? -1 : 1;
-            std::memmove(Table.Row(l), row, size_t(head) * sizeof(TCost));
+            lineFirst += Inserted ? -1 : 1;
+            if (Inserted)
+                std::memmove(Table.Row(l), row, size_t(head) * sizeof(TCost));
+            else
+                MoveBackward(Table.Row(l), row, size_t(head) * sizeof(TCost));
             row = Table.Row(l);
+        } else if (Inserted) {
+            MoveBackward(row + head + 1, row + s + 1, size_t(tail) * sizeof(TCost));
         } else {
-            std::memmove(row + head + (Inserted ? 1 : 0), row + s + 1, size_t(tail) * sizeof(TCost));
+            std::memmove(row + head, row + s + 1, size_t(tail) * sizeof(TCost));
         }
         row[-1] = row[count] = Sentinel<TCost>;
-        // New costs lie at s, s + 1 (and s + 2 after an insertion); the
-        // predecessors lie differently between this line's seam point and the
-        // one before it.
-        const int32_t before = l > 0 ? At[size_t(l - 1)] : s;
-        int32_t first = std::min(s, before) - 1;
-        int32_t last = std::max(s, before) + (Inserted ? 2 : 1);
-        if (changedFirst <= changedLast) {
-            first = std::min(first, changedFirst - 1);
-            last = std::max(last, changedLast + 1);
-        }
-        first = std::max(first, 0);
-        last = std::min(last, count - 1);
-        const TLineCosts costs = MapLine(Energy, Vertical, l);
-        TChanged changed;
         if (l == 0) {
-            for (int32_t i = first; i <= last; ++i)
+            changed = reach(0, changed.First, changed.Last);
+            const TLineCosts costs = costsOf(0, changed.First, changed.Last);
+            for (int32_t i = changed.First; i <= changed.Last; ++i)
                 row[i] = TCost(costs[i]);
-            changed.Add(first, last);
-        } else if (avx2) {
-            if constexpr (std::is_same_v<TCost, int32_t>)
-                ConeAvx2(Table.Row(l - 1), row, costs, first, last, changed);
         } else {
-            ConeScalar(Table.Row(l - 1), row, costs, first, last, changed);
+            const TChanged odd = reach(l - 1, changed.First, changed.Last);
+            const TChanged range = reach(l, odd.First, odd.Last);
+            stepOdd(l - 1, std::max(range.First - 1, 0), std::min(range.Last + 1, count - 1));
+            changed = TChanged();
+            cone(Table.Odd, row, costsOf(l, range.First, range.Last), range.First, range.Last, changed);
         }
         // An inserted entry had no old value to compare with.
         if (Inserted)
             changed.Add(s + 1, s + 1);
-        changedFirst = changed.First;
-        changedLast = changed.Last;
     }
+    // The search starts from the last line: an odd one is computed in full.
+    if (Lines % 2 == 0)
+        stepOdd(Lines - 1, 0, count - 1);
 }
+
+constexpr int32_t TraceAhead = 16;
 
 // The end point and the way back. The least final cost wins; the k-th of k
 // equal ones replaces the choice with chance 1/k, so each of them ends up
 // chosen with the same chance. Each step back takes the predecessor the
 // table's rule took: the same line first, then -1, then +1.
 template <class TCost>
-void Trace(const TTable<TCost>& Table, bool Vertical, int32_t Lines, int32_t Count, TCorvPointArray& Seam,
-           const TRandomSource& Random)
+void Trace(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Vertical, int32_t Lines, int32_t Count,
+           TCorvPointArray& Seam, const TRandomSource& Random)
 {
-    const TCost* last = Table.Row(Lines - 1);
+    const TCost* last = (Lines - 1) % 2 == 0 ? Table.Row(Lines - 1) : Table.Odd;
     int32_t i = 0;
     TCost least = last[0];
     int32_t ties = 1;
@@ -314,8 +403,33 @@ void Trace(const TTable<TCost>& Table, bool Vertical, int32_t Lines, int32_t Cou
         Seam[size_t(k)] = Vertical ? TCorvPoint{i, l} : TCorvPoint{l, i};
         if (l == 0)
             break;
-        const TCost* prev = Table.Row(l - 1);
-        const TCost a = prev[i - 1], b = prev[i], c = prev[i + 1];
+        // The way back moves at most one entry per line: the entries it reads
+        // TraceAhead lines on lie next to i. Fetched now, they are at hand
+        // when it gets there instead of each costing a trip to memory.
+        if (l > TraceAhead) {
+            __builtin_prefetch(Table.Row(l - TraceAhead) + i);
+            const TLineCosts ahead = MapLine(Energy, Vertical, l - TraceAhead);
+            __builtin_prefetch(ahead.Pixels + int64_t(i) * ahead.Stride);
+        }
+        TCost a, b, c;
+        if ((l - 1) % 2 == 0) {
+            const TCost* prev = Table.Row(l - 1);
+            a = prev[i - 1];
+            b = prev[i];
+            c = prev[i + 1];
+        } else {
+            // The three entries of the odd line, from the kept line before it.
+            const TCost* kept = Table.Row(l - 2);
+            const TLineCosts costs = MapLine(Energy, Vertical, l - 1);
+            auto entry = [&](int32_t j) {
+                return j < 0 || j >= Count
+                           ? Sentinel<TCost>
+                           : TCost(TCost(costs[j]) + std::min(std::min(kept[j - 1], kept[j]), kept[j + 1]));
+            };
+            a = entry(i - 1);
+            b = entry(i);
+            c = entry(i + 1);
+        }
         TCost m = a;
         if (b <= m)
             m = b;
@@ -326,6 +440,26 @@ void Trace(const TTable<TCost>& Table, bool Vertical, int32_t Lines, int32_t Cou
 }
 
 } // namespace
+
+void TMappedMemory::Assign(size_t Bytes)
+{
+    Release();
+    if (Bytes == 0)
+        return;
+    void* p = mmap(nullptr, Bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        throw EOutOfMemory("Out of memory for a seam search table of " + std::to_string(Bytes) + " bytes");
+    FData = p;
+    FSize = Bytes;
+}
+
+void TMappedMemory::Release()
+{
+    if (FData != nullptr)
+        munmap(FData, FSize);
+    FData = nullptr;
+    FSize = 0;
+}
 
 void TSeamSearch::Record(const TCorvPointArray& Seam, TEdit Edit)
 {
@@ -346,35 +480,33 @@ void TSeamSearch::Record(const TCorvPointArray& Seam, TEdit Edit)
 }
 
 template <class TCost>
-void TSeamSearch::Run(std::vector<TCost>& Costs, const TCorvSurface& Energy, TEdit Edit, TCorvPointArray& Seam,
-                      const TRandomSource& Random)
+void TSeamSearch::Run(const TCorvSurface& Energy, TEdit Edit, TCorvPointArray& Seam, const TRandomSource& Random)
 {
     const int32_t count = FVertical ? Energy.Width() : Energy.Height();
+    const int32_t kept = KeptLines(FLines);
     bool update = Edit != TEdit::None && count == FCount + (Edit == TEdit::Inserted ? 1 : -1) &&
-                  Costs.size() >= size_t(FLines) * size_t(FStride) && FFirst.size() == size_t(FLines);
-    // An insertion needs room for one more entry on one side of every line.
-    for (int32_t l = 0; update && Edit == TEdit::Inserted && l < FLines; ++l)
-        update = FFirst[size_t(l)] > 1 || int64_t(FFirst[size_t(l)]) + count < FStride;
+                  FFirst.size() == size_t(kept);
+    // An insertion needs room for one more entry on one side of every kept line.
+    for (int32_t k = 0; update && Edit == TEdit::Inserted && k < kept; ++k)
+        update = FFirst[size_t(k)] > 1 || int64_t(FFirst[size_t(k)]) + count < FStride;
     if (!update) {
         // Room on both sides for a run of insertions before the lines must be laid out anew.
         const int32_t room = std::max(count / 32, 4);
         FStride = int64_t(count) + 2 + 2 * int64_t(room);
-        FFirst.assign(size_t(FLines), 1 + room);
-        const size_t size = size_t(FLines) * size_t(FStride);
-        if (Costs.size() < size) {
-            // The full pass writes all of it: the old table goes first, so
-            // that the two are never held at once.
-            Costs = std::vector<TCost>();
-            Costs.resize(size);
-        }
+        FFirst.assign(size_t(kept), 1 + room);
+        // The kept lines and the odd line.
+        const size_t bytes = (size_t(kept) + 1) * size_t(FStride) * sizeof(TCost);
+        if (FCosts.Size() < bytes)
+            FCosts.Assign(bytes);
     }
-    const TTable<TCost> table{Costs.data(), FStride, FFirst.data()};
+    auto* costs = static_cast<TCost*>(FCosts.Data());
+    const TTable<TCost> table{costs, FStride, FFirst.data(), costs + int64_t(kept) * FStride + 1};
     if (update)
         UpdatePass(table, Energy, FVertical, FLines, FCount, Edit == TEdit::Inserted, FEditAt);
     else
         FullPass(table, Energy, FVertical, FLines, count);
     FCount = count;
-    Trace(table, FVertical, FLines, count, Seam, Random);
+    Trace(table, Energy, FVertical, FLines, count, Seam, Random);
 }
 
 void TSeamSearch::Find(const TCorvSurface& Energy, bool Vertical, TCorvPointArray& Seam, const TRandomSource& Random)
@@ -395,9 +527,9 @@ void TSeamSearch::Find(const TCorvSurface& Energy, bool Vertical, TCorvPointArra
         return;
     }
     if (wide)
-        Run(FWideCosts, Energy, edit, Seam, Random);
+        Run<int64_t>(Energy, edit, Seam, Random);
     else
-        Run(FNarrowCosts, Energy, edit, Seam, Random);
+        Run<int32_t>(Energy, edit, Seam, Random);
 }
 
 void FindHorizontalSeam(const TCorvSurface& Energy, TCorvPointArray& Seam, const TRandomSource& Random)

@@ -17,12 +17,36 @@ namespace Corvanith::Graphics::Retargeting {
 // A draw from 0 to Range - 1. The process generator by default; tests script it.
 using TRandomSource = std::function<uint32_t(uint32_t Range)>;
 
+// Zeroed memory mapped from the system, for a search's kept table: released,
+// its pages go back at once, where a freed heap block of that size may stay
+// resident beside the next, larger table.
+class TMappedMemory {
+public:
+    TMappedMemory() = default;
+    TMappedMemory(const TMappedMemory&) = delete;
+    TMappedMemory& operator=(const TMappedMemory&) = delete;
+    ~TMappedMemory() { Release(); }
+
+    // Bytes zeroed bytes; what was held is released first. Throws
+    // EOutOfMemory, holding nothing, when the system refuses.
+    void Assign(size_t Bytes);
+    void* Data() const { return FData; }
+    size_t Size() const { return FSize; }
+
+private:
+    void Release();
+
+    void* FData = nullptr;
+    size_t FSize = 0;
+};
+
 // A search that keeps its table of path costs from one seam to the next.
 // Told that the map lost or gained one seam since the last search, and only
 // that, it recomputes just the cone of the table that the changed pixels
 // reach, and so finds the same seam with the same draws as a full search;
-// otherwise it runs the full search. The table holds path costs only: the
-// seam is traced back by the same predecessor rule that built it.
+// otherwise it runs the full search. The table holds the path costs of every
+// second line only: the seam is traced back by the same predecessor rule that
+// built it.
 class TSeamSearch {
 public:
     // Vertical: one point per row, from the bottom row to the top; otherwise
@@ -46,8 +70,7 @@ private:
 
     void Record(const TCorvPointArray& Seam, TEdit Edit);
     template <class TCost>
-    void Run(std::vector<TCost>& Table, const TCorvSurface& Energy, TEdit Edit, TCorvPointArray& Seam,
-             const TRandomSource& Random);
+    void Run(const TCorvSurface& Energy, TEdit Edit, TCorvPointArray& Seam, const TRandomSource& Random);
 
     bool FVertical = true;
     bool FWide = false;
@@ -57,12 +80,13 @@ private:
     TEdit FEdit = TEdit::None;
     // Per line, the seam's place across it, of the edit not yet searched.
     std::vector<int32_t> FEditAt;
-    // Line l's entry 0 lies at l * FStride + FFirst[l], with the sentinel on
-    // both sides and room to spare on both: an edit moves the shorter part of
-    // each line.
+    // The table keeps the even lines; line 2k's entry 0 lies at k * FStride +
+    // FFirst[k], with the sentinel on both sides and room to spare on both:
+    // an edit moves the shorter part of each kept line. One more line of
+    // FStride after them holds an odd line, computed where it is read.
     std::vector<int32_t> FFirst;
-    std::vector<int32_t> FNarrowCosts;
-    std::vector<int64_t> FWideCosts;
+    // 32-bit path costs, or 64-bit ones (FWide).
+    TMappedMemory FCosts;
 };
 
 // One full search each, for callers that search a map once.

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <random>
+#include <vector>
 
 using namespace Corvanith;
 using namespace Corvanith::Graphics;
@@ -302,4 +304,21 @@ TEST(SurfaceSeams, InsertionsRefuseToGrowPastAddressableSizes)
     auto wide = TCorvSurface::Create(INT32_MAX / 4, 0);
     EXPECT_THROW(wide->InsertVerticalSeam({}), ERangeError);
     EXPECT_EQ(wide->Width(), INT32_MAX / 4);
+}
+
+TEST(SurfaceSeams, MoveBackwardMovesOverlappingRunsWhole)
+{
+    // Distances below, at and above one block of the loop, lengths around its
+    // multiples, and the run moved onto itself.
+    for (size_t distance : {0, 1, 3, 4, 16, 63, 64, 65, 200})
+        for (size_t bytes : {0, 1, 15, 63, 64, 65, 127, 128, 129, 1000}) {
+            std::vector<uint8_t> buffer(bytes + distance + 8);
+            for (size_t i = 0; i < buffer.size(); ++i)
+                buffer[i] = uint8_t(i * 7 + 1);
+            std::vector<uint8_t> expected = buffer;
+            std::copy(buffer.begin() + 3, buffer.begin() + 3 + std::ptrdiff_t(bytes),
+                      expected.begin() + 3 + std::ptrdiff_t(distance));
+            MoveBackward(buffer.data() + 3 + distance, buffer.data() + 3, bytes);
+            EXPECT_EQ(buffer, expected) << distance << " " << bytes;
+        }
 }

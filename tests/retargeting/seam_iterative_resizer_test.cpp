@@ -473,7 +473,7 @@ TEST(SeamResizer, AFailedInsertionKeepsPictureAndMaskOneSize)
     {
         // Room for the seam search and one grown 5 MB buffer, not for two:
         // the step fails after the first surface has grown.
-        TDataLimit limit(7 << 20);
+        TDataLimit limit(4 << 20);
         EXPECT_THROW(r.InsertVerticalSeams(1, 0.33), EOutOfMemory);
     }
     EXPECT_EQ(mask->Width(), p->Width());
