@@ -4,6 +4,7 @@
 // picture's plane timed in the same run, so that the x_memmove counter can be
 // compared between machines and busy runs. Then the parts of one step on
 // their own, and the peak memory of a run of insertions.
+#include "memmove_floor.h"
 #include "synthetic_picture.h"
 
 #include "io/random.h"
@@ -56,21 +57,9 @@ double MsSince(std::chrono::steady_clock::time_point Start)
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - Start).count();
 }
 
-// The floor: the least of a few memmoves of one plane of the picture's size,
-// between two buffers already touched.
 double MemmoveMs(int32_t Index)
 {
-    const size_t bytes = size_t(Sizes[Index].W) * size_t(Sizes[Index].H) * 4;
-    std::vector<uint8_t> a(bytes, 1), b(bytes, 2);
-    double best = 1e9;
-    for (int k = 0; k < 5; ++k) {
-        const auto start = std::chrono::steady_clock::now();
-        std::memmove(k % 2 ? a.data() : b.data(), k % 2 ? b.data() : a.data(), bytes);
-        best = std::min(best, MsSince(start));
-        benchmark::DoNotOptimize(a.data());
-        benchmark::DoNotOptimize(b.data());
-    }
-    return best;
+    return CorvanithBench::MemmoveMs(size_t(Sizes[Index].W) * size_t(Sizes[Index].H) * 4);
 }
 
 enum TKind { RemoveVertical, RemoveHorizontal, InsertVertical, InsertHorizontal };
