@@ -156,23 +156,16 @@ void TCorvSurface::FreeGraphicsCache()
     FGPBitmap.reset();
 }
 
-void TCorvSurface::Draw(Platform::TCanvas& DC, int32_t X, int32_t Y) { DrawOpaque(DC, {0, 0, FWidth, FHeight}, X, Y); }
-
-void TCorvSurface::DrawRect(Platform::TCanvas& DC, const TCorvRectangle& Rect) { DrawOpaque(DC, Rect, Rect.X, Rect.Y); }
-
-void TCorvSurface::DrawOpaque(Platform::TCanvas& DC, const TCorvRectangle& Rect, int32_t X, int32_t Y)
+void TCorvSurface::Draw(Platform::TCanvas& DC, int32_t X, int32_t Y)
 {
-    if (Rect.IsEmpty())
-        return;
-    // Band by band, so that the pixels made opaque are still in the cache
-    // when the painter copies them.
-    constexpr int64_t BandBytes = 256 * 1024;
-    const int32_t band = int32_t(std::clamp<int64_t>(BandBytes / (int64_t(Rect.Width) * 4), 1, Rect.Height));
-    for (int32_t top = 0; top < Rect.Height; top += band) {
-        const int32_t rows = std::min(band, Rect.Height - top);
-        MakeOpaqueRect({Rect.X, Rect.Y + top, Rect.Width, rows});
-        DC.DrawOpaque(Bits(), FStride, Rect.X, Rect.Y + top, Rect.Width, rows, X, Y + top);
-    }
+    MakeOpaqueRect({0, 0, FWidth, FHeight});
+    DC.DrawOpaque(Bits(), FStride, 0, 0, FWidth, FHeight, X, Y);
+}
+
+void TCorvSurface::DrawRect(Platform::TCanvas& DC, const TCorvRectangle& Rect)
+{
+    MakeOpaqueRect(Rect);
+    DC.DrawOpaque(Bits(), FStride, Rect.X, Rect.Y, Rect.Width, Rect.Height, Rect.X, Rect.Y);
 }
 
 bool TCorvSurface::DetectAlpha() const

@@ -180,8 +180,6 @@ private:
     // picture never holds its old and its new buffer at once.
     void GrowBuffer(int32_t NewWidth, int32_t NewHeight);
     void SetGrownGeometry(int32_t NewWidth, int32_t NewHeight);
-    // Rect of this surface, made opaque, to (X, Y) of DC.
-    void DrawOpaque(Platform::TCanvas& DC, const TCorvRectangle& Rect, int32_t X, int32_t Y);
 
     int32_t FWidth = 0;
     int32_t FHeight = 0;
