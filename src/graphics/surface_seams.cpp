@@ -1,6 +1,7 @@
 // Seam removal and insertion at the pixel level: pixels move whole, nothing
 // is blended. Rows above and below the band a horizontal seam spans move as
-// whole blocks; only the band itself is treated pixel by pixel.
+// whole blocks; within the band only the columns the seam crosses at a row
+// are merged pixel by pixel.
 #include "graphics/surface.h"
 
 #include "graphics/errors.h"
@@ -48,22 +49,70 @@ TSpan AcrossSpan(const TCorvPointArray& Seam, bool Horizontal)
     return s;
 }
 
-// Dest[x] := SeamY[x] <= Limit ? A[x] : B[x], four pixels at a time; Dest may be B.
-void SelectBySeamRow(TCorvColor* Dest, const TCorvColor* A, const TCorvColor* B, const int32_t* SeamY,
-                     int32_t Limit, int64_t Count)
-{
-    const __m128i limit = _mm_set1_epi32(Limit);
-    int64_t x = 0;
-    for (; x + 4 <= Count; x += 4) {
-        const __m128i keepB = _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(SeamY + x)), limit);
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(A + x));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(B + x));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(Dest + x),
-                         _mm_or_si128(_mm_and_si128(keepB, b), _mm_andnot_si128(keepB, a)));
+// A horizontal seam's row per column, and the least and greatest of them per
+// block of sixteen columns (one cache line of pixels): a band row leaves a
+// block whose seam lies wholly below it untouched and copies a block whose
+// seam lies wholly at or above it, so only the blocks the seam crosses there
+// are merged pixel by pixel.
+class TSeamRows {
+public:
+    static constexpr int64_t BlockPixels = 16;
+
+    explicit TSeamRows(int64_t Width)
+        : FY(size_t(Width), -1), FBlocks(size_t((Width + BlockPixels - 1) / BlockPixels))
+    {
     }
-    for (; x < Count; ++x)
-        Dest[x] = SeamY[x] <= Limit ? A[x] : B[x];
-}
+
+    int32_t& operator[](int64_t X) { return FY[size_t(X)]; }
+
+    // Once every column has its row.
+    void SpanBlocks()
+    {
+        for (size_t b = 0; b < FBlocks.size(); ++b) {
+            const auto first = FY.begin() + int64_t(b) * BlockPixels;
+            const auto [lo, hi] = std::minmax_element(first, std::min(first + BlockPixels, FY.end()));
+            FBlocks[b] = TSpan{*lo, *hi};
+        }
+    }
+
+    // Dest[x] := A[x] where the seam row of column x is at most Limit.
+    void TakeAtOrBelow(TCorvColor* Dest, const TCorvColor* A, int32_t Limit) const
+    {
+        const int64_t count = int64_t(FY.size());
+        const __m128i limit = _mm_set1_epi32(Limit);
+        int64_t x = 0;
+        while (x < count) {
+            const TSpan block = FBlocks[size_t(x / BlockPixels)];
+            const int64_t blockEnd = std::min(x + BlockPixels, count);
+            if (block.Min > Limit) {
+                x = blockEnd;
+            } else if (block.Max <= Limit) {
+                // A run of whole blocks goes in one library copy.
+                int64_t end = blockEnd;
+                while (end < count && FBlocks[size_t(end / BlockPixels)].Max <= Limit)
+                    end = std::min(end + BlockPixels, count);
+                std::memcpy(Dest + x, A + x, size_t(end - x) * 4);
+                x = end;
+            } else {
+                for (; x + 4 <= blockEnd; x += 4) {
+                    const __m128i keep =
+                        _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(FY.data() + x)), limit);
+                    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(A + x));
+                    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Dest + x));
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(Dest + x),
+                                     _mm_or_si128(_mm_and_si128(keep, d), _mm_andnot_si128(keep, a)));
+                }
+                for (; x < blockEnd; ++x)
+                    if (FY[size_t(x)] <= Limit)
+                        Dest[x] = A[x];
+            }
+        }
+    }
+
+private:
+    std::vector<int32_t> FY;
+    std::vector<TSpan> FBlocks;
+};
 
 } // namespace
 
@@ -101,12 +150,13 @@ void TCorvSurface::RemoveHorizontalSeam(const TCorvPointArray& Seam)
         const int32_t bandEnd = std::min(span.Max, newHeight);
         if (span.Min < bandEnd) {
             // Removals take the column from the index: point i lies in column W - 1 - i.
-            std::vector<int32_t> seamY(static_cast<size_t>(w));
+            TSeamRows seamY(w);
             for (int64_t x = 0; x < w; ++x)
-                seamY[size_t(x)] = Seam[size_t(w - 1 - x)].Y;
+                seamY[x] = Seam[size_t(w - 1 - x)].Y;
+            seamY.SpanBlocks();
             for (int32_t r = span.Min; r < bandEnd; ++r) {
                 TCorvColor* row = bits + r * w;
-                SelectBySeamRow(row, row + w, row, seamY.data(), r, w);
+                seamY.TakeAtOrBelow(row, row + w, r);
             }
         }
         // Below the span every row moves up whole.
@@ -157,11 +207,11 @@ void TCorvSurface::InsertHorizontalSeam(const TCorvPointArray& Seam)
     if (FWidth > 0) {
         const TSpan span = AcrossSpan(Seam, true);
         const int64_t w = FWidth;
-        std::vector<int32_t> seamY(size_t(w), -1);
+        TSeamRows seamY(w);
         bool eachOnce = true;
         for (const TCorvPoint& p : Seam) {
-            eachOnce = eachOnce && seamY[size_t(p.X)] < 0;
-            seamY[size_t(p.X)] = p.Y;
+            eachOnce = eachOnce && seamY[p.X] < 0;
+            seamY[p.X] = p.Y;
         }
         // Rows after span.Max + 1 lie below every gap: each takes the old row above.
         const int32_t tailFirst = span.Max + 2;
@@ -171,13 +221,15 @@ void TCorvSurface::InsertHorizontalSeam(const TCorvPointArray& Seam)
             TCorvColor* bits = FBits.get();
             // The rows keep their addresses: the tail moves down first, then the
             // band from the bottom up, each row reading only rows not yet moved.
+            // A new last row in the band has no old pixels, and every column
+            // takes the row above there.
+            seamY.SpanBlocks();
             if (tailFirst <= FHeight)
                 std::memmove(bits + tailFirst * w, bits + (tailFirst - 1) * w,
                              size_t(FHeight + 1 - tailFirst) * size_t(w) * 4);
             for (int32_t r = tailFirst - 1; r > span.Min; --r) {
                 TCorvColor* row = bits + r * w;
-                const TCorvColor* above = row - w;
-                SelectBySeamRow(row, above, r < FHeight ? row : above, seamY.data(), r - 1, w);
+                seamY.TakeAtOrBelow(row, row - w, r - 1);
             }
         } else {
             TBits fresh = AllocateGrown(FWidth, newHeight);

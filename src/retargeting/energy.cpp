@@ -1,6 +1,5 @@
 #include "retargeting/energy.h"
 
-#include "graphics/rectangle.h"
 #include "retargeting/instructionset.h"
 
 #include <immintrin.h>
@@ -143,7 +142,7 @@ std::unique_ptr<TCorvSurface> CalculateEnergy(const TCorvSurface& Source)
 
 void UpdateEnergyAt(TCorvSurface& Energy, int32_t X, int32_t Y, const TCorvSurface& Source)
 {
-    if (GetPointPosition(TRect{0, 0, Source.Width(), Source.Height()}, X, Y) == ppOutside)
+    if (X < 0 || Y < 0 || X >= Source.Width() || Y >= Source.Height())
         return;
     // After a removal nearly every recomputed pixel is an interior one.
     if (X > 0 && Y > 0 && X + 1 < Source.Width() && Y + 1 < Source.Height()) {

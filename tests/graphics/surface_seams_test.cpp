@@ -295,6 +295,50 @@ TEST(SurfaceSeams, RunsOfInsertionsAndRemovalsKeepEveryPixel)
     }
 }
 
+TEST(SurfaceSeams, HorizontalSeamsWithLongFlatRuns)
+{
+    // A photo's horizontal seam runs flat for long stretches: whole runs of
+    // columns lie above or below a row of its band, next to columns it
+    // crosses there. Each width puts the steps at other places in the rows.
+    for (const int32_t w : {1, 15, 16, 17, 33, 48, 70, 131}) {
+        std::mt19937 rng{uint32_t(w)};
+        const int32_t h = 12;
+        auto s = TCorvSurface::Create(w, h);
+        TModel model(static_cast<size_t>(h), std::vector<std::optional<TCorvColor>>(static_cast<size_t>(w)));
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x)
+                model[size_t(y)][size_t(x)] = *s->GetPixelPtr(x, y) = rng();
+        // Steps of one row every few to some dozens of columns, between rows 2 and 9.
+        TCorvPointArray seam(static_cast<size_t>(w));
+        int32_t y = 2 + int32_t(rng() % 8), run = 0;
+        for (int32_t i = 0; i < w; ++i) {
+            if (--run < 0) {
+                run = 3 + int32_t(rng() % 40);
+                y = std::clamp(y + (rng() % 2 == 0 ? 1 : -1), 2, 9);
+            }
+            seam[size_t(i)] = {w - 1 - i, y};
+        }
+        s->RemoveHorizontalSeam(seam);
+        for (const TCorvPoint& p : seam)
+            for (size_t cy = size_t(p.Y); cy + 1 < model.size(); ++cy)
+                model[cy][size_t(p.X)] = model[cy + 1][size_t(p.X)];
+        model.pop_back();
+        ASSERT_NO_FATAL_FAILURE(ExpectMatches(*s, model)) << "removal, width " << w;
+        // Inserted back one row higher: the gaps land where the seam was.
+        TCorvPointArray back = seam;
+        for (TCorvPoint& p : back)
+            --p.Y;
+        s->InsertHorizontalSeam(back);
+        model.emplace_back(static_cast<size_t>(w));
+        for (const TCorvPoint& p : back) {
+            for (size_t cy = model.size() - 1; cy > size_t(p.Y) + 1; --cy)
+                model[cy][size_t(p.X)] = model[cy - 1][size_t(p.X)];
+            model[size_t(p.Y) + 1][size_t(p.X)] = std::nullopt;
+        }
+        ASSERT_NO_FATAL_FAILURE(ExpectMatches(*s, model)) << "insertion, width " << w;
+    }
+}
+
 TEST(SurfaceSeams, InsertionsRefuseToGrowPastAddressableSizes)
 {
     // Surfaces without pixels can still be too high or too wide to grow.
