@@ -60,12 +60,17 @@ void TCorvJobThread::Execute()
             break;
         TCorvJob* job = FJob;
         // An escaping exception would end the process; the dispatcher gets it
-        // instead, and this worker stays ready for the next job.
+        // instead, and this worker stays ready for the next job. The job is
+        // told only once this worker has let go of the exception, so that
+        // the dispatcher alone holds and in the end destroys it.
+        std::exception_ptr error;
         try {
             job->Execute();
         } catch (...) {
-            job->Fail(std::current_exception());
+            error = std::current_exception();
         }
+        if (error)
+            job->Fail(std::move(error));
     }
 }
 
