@@ -60,11 +60,6 @@ TCorvRectangle UnionRectangles(const TCorvRectangle& A, const TCorvRectangle& B)
                      std::max(BottomOf(A), BottomOf(B)));
 }
 
-bool PointInRectangle(const TCorvRectangle& R, int32_t X, int32_t Y)
-{
-    return R.X <= X && X < RightOf(R) && R.Y <= Y && Y < BottomOf(R);
-}
-
 uint8_t GetPointPosition(const TRect& R, int32_t X, int32_t Y)
 {
     const int64_t right = int64_t(R.Right) - 1;

@@ -55,7 +55,11 @@ TCorvRectangle IntersectRectangles(const TCorvRectangle& A, const TCorvRectangle
 // Bounding rectangle; empty rectangles take part like any other.
 TCorvRectangle UnionRectangles(const TCorvRectangle& A, const TCorvRectangle& B);
 
-bool PointInRectangle(const TCorvRectangle& R, int32_t X, int32_t Y);
+// Inline: the seam engine asks it for every pixel whose energy it recomputes.
+inline bool PointInRectangle(const TCorvRectangle& R, int32_t X, int32_t Y)
+{
+    return R.X <= X && int64_t(X) < int64_t(R.X) + R.Width && R.Y <= Y && int64_t(Y) < int64_t(R.Y) + R.Height;
+}
 
 uint8_t GetPointPosition(const TRect& R, int32_t X, int32_t Y);
 

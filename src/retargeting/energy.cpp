@@ -1,5 +1,6 @@
 #include "retargeting/energy.h"
 
+#include "graphics/rectangle.h"
 #include "retargeting/instructionset.h"
 
 #include <immintrin.h>
@@ -142,7 +143,7 @@ std::unique_ptr<TCorvSurface> CalculateEnergy(const TCorvSurface& Source)
 
 void UpdateEnergyAt(TCorvSurface& Energy, int32_t X, int32_t Y, const TCorvSurface& Source)
 {
-    if (X < 0 || Y < 0 || X >= Source.Width() || Y >= Source.Height())
+    if (!PointInRectangle({0, 0, Source.Width(), Source.Height()}, X, Y))
         return;
     // After a removal nearly every recomputed pixel is an interior one.
     if (X > 0 && Y > 0 && X + 1 < Source.Width() && Y + 1 < Source.Height()) {
