@@ -40,13 +40,20 @@ struct TLineCosts {
     }
 };
 
-// Cur[i] = e(i) + min(Prev[i - 1], Prev[i], Prev[i + 1]); Prev[-1] and
-// Prev[Count] hold the sentinel.
+// The path cost of entry i: e(i) + min(Prev[i - 1], Prev[i], Prev[i + 1]);
+// Prev[-1] and Prev[Count] hold the sentinel.
+template <class TCost>
+inline TCost PathCost(const TCost* Prev, TLineCosts Line, int32_t i)
+{
+    return TCost(TCost(Line[i]) + std::min(std::min(Prev[i - 1], Prev[i]), Prev[i + 1]));
+}
+
+// Cur[i] = PathCost(i) for i = From .. Count - 1.
 template <class TCost>
 void StepScalar(const TCost* Prev, TCost* Cur, TLineCosts Line, int32_t From, int32_t Count)
 {
     for (int32_t i = From; i < Count; ++i)
-        Cur[i] = TCost(Line[i]) + std::min(std::min(Prev[i - 1], Prev[i]), Prev[i + 1]);
+        Cur[i] = PathCost(Prev, Line, i);
 }
 
 // The seam costs of eight pixels: maddubs adds blue + green and red + 0 into
@@ -92,13 +99,13 @@ struct TChanged {
     }
 };
 
-// Row[i] = e(i) + min(Prev[i - 1], Prev[i], Prev[i + 1]) again for i = First
-// .. Last, noting the entries whose value changed.
+// Row[i] = PathCost(i) again for i = First .. Last, noting the entries whose
+// value changed.
 template <class TCost>
 void ConeScalar(const TCost* Prev, TCost* Row, TLineCosts Line, int32_t First, int32_t Last, TChanged& Changed)
 {
     for (int32_t i = First; i <= Last; ++i) {
-        const TCost v = TCost(Line[i]) + std::min(std::min(Prev[i - 1], Prev[i]), Prev[i + 1]);
+        const TCost v = PathCost(Prev, Line, i);
         if (v != Row[i]) {
             Row[i] = v;
             Changed.Add(i, i);
@@ -421,11 +428,7 @@ void Trace(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Vertical
             // The three entries of the odd line, from the kept line before it.
             const TCost* kept = Table.Row(l - 2);
             const TLineCosts costs = MapLine(Energy, Vertical, l - 1);
-            auto entry = [&](int32_t j) {
-                return j < 0 || j >= Count
-                           ? Sentinel<TCost>
-                           : TCost(TCost(costs[j]) + std::min(std::min(kept[j - 1], kept[j]), kept[j + 1]));
-            };
+            auto entry = [&](int32_t j) { return j < 0 || j >= Count ? Sentinel<TCost> : PathCost(kept, costs, j); };
             a = entry(i - 1);
             b = entry(i);
             c = entry(i + 1);
