@@ -4,7 +4,7 @@
 // picture's plane timed in the same run, so that the x_memmove counter can be
 // compared between machines and busy runs. Then the parts of one step on
 // their own, and the peak memory of a run of insertions.
-#include "memmove_floor.h"
+#include "timing.h"
 #include "synthetic_picture.h"
 
 #include "io/random.h"
@@ -15,7 +15,6 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -50,11 +49,6 @@ std::unique_ptr<TCorvSurface> Fresh(int32_t Index)
     auto s = TCorvSurface::Create(o.Width(), o.Height());
     std::memcpy(s->Bits(), o.Bits(), size_t(o.Width()) * size_t(o.Height()) * 4);
     return s;
-}
-
-double MsSince(std::chrono::steady_clock::time_point Start)
-{
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - Start).count();
 }
 
 double MemmoveMs(int32_t Index)
@@ -98,15 +92,13 @@ void BM_Resize(benchmark::State& state)
         TCorvSeamIterativeResizer r(*picture);
         Call(r, kind, 1);
         floorMs = std::min(floorMs, MemmoveMs(index));
-        const auto start = std::chrono::steady_clock::now();
-        if (batch)
-            Call(r, kind, Seams);
-        else
-            for (int32_t i = 0; i < Seams; ++i)
-                Call(r, kind, 1);
-        const double ms = MsSince(start);
-        state.SetIterationTime(ms / 1000);
-        totalMs += ms;
+        totalMs += CorvanithBench::TimeIteration(state, [&] {
+            if (batch)
+                Call(r, kind, Seams);
+            else
+                for (int32_t i = 0; i < Seams; ++i)
+                    Call(r, kind, 1);
+        });
         benchmark::DoNotOptimize(picture->Bits());
     }
     const double perSeam = totalMs / double(state.iterations() * Seams);

@@ -3,7 +3,7 @@
 // runs it, and a numeric resize of 500 seams. The program runs with its data
 // folder and settings in a temporary folder; offscreen unless QT_QPA_PLATFORM
 // names another platform.
-#include "memmove_floor.h"
+#include "timing.h"
 #include "synthetic_picture.h"
 
 #include "document/documentsource.h"
@@ -25,7 +25,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <memory>
 
@@ -65,6 +64,14 @@ QTemporaryDir& DataDir()
     return dir;
 }
 
+// The menu item of an arrow key: 0 Left, 1 Down, 2 Right, 3 Up.
+QAction& KeyAction(const Forms::TMainForm& Form, int64_t Key)
+{
+    QAction* const actions[] = {Form.DecWidthMenuItem, Form.DecHeightMenuItem, Form.IncWidthMenuItem,
+                                Form.IncHeightMenuItem};
+    return *actions[Key];
+}
+
 // Each time is given in ms and beside the floor of a memmove of the picture's
 // plane measured in the same run (x_memmove).
 void ReportFloor(benchmark::State& State, double Ms)
@@ -89,19 +96,16 @@ void BM_WindowStep(benchmark::State& State)
     for (auto _ : State) {
         Utils::RandSeed(1);
         auto form = OpenWindow(path);
-        QAction* const actions[] = {form->DecWidthMenuItem, form->DecHeightMenuItem, form->IncWidthMenuItem,
-                                    form->IncHeightMenuItem};
-        QAction* const action = actions[State.range(0)];
-        action->trigger();
-        const auto start = std::chrono::steady_clock::now();
-        for (int32_t i = 0; i < Steps; ++i)
-            action->trigger();
-        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        State.SetIterationTime(ms / 1000);
-        totalMs += ms;
+        QAction& action = KeyAction(*form, State.range(0));
+        action.trigger();
+        totalMs += CorvanithBench::TimeIteration(State, [&] {
+            for (int32_t i = 0; i < Steps; ++i)
+                action.trigger();
+        });
     }
-    State.counters["ms_per_step"] = totalMs / double(State.iterations() * Steps);
-    ReportFloor(State, totalMs / double(State.iterations() * Steps));
+    const double perStep = totalMs / double(State.iterations() * Steps);
+    State.counters["ms_per_step"] = perStep;
+    ReportFloor(State, perStep);
     auto form = OpenWindow(path);
     // The view must show the whole picture for the step to repaint all of it.
     State.counters["view_width"] = form->View->viewport()->width();
@@ -115,17 +119,10 @@ void BM_Repaint(benchmark::State& State)
     const QString path = PicturePath(DataDir());
     Utils::RandSeed(1);
     auto form = OpenWindow(path);
-    QAction* const actions[] = {form->DecWidthMenuItem, form->DecHeightMenuItem, form->IncWidthMenuItem,
-                                form->IncHeightMenuItem};
-    actions[State.range(0)]->trigger();
+    KeyAction(*form, State.range(0)).trigger();
     double totalMs = 0;
-    for (auto _ : State) {
-        const auto start = std::chrono::steady_clock::now();
-        form->View->Repaint();
-        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        State.SetIterationTime(ms / 1000);
-        totalMs += ms;
-    }
+    for (auto _ : State)
+        totalMs += CorvanithBench::TimeIteration(State, [&] { form->View->Repaint(); });
     ReportFloor(State, totalMs / double(State.iterations()));
 }
 // range(0): 0 removes 500 vertical seams, 1 inserts them; the dialog is
@@ -142,11 +139,7 @@ void BM_NumericResize(benchmark::State& State)
             dialog->WidthEdit().setText(State.range(0) == 0 ? "-500" : "+500");
             dialog->ResizeButtonClick();
         });
-        const auto start = std::chrono::steady_clock::now();
-        form->ResizeMenuItem->trigger();
-        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        State.SetIterationTime(ms / 1000);
-        totalMs += ms;
+        totalMs += CorvanithBench::TimeIteration(State, [&] { form->ResizeMenuItem->trigger(); });
     }
     ReportFloor(State, totalMs / double(State.iterations()));
 }
