@@ -130,6 +130,71 @@ void SetOpaque(uint8_t* Bits, int32_t Stride, int32_t Width, int32_t Height)
     }
 }
 
+// Pictures are converted to straight ARGB this many pixels at a time, so a
+// picture in another format never has a second full-size copy.
+constexpr int64_t ConvertBandPixels = 1 << 16;
+
+// Image's pixels as straight ARGB into Bits, Stride bytes a row, alpha 255
+// when Image has no alpha channel. Image may lie at the start of Bits with
+// its own, never wider, rows: the bands run from the bottom up, and each is
+// copied out before its rows are written, below rows still to be read.
+void ConvertRows(const QImage& Image, uint8_t* Bits, int32_t Stride)
+{
+    const int32_t width = Image.width();
+    const int32_t height = Image.height();
+    if (width <= 0 || height <= 0)
+        return;
+    const bool opaque = !Image.hasAlphaChannel();
+    const QImage::Format target = opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32;
+    const size_t rowBytes = size_t(width) * 4;
+    if (Image.format() == target) {
+        if (Image.constBits() != Bits || Image.bytesPerLine() != Stride)
+            for (int32_t y = height - 1; y >= 0; --y)
+                std::memmove(Bits + int64_t(y) * Stride, Image.constScanLine(y), rowBytes);
+    } else {
+        const auto bandRows = int32_t(std::clamp<int64_t>(ConvertBandPixels / width, 1, height));
+        for (int32_t bottom = height; bottom > 0; bottom -= bandRows) {
+            const int32_t top = std::max(0, bottom - bandRows);
+            const QImage band = Image.copy(0, top, width, bottom - top).convertToFormat(target);
+            // Qt leaves a null image when the converted band cannot be made;
+            // taken as it is, that would leave rows unfilled.
+            if (band.isNull())
+                throw EOutOfMemory("Out of memory converting a " + std::to_string(width) + " x " +
+                                   std::to_string(height) + " picture");
+            for (int32_t y = top; y < bottom; ++y)
+                std::memcpy(Bits + int64_t(y) * Stride, band.constScanLine(y - top), rowBytes);
+        }
+    }
+    if (opaque)
+        SetOpaque(Bits, Stride, width, height);
+}
+
+// BMP rows run bottom-up unless the height is negative. Qt's reader reads
+// either, but reports the negative height as the size. Only an info header
+// has a sign, and only uncompressed rows may run top-down: the format keeps
+// compressed ones bottom-up, so a top-down RLE file is damaged. An invalid
+// size for what is refused.
+QSize BmpSize(const QByteArray& Head, const QSize& Reported)
+{
+    if (Reported.height() >= 0)
+        return Reported;
+    const auto field = [&Head](int At) {
+        uint32_t v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = v << 8 | uint8_t(Head[At + i]);
+        return v;
+    };
+    constexpr int HeaderSizeAt = 14, CompressionAt = 30;
+    constexpr uint32_t InfoHeaderSize = 40, Uncompressed = 0, BitFields = 3;
+    if (Reported.width() < 0 || Reported.height() == INT_MIN || Head.size() < CompressionAt + 4 ||
+        field(HeaderSizeAt) < InfoHeaderSize)
+        return {};
+    const uint32_t compression = field(CompressionAt);
+    if (compression != Uncompressed && compression != BitFields)
+        return {};
+    return {Reported.width(), -Reported.height()};
+}
+
 void SetDecodeLimit()
 {
     // Qt's limit is in MiB of decoded pixels; room for MaxDecodedSide squared
@@ -144,40 +209,23 @@ void SetDecodeLimit()
 
 } // namespace
 
-TBitmap::TBitmap(QImage Image, const TGuid& RawFormat) : FImage(std::move(Image)), FRawFormat(RawFormat)
-{
-    // Straight ARGB in memory; RGB32 is taken as is and made opaque on the way out.
-    if (FImage.format() != QImage::Format_ARGB32 && FImage.format() != QImage::Format_RGB32) {
-        const QSize size = FImage.size();
-        FImage.convertTo(QImage::Format_ARGB32);
-        // Qt leaves a null image when the converted copy cannot be made;
-        // taken as it is, that would pass for an empty picture.
-        if (FImage.isNull() && !size.isEmpty())
-            throw EOutOfMemory("Out of memory converting a " + std::to_string(size.width()) + " x " +
-                               std::to_string(size.height()) + " picture");
-    }
-}
+TBitmap::TBitmap(QImage Image, const TGuid& RawFormat) : FImage(std::move(Image)), FRawFormat(RawFormat) {}
 
-void TBitmap::ReadPixels(uint8_t* Bits, int32_t Stride) const
-{
-    const size_t rowBytes = size_t(FImage.width()) * 4;
-    for (int32_t y = 0; y < FImage.height(); ++y)
-        std::memcpy(Bits + int64_t(y) * Stride, FImage.constScanLine(y), rowBytes);
-    if (FImage.format() == QImage::Format_RGB32)
-        SetOpaque(Bits, Stride, FImage.width(), FImage.height());
-}
+void TBitmap::ReadPixels(uint8_t* Bits, int32_t Stride) const { ConvertRows(FImage, Bits, Stride); }
 
 TImageDecoder::TImageDecoder(IStream& Stream) : FStream(Stream)
 {
     SetDecodeLimit();
     if (!Succeeded(FStream.Seek(0, 1, &FStart)))
         return;
-    char head[8];
+    // Enough for a BMP's file header and the start of its info header.
+    char head[34];
     uint32_t got = 0;
     if (!Succeeded(FStream.Read(head, sizeof(head), &got)))
         got = 0;
     FStream.Seek(int64_t(FStart), 0, nullptr);
-    const TDecodedFormat* format = SniffFormat(QByteArray(head, int(got)));
+    const QByteArray start(head, int(got));
+    const TDecodedFormat* format = SniffFormat(start);
     if (format == nullptr)
         return;
     FDevice = std::make_unique<TStreamDevice>(FStream, QIODevice::ReadOnly);
@@ -185,10 +233,10 @@ TImageDecoder::TImageDecoder(IStream& Stream) : FStream(Stream)
     FReader->setAutoDetectImageFormat(false);
     // Pixels as stored, not turned by an orientation tag.
     FReader->setAutoTransform(false);
-    const QSize size = FReader->size();
+    const QSize size = format->Format == ImageFormatBMP ? BmpSize(start, FReader->size()) : FReader->size();
     // The picture is decoded into a buffer the caller allocates from this
     // size, so Qt's own allocation limit never sees it.
-    if (!size.isValid() || size.isEmpty() ||
+    if (!size.isValid() || size.isEmpty() || size.width() > MaxDecodedExtent || size.height() > MaxDecodedExtent ||
         int64_t(size.width()) * size.height() > int64_t(MaxDecodedSide) * MaxDecodedSide) {
         Refuse();
         return;
@@ -213,17 +261,25 @@ bool TImageDecoder::Read(uint8_t* Bits, int32_t Stride)
 {
     if (!FReader)
         return false;
-    // Qt's PNG and JPEG readers decode into an image of the right size and
-    // format as it stands: over our buffer, the pixels land there directly.
+    // A reader fills an image of its own format and size as it stands, and
+    // leaves pixels it finds no data for (the runs a compressed BMP skips, a
+    // frame smaller than the picture) as they were: it is handed a cleared
+    // one. Rows no wider than ours lie at the start of the buffer and are
+    // converted there; deeper pixels get an image of their own.
     QImage::Format format = FReader->imageFormat();
-    if (format != QImage::Format_RGB32)
+    if (format == QImage::Format_Invalid)
         format = QImage::Format_ARGB32;
-    // Some readers leave pixels they find no data for (skipped runs, a frame
-    // smaller than the picture) as they were: they must not show what the
-    // buffer held before.
-    for (int32_t y = 0; y < FHeight; ++y)
-        std::memset(Bits + int64_t(y) * Stride, 0, size_t(FWidth) * 4);
-    QImage image(Bits, FWidth, FHeight, Stride, format);
+    std::memset(Bits, 0, size_t(int64_t(Stride) * (FHeight - 1) + int64_t(FWidth) * 4));
+    QImage image;
+    if (QImage::toPixelFormat(format).bitsPerPixel() <= 32) {
+        image = QImage(Bits, FWidth, FHeight, format);
+    } else {
+        image = QImage(FWidth, FHeight, format);
+        if (image.isNull())
+            throw EOutOfMemory("Out of memory decoding a " + std::to_string(FWidth) + " x " +
+                               std::to_string(FHeight) + " picture");
+        image.fill(0);
+    }
     // Reading the header may have scanned to the end (GIF counts its frames).
     FDevice->ResetShortReads();
     // BMP, JPEG and GIF readers report success for a file that ends early,
@@ -232,14 +288,20 @@ bool TImageDecoder::Read(uint8_t* Bits, int32_t Stride)
     if (!FReader->read(&image) || image.size() != QSize(FWidth, FHeight) ||
         (FExactReads ? FDevice->ShortRead() : FDevice->ReadAtEnd()))
         return Refuse();
-    const QColorSpace space = image.colorSpace();
-    if (space.isValid() && space != QColorSpace(QColorSpace::SRgb))
-        image.convertToColorSpace(QColorSpace::SRgb);
     FOpaque = !image.hasAlphaChannel();
-    if (image.constBits() != Bits || image.format() != format)
-        TBitmap(std::move(image)).ReadPixels(Bits, Stride);
-    else if (FOpaque)
-        SetOpaque(Bits, Stride, FWidth, FHeight);
+    // Colours are matched where the pixels are held most exactly: in an
+    // image of the reader's own, before its conversion; in ours, after it.
+    const QColorSpace space = image.colorSpace();
+    const bool matchColours = space.isValid() && space != QColorSpace(QColorSpace::SRgb);
+    const bool inBuffer = image.constBits() == Bits;
+    if (matchColours && !inBuffer)
+        image.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
+    ConvertRows(image, Bits, Stride);
+    if (matchColours && inBuffer) {
+        QImage converted(Bits, FWidth, FHeight, Stride, FOpaque ? QImage::Format_RGB32 : QImage::Format_ARGB32);
+        converted.setColorSpace(space);
+        converted.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
+    }
     return true;
 }
 

@@ -18,7 +18,8 @@ namespace Corvanith::Platform {
 class TSharedBitmap;
 
 // A picture held by the imaging layer: decoded from a stream, scaled, or
-// handed over by the user interface (a pasted picture).
+// handed over by the user interface (a pasted picture), kept in the format it
+// came in.
 class TBitmap {
 public:
     explicit TBitmap(QImage Image, const TGuid& RawFormat = ImageFormatUndefined);
@@ -28,7 +29,9 @@ public:
     // The format it was decoded from; ImageFormatUndefined otherwise.
     const TGuid& RawFormat() const { return FRawFormat; }
 
-    // Width x Height pixels as straight ARGB into Bits, Stride bytes a row.
+    // Width x Height pixels as straight ARGB into Bits, Stride bytes a row,
+    // converted a band of rows at a time. EOutOfMemory when a band cannot be
+    // converted.
     void ReadPixels(uint8_t* Bits, int32_t Stride) const;
 
 private:
@@ -60,6 +63,8 @@ public:
 
     // Width x Height straight ARGB pixels into Bits, Stride bytes a row;
     // false when the data does not decode or ends before the pixels do.
+    // Pixels a file leaves out are zero in the reader's own format: the runs
+    // a compressed BMP skips take its palette's first colour.
     bool Read(uint8_t* Bits, int32_t Stride);
     // After Read: the picture has no alpha channel, every alpha byte is 255.
     bool Opaque() const { return FOpaque; }
@@ -80,6 +85,9 @@ private:
 
 // Largest picture the decoder accepts, in pixels per side of a square.
 inline constexpr int32_t MaxDecodedSide = 16000;
+// Longest side the decoder accepts, whatever the other: the most JPEG and GIF
+// can store, well within what PNG and BMP write back and the view draws.
+inline constexpr int32_t MaxDecodedExtent = 65535;
 
 struct TImageCodecInfo {
     TGuid Clsid;

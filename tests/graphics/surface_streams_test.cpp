@@ -1,3 +1,4 @@
+#include "bmpfile.h"
 #include "datalimit.h"
 #include "graphics/errors.h"
 #include "graphics/surface.h"
@@ -12,7 +13,9 @@
 #include <QImage>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include <malloc.h>
 
@@ -114,6 +117,33 @@ std::vector<uint8_t> Gif(uint16_t Width, uint16_t Height, const std::vector<TCor
 std::vector<uint8_t> FixtureGif()
 {
     return Gif(4, 3, FixturePixels(false), {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+}
+
+// Fills blocks of Bytes with Pattern and frees them, so that the next
+// buffers of that size start out holding it: what a reader that leaves
+// pixels alone would show.
+void LeaveOnHeap(size_t Bytes, uint8_t Pattern)
+{
+    void* blocks[8];
+    for (void*& block : blocks) {
+        block = std::malloc(Bytes);
+        std::memset(block, Pattern, Bytes);
+        // Keeps the compiler from dropping a fill of memory freed unread.
+        asm volatile("" : : "r"(block) : "memory");
+    }
+    for (void* block : blocks)
+        std::free(block);
+}
+
+// 256 palette colours, each with a red of its own, none of them black.
+TCorvColor PaletteColour(uint32_t Index) { return Index << 16 | (255 - Index) << 8 | (Index * 7 & 0xFF); }
+
+std::vector<uint32_t> Palette(uint32_t Count)
+{
+    std::vector<uint32_t> palette;
+    for (uint32_t i = 0; i < Count; ++i)
+        palette.push_back(PaletteColour(i));
+    return palette;
 }
 
 struct TProgress {
@@ -345,9 +375,7 @@ TEST(SurfaceDecode, FilesCutShortAreRefused)
         // mark, GIF's trailer): then it must give exactly those pixels.
         for (size_t length : {size - 1, size * 9 / 10, size * 3 / 4, size / 2, size / 4, size_t(40)}) {
             SCOPED_TRACE(testing::Message() << c.Format << " cut to " << length << " of " << size);
-            void* leftover = std::malloc(size_t(W) * H * 4 + 64);
-            std::memset(leftover, 0x5A, size_t(W) * H * 4 + 64);
-            std::free(leftover);
+            LeaveOnHeap(size_t(W) * H * 4 + 64, 0x5A);
             TMemoryStream cut(std::vector<uint8_t>(c.Data.begin(), c.Data.begin() + ptrdiff_t(length)));
             try {
                 auto s = TCorvSurface::CreateFromStream(cut);
@@ -358,6 +386,280 @@ TEST(SurfaceDecode, FilesCutShortAreRefused)
                 EXPECT_EQ(cut.Position(), 0);
             }
         }
+    }
+}
+
+TEST(SurfaceDecode, PixelsACompressedBmpSkipsTakeItsFirstColour)
+{
+    // Where each run lands: its first pixel (the row counted from the
+    // bottom, as the file counts), its length and its palette index.
+    struct TRun {
+        int32_t X, Row, Count;
+        uint8_t Index;
+    };
+    // RLE8 runs are a count and an index, RLE4 runs a count and two indices
+    // in turn. Escapes: 0 0 ends the line, 0 1 the bitmap, 0 2 dx dy moves
+    // on, and 0 n is followed by n indices, padded to an even byte count.
+    struct TCase {
+        const char* Name;
+        uint16_t Bits;
+        int32_t Width, Height;
+        std::vector<uint8_t> Data;
+        std::vector<TRun> Runs;
+    };
+    const TCase cases[] = {
+        {"rle8 of nothing but its end", 8, 100, 100, {0, 1}, {}},
+        {"rle8 ending early", 8, 64, 48, {5, 3, 0, 1}, {{0, 0, 5, 3}}},
+        {"rle8 skipping by delta", 8, 64, 48, {4, 1, 0, 2, 3, 2, 2, 2, 0, 1}, {{0, 0, 4, 1}, {7, 2, 2, 2}}},
+        {"rle8 skipping by end of line",
+         8,
+         64,
+         48,
+         {3, 1, 0, 0, 0, 3, 4, 5, 6, 0, 0, 0, 0, 0, 2, 7, 0, 1},
+         {{0, 0, 3, 1}, {0, 1, 1, 4}, {1, 1, 1, 5}, {2, 1, 1, 6}, {0, 3, 2, 7}}},
+        {"rle4 ending early",
+         4,
+         64,
+         64,
+         {5, 0x12, 0, 1},
+         {{0, 0, 1, 1}, {1, 0, 1, 2}, {2, 0, 1, 1}, {3, 0, 1, 2}, {4, 0, 1, 1}}},
+        {"rle4 skipping by delta",
+         4,
+         64,
+         64,
+         {4, 0x33, 0, 2, 10, 5, 3, 0x45, 0, 1},
+         {{0, 0, 4, 3}, {14, 5, 1, 4}, {15, 5, 1, 5}, {16, 5, 1, 4}}},
+        {"rle4 skipping by end of line",
+         4,
+         64,
+         64,
+         {2, 0x66, 0, 0, 0, 5, 0x12, 0x34, 0x50, 0, 0, 0, 0, 0, 1, 0x70, 0, 1},
+         {{0, 0, 2, 6}, {0, 1, 1, 1}, {1, 1, 1, 2}, {2, 1, 1, 3}, {3, 1, 1, 4}, {4, 1, 1, 5}, {0, 3, 1, 7}}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::vector<uint32_t> palette = Palette(1u << c.Bits);
+        std::vector<TCorvColor> expected(size_t(c.Width) * size_t(c.Height), 0xFF000000u | palette[0]);
+        for (const TRun& run : c.Runs)
+            for (int32_t i = 0; i < run.Count; ++i)
+                expected[size_t(c.Height - 1 - run.Row) * size_t(c.Width) + size_t(run.X + i)] =
+                    0xFF000000u | palette[run.Index];
+        const std::vector<uint8_t> file =
+            BmpFile(c.Width, c.Height, c.Bits, c.Bits == 8 ? BmpRle8 : BmpRle4, palette, c.Data);
+        // Each heap filling a palette index of its own, in blocks the size of
+        // the reader's own image of the indices.
+        std::vector<std::vector<TCorvColor>> results;
+        for (const uint8_t pattern : {0x5A, 0xA5}) {
+            LeaveOnHeap(size_t((c.Width + 3) & ~3) * size_t(c.Height), pattern);
+            TMemoryStream stream(file);
+            auto s = TCorvSurface::CreateFromStream(stream);
+            EXPECT_FALSE(s->HasAlpha());
+            results.push_back(Pixels(*s));
+            EXPECT_EQ(results.back(), expected) << "after a heap filled with " << int(pattern);
+        }
+        EXPECT_EQ(results[0], results[1]);
+    }
+}
+
+TEST(SurfaceDecode, TopDownBmpOpensTheRightWayUp)
+{
+    // Eight colours of channels either 0 or full, which 5 and 6 bits hold too.
+    const auto colour = [](uint32_t i) {
+        return (i & 4 ? 0xFF0000u : 0u) | (i & 2 ? 0x00FF00u : 0u) | (i & 1 ? 0x0000FFu : 0u);
+    };
+    constexpr int32_t W = 5, H = 4;
+    struct TCase {
+        uint16_t Bits;
+        uint32_t Compression;
+        std::vector<uint32_t> Masks;
+    };
+    const TCase cases[] = {
+        {1, BmpUncompressed, {}},
+        {4, BmpUncompressed, {}},
+        {8, BmpUncompressed, {}},
+        {16, BmpUncompressed, {}},
+        {16, BmpBitFields, {0xF800, 0x07E0, 0x001F}},
+        {24, BmpUncompressed, {}},
+        {32, BmpUncompressed, {}},
+        {32, BmpBitFields, {0xFF0000, 0x00FF00, 0x0000FF}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.Bits << " bits, compression " << c.Compression);
+        const uint32_t colours = c.Bits == 1 ? 2 : 8;
+        // Every row differs from the one it would be mirrored to.
+        const auto index = [colours](int32_t x, int32_t y) { return uint32_t(x + 3 * y) % colours; };
+        std::vector<uint32_t> palette;
+        if (c.Bits <= 8)
+            for (uint32_t i = 0; i < colours; ++i)
+                palette.push_back(colour(i));
+        // Row y as the file stores it, padded to four bytes.
+        const auto row = [&](int32_t y) {
+            std::vector<uint8_t> bytes;
+            uint32_t packed = 0, count = 0;
+            for (int32_t x = 0; x < W; ++x) {
+                const uint32_t i = index(x, y);
+                const uint32_t rgb = colour(i);
+                const uint32_t r = rgb >> 16 & 0xFF, g = rgb >> 8 & 0xFF, b = rgb & 0xFF;
+                if (c.Bits <= 8) {
+                    packed = packed << c.Bits | i;
+                    count += c.Bits;
+                    if (count == 8) {
+                        bytes.push_back(uint8_t(packed));
+                        packed = count = 0;
+                    }
+                } else if (c.Bits == 16) {
+                    const uint32_t v = c.Compression == BmpBitFields ? (r >> 3) << 11 | (g >> 2) << 5 | b >> 3
+                                                                      : (r >> 3) << 10 | (g >> 3) << 5 | b >> 3;
+                    bytes.insert(bytes.end(), {uint8_t(v), uint8_t(v >> 8)});
+                } else {
+                    bytes.insert(bytes.end(), {uint8_t(b), uint8_t(g), uint8_t(r)});
+                    if (c.Bits == 32)
+                        bytes.push_back(0);
+                }
+            }
+            if (count > 0)
+                bytes.push_back(uint8_t(packed << (8 - count)));
+            bytes.resize((bytes.size() + 3) & ~size_t(3), 0);
+            return bytes;
+        };
+        std::vector<uint8_t> bottomUp, topDown;
+        std::vector<TCorvColor> expected;
+        for (int32_t y = 0; y < H; ++y) {
+            const std::vector<uint8_t> top = row(y), bottom = row(H - 1 - y);
+            topDown.insert(topDown.end(), top.begin(), top.end());
+            bottomUp.insert(bottomUp.end(), bottom.begin(), bottom.end());
+            for (int32_t x = 0; x < W; ++x)
+                expected.push_back(0xFF000000u | colour(index(x, y)));
+        }
+        const std::vector<uint32_t>& colors = c.Compression == BmpBitFields ? c.Masks : palette;
+        // 5 and 6 bits widen to a full channel by the reader's own rule.
+        const int slack = c.Bits == 16 ? 7 : 0;
+        for (const bool down : {false, true}) {
+            SCOPED_TRACE(down ? "top-down" : "bottom-up");
+            TMemoryStream stream(BmpFile(W, down ? -H : H, c.Bits, c.Compression, colors, down ? topDown : bottomUp));
+            auto s = TCorvSurface::CreateFromStream(stream);
+            ASSERT_EQ(s->Width(), W);
+            ASSERT_EQ(s->Height(), H);
+            const std::vector<TCorvColor> pixels = Pixels(*s);
+            for (size_t i = 0; i < pixels.size(); ++i)
+                for (int shift : {0, 8, 16, 24})
+                    EXPECT_NEAR(int(pixels[i] >> shift & 0xFF), int(expected[i] >> shift & 0xFF), slack)
+                        << "pixel " << i % W << ", " << i / W;
+        }
+    }
+    // Compressed rows run bottom-up by the format's own rule: a top-down RLE
+    // file is damaged, while the same runs bottom-up open.
+    for (const uint16_t bits : {uint16_t(4), uint16_t(8)}) {
+        for (const int32_t height : {2, -2}) {
+            TMemoryStream stream(BmpFile(4, height, bits, bits == 8 ? BmpRle8 : BmpRle4, Palette(16), {4, 1, 0, 1}));
+            if (height > 0) {
+                EXPECT_EQ(TCorvSurface::CreateFromStream(stream)->Width(), 4) << bits;
+                continue;
+            }
+            try {
+                TCorvSurface::CreateFromStream(stream);
+                ADD_FAILURE() << "a top-down RLE" << bits << " file opened";
+            } catch (const EStreamError& e) {
+                EXPECT_STREQ(e.what(), "Unknown image format.");
+            }
+        }
+    }
+}
+
+// A small TIFF whose directory claims Height rows of Width pixels, all in
+// one strip.
+std::vector<uint8_t> TiffClaiming(uint32_t Width, uint32_t Height)
+{
+    QImage image(1, 2, QImage::Format_RGB32);
+    image.fill(0xFF336699);
+    std::vector<uint8_t> tiff = Encoded(image, "tiff");
+    EXPECT_EQ(tiff[0], 'I');
+    const auto get = [&tiff](size_t At, int Bytes) {
+        uint32_t v = 0;
+        for (int i = Bytes - 1; i >= 0; --i)
+            v = v << 8 | tiff[At + size_t(i)];
+        return v;
+    };
+    const auto put = [&tiff](size_t At, uint32_t Value, int Bytes) {
+        for (int i = 0; i < Bytes; ++i)
+            tiff[At + size_t(i)] = uint8_t(Value >> (8 * i));
+    };
+    constexpr uint32_t ImageWidth = 256, ImageLength = 257, RowsPerStrip = 278, Long = 4;
+    const uint32_t directory = get(4, 4);
+    for (uint32_t i = 0; i < get(directory, 2); ++i) {
+        const size_t entry = directory + 2 + 12 * i;
+        const uint32_t tag = get(entry, 2);
+        if (tag != ImageWidth && tag != ImageLength && tag != RowsPerStrip)
+            continue;
+        put(entry + 2, Long, 2);
+        put(entry + 4, 1, 4);
+        put(entry + 8, tag == ImageWidth ? Width : Height, 4);
+    }
+    return tiff;
+}
+
+TEST(SurfaceDecode, AHugeSideIsRefusedBeforeItsPixels)
+{
+    // Tiny files of 256,000,000 pixels, as many as the largest square holds,
+    // in one row or one column: refused from their headers, so no memory is
+    // taken for the pixels.
+    const struct {
+        const char* Name;
+        std::vector<uint8_t> Data;
+    } cases[] = {
+        {"1 x 256000000 rle8 bmp", BmpFile(1, 256000000, 8, BmpRle8, Palette(2), {0, 1})},
+        {"256000000 x 1 rle8 bmp", BmpFile(256000000, 1, 8, BmpRle8, Palette(2), {0, 1})},
+        {"1 x 256000000 tiff", TiffClaiming(1, 256000000)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TMemoryStream stream(c.Data);
+        std::optional<TDataLimit> limit;
+        if (DataLimitHolds)
+            limit.emplace(64 << 20);
+        try {
+            TCorvSurface::CreateFromStream(stream);
+            ADD_FAILURE() << "decoded";
+        } catch (const EStreamError& e) {
+            EXPECT_STREQ(e.what(), "Unknown image format.");
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << e.what();
+        }
+    }
+}
+
+TEST(SurfaceDecode, PicturesWithTheLongestSideDecode)
+{
+    const std::vector<uint32_t> palette = Palette(256);
+    constexpr int32_t Long = MaxDecodedExtent;
+    // One pixel wide in runs, a run and an end of line a row; one pixel high
+    // in plain 8-bit indices. Each pixel takes the colour of its place.
+    std::vector<uint8_t> runs, row;
+    for (int32_t i = 0; i < Long; ++i) {
+        runs.insert(runs.end(), {1, uint8_t(i), 0, 0});
+        row.push_back(uint8_t(i));
+    }
+    runs.insert(runs.end(), {0, 1});
+    row.resize((row.size() + 3) & ~size_t(3), 0);
+    const struct {
+        int32_t Width, Height;
+        std::vector<uint8_t> Data;
+    } cases[] = {
+        {1, Long, BmpFile(1, Long, 8, BmpRle8, palette, runs)},
+        {Long, 1, BmpFile(Long, 1, 8, BmpUncompressed, palette, row)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.Width << " x " << c.Height);
+        TMemoryStream stream(c.Data);
+        auto s = TCorvSurface::CreateFromStream(stream);
+        ASSERT_EQ(s->Width(), c.Width);
+        ASSERT_EQ(s->Height(), c.Height);
+        const std::vector<TCorvColor> pixels = Pixels(*s);
+        std::vector<TCorvColor> expected;
+        // The runs start at the bottom row.
+        for (int32_t i = 0; i < Long; ++i)
+            expected.push_back(0xFF000000u | palette[uint8_t(c.Width == 1 ? Long - 1 - i : i)]);
+        EXPECT_EQ(pixels, expected);
     }
 }
 
@@ -539,19 +841,31 @@ TEST(SurfaceBitmaps, PixelsArriveStraightWithTheirFormat)
     EXPECT_EQ(Pixels(*TCorvSurface::CreateFromBitmap(opaque, false)), FixturePixels(false));
 }
 
-TEST(SurfaceBitmaps, FailedConversionThrows)
+TEST(SurfaceBitmaps, ConversionGoesByBandsAndAFailedBandThrows)
 {
     SKIP_UNLESS_DATA_LIMIT_HOLDS();
-    // A 1 MB grey picture whose 4 MB straight copy cannot be had.
-    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    mallopt(M_MMAP_THRESHOLD, 64 << 10);
+    // A 1 MB grey picture into 4 MB of straight pixels: a band of rows at a
+    // time, never a whole converted copy.
     QImage grey(1024, 1024, QImage::Format_Grayscale8);
     grey.fill(0x80);
+    const TBitmap bitmap(grey, ImageFormatPNG);
+    EXPECT_EQ(bitmap.Width(), 1024);
+    std::vector<TCorvColor> pixels(size_t(1024) * 1024);
     {
         TDataLimit limit(2 << 20);
-        EXPECT_THROW(TBitmap(grey, ImageFormatPNG), EOutOfMemory);
+        bitmap.ReadPixels(reinterpret_cast<uint8_t*>(pixels.data()), 1024 * 4);
     }
-    const TBitmap converted(grey, ImageFormatPNG);
-    EXPECT_EQ(converted.Width(), 1024);
+    EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 0xFF808080u), ptrdiff_t(pixels.size()));
+    // A band that cannot be had is an error, never rows left as they were:
+    // a row of 4 MB grey pixels is one band of 16 MB.
+    QImage strip(4 << 20, 1, QImage::Format_Grayscale8);
+    strip.fill(0x80);
+    const TBitmap wide(strip);
+    {
+        TDataLimit limit(2 << 20);
+        EXPECT_THROW(wide.ReadPixels(reinterpret_cast<uint8_t*>(pixels.data()), (4 << 20) * 4), EOutOfMemory);
+    }
     // A null picture is no failure: it converts to nothing.
     EXPECT_EQ(TBitmap(QImage()).Width(), 0);
 }

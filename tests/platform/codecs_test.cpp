@@ -1,12 +1,19 @@
+#include "bmpfile.h"
+#include "datalimit.h"
 #include "platform/codecs.h"
 #include "platform/imaging.h"
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
+#include <QColorSpace>
+#include <QImage>
 #include <QImageWriter>
 
 #include <algorithm>
 #include <cstring>
+
+#include <malloc.h>
 
 using namespace Corvanith::Platform;
 
@@ -70,35 +77,21 @@ TEST(Codecs, DecodeRefusesWhatIsNoAllowedPicture)
     }
 }
 
-TEST(Codecs, DecodeLimitFitsTheLargestSquare)
+TEST(Codecs, DecodeLimitFitsTheLargestSquareAndTheLongestSide)
 {
-    // A BMP header alone: 24-bit, Width x Height, no pixels following.
-    const auto bmp = [](int32_t Width, int32_t Height) {
-        std::vector<uint8_t> data(54, 0);
-        const auto put = [&](size_t at, uint32_t v) {
-            for (int i = 0; i < 4; ++i)
-                data[at + size_t(i)] = uint8_t(v >> (8 * i));
-        };
-        data[0] = 'B';
-        data[1] = 'M';
-        put(2, 54);
-        put(10, 54);
-        put(14, 40);
-        put(18, uint32_t(Width));
-        put(22, uint32_t(Height));
-        data[26] = 1;
-        data[28] = 24;
-        return data;
-    };
     struct TCase {
         int32_t Width, Height;
         bool Valid;
     };
     const TCase cases[] = {
-        {16000, 16000, true}, {256000000, 1, true}, {16001, 16000, false}, {100000, 100000, false}, {1 << 30, 2, false},
+        {16000, 16000, true},     {MaxDecodedExtent, 3906, true}, {1, MaxDecodedExtent, true},
+        {16001, 16000, false},    {100000, 100000, false},        {1 << 30, 2, false},
+        {MaxDecodedExtent + 1, 1, false}, {1, MaxDecodedExtent + 1, false},
+        {256000000, 1, false},    {1, 256000000, false},          {1, -256000000, false},
     };
     for (const TCase& c : cases) {
-        TMemoryStream stream(bmp(c.Width, c.Height));
+        // A header alone, 24 bits, no pixels following.
+        TMemoryStream stream(BmpFile(c.Width, c.Height, 24, BmpUncompressed, {}, {}));
         TStreamAdapter adapter(stream);
         TImageDecoder decoder(adapter);
         EXPECT_EQ(decoder.Valid(), c.Valid) << c.Width << " x " << c.Height;
@@ -107,6 +100,105 @@ TEST(Codecs, DecodeLimitFitsTheLargestSquare)
             EXPECT_EQ(decoder.Height(), c.Height);
             EXPECT_EQ(decoder.RawFormat(), ImageFormatBMP);
         }
+    }
+}
+
+TEST(Codecs, ColourProfilesAreMatchedToSrgbInEveryLayout)
+{
+    // Pixels in a palette, grey, 32 and 64 bits: converted in our buffer or
+    // in the reader's own image, they come out as the profile says.
+    constexpr int32_t W = 37, H = 23;
+    QImage picture(W, H, QImage::Format_RGB32);
+    for (int32_t y = 0; y < H; ++y)
+        for (int32_t x = 0; x < W; ++x)
+            picture.setPixel(x, y, qRgb(x * 7, y * 11, (x ^ y) * 5));
+    struct TCase {
+        const char* Format;
+        QImage::Format Pixels;
+    };
+    const TCase cases[] = {
+        {"png", QImage::Format_Indexed8},
+        {"png", QImage::Format_RGB32},
+        {"png", QImage::Format_RGBX64},
+        {"tiff", QImage::Format_Grayscale8},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.Format << " of Qt's format " << int(c.Pixels));
+        QImage stored = picture.convertToFormat(c.Pixels);
+        stored.setColorSpace(QColorSpace(QColorSpace::AdobeRgb));
+        QByteArray data;
+        QBuffer buffer(&data);
+        buffer.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(stored.save(&buffer, c.Format));
+        QImage expected = stored.convertToFormat(QImage::Format_ARGB32);
+        expected.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
+
+        TMemoryStream stream(std::vector<uint8_t>(data.begin(), data.end()));
+        TStreamAdapter adapter(stream);
+        TImageDecoder decoder(adapter);
+        std::vector<uint32_t> pixels(size_t(W) * H);
+        ASSERT_TRUE(decoder.Read(reinterpret_cast<uint8_t*>(pixels.data()), W * 4));
+        EXPECT_TRUE(decoder.Opaque());
+        for (int32_t y = 0; y < H; ++y)
+            for (int32_t x = 0; x < W; ++x)
+                for (int shift : {0, 8, 16, 24})
+                    EXPECT_NEAR(int(pixels[size_t(y) * W + size_t(x)] >> shift & 0xFF),
+                                int(expected.pixel(x, y) >> shift & 0xFF), 1)
+                        << x << ", " << y;
+    }
+}
+
+TEST(Codecs, DecodingKeepsNoSecondFullSizeCopy)
+{
+    SKIP_UNLESS_DATA_LIMIT_HOLDS();
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    // 4 MB of straight pixels each, from files whose own pixels are smaller
+    // (a palette, grey) or larger (16 bits a channel) than ours.
+    constexpr int32_t W = 1024, H = 1024;
+    QImage grey(W, H, QImage::Format_Grayscale8);
+    for (int32_t y = 0; y < H; ++y)
+        std::memset(grey.scanLine(y), y % 251, size_t(W));
+    const auto encoded = [](const QImage& Image, const char* Format) {
+        QByteArray data;
+        QBuffer buffer(&data);
+        buffer.open(QIODevice::WriteOnly);
+        EXPECT_TRUE(Image.save(&buffer, Format)) << Format;
+        return std::vector<uint8_t>(data.begin(), data.end());
+    };
+    struct TCase {
+        const char* Name;
+        std::vector<uint8_t> Data;
+        // What the decoder may take beside our buffer: the deep file's own
+        // pixels are 8 MB, and one band of rows.
+        int64_t Allowance;
+    };
+    const TCase cases[] = {
+        {"8-bit bmp", encoded(grey.convertToFormat(QImage::Format_Indexed8), "bmp"), 1 << 20},
+        {"grey png", encoded(grey, "png"), 1 << 20},
+        {"16-bit png", encoded(grey.convertToFormat(QImage::Format_RGBX64), "png"), 9 << 20},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TMemoryStream stream(c.Data);
+        TStreamAdapter adapter(stream);
+        TImageDecoder decoder(adapter);
+        ASSERT_TRUE(decoder.Valid());
+        std::vector<uint32_t> pixels(size_t(W) * H);
+        bool read = false;
+        std::string error;
+        {
+            TDataLimit limit(c.Allowance);
+            try {
+                read = decoder.Read(reinterpret_cast<uint8_t*>(pixels.data()), W * 4);
+            } catch (const std::exception& e) {
+                error = e.what();
+            }
+        }
+        ASSERT_TRUE(read) << "more than " << (c.Allowance >> 20) << " MB beside the picture: " << error;
+        for (int32_t y = 0; y < H; y += 97)
+            for (int32_t x = 0; x < W; x += 89)
+                EXPECT_EQ(pixels[size_t(y) * W + size_t(x)], 0xFF000000u | uint32_t(y % 251) * 0x010101u)
+                    << x << ", " << y;
     }
 }
 
