@@ -28,13 +28,18 @@ bool IsSuccess(int Code) { return Code >= 200 && Code < 300; }
 // The "Content-Length" of the answer, -1 when it has none; nothing when it is
 // not one decimal count. The client joins repeated headers into one list,
 // which stands for one length only when all its items agree: two different
-// lengths leave the end of the body unknown.
-std::optional<int64_t> AnnouncedLength(const QNetworkReply& Reply)
+// lengths leave the end of the body unknown. After a redirection the list may
+// also begin with the length of an earlier hop's answer: only its last item,
+// the one of this answer, is looked at then.
+std::optional<int64_t> AnnouncedLength(const QNetworkReply& Reply, bool Redirected)
 {
     if (!Reply.hasRawHeader("Content-Length"))
         return -1;
+    QList<QByteArray> items = Reply.rawHeader("Content-Length").split(',');
+    if (Redirected)
+        items = {items.back()};
     std::optional<int64_t> length;
-    for (const QByteArray& item : Reply.rawHeader("Content-Length").split(',')) {
+    for (const QByteArray& item : items) {
         const QByteArray digits = item.trimmed();
         bool ok = !digits.isEmpty()
                   && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -102,6 +107,7 @@ void TCorvUrlDownloader::Start()
         PostStatus(QStringLiteral("Connected."));
     });
     QObject::connect(FReply, &QNetworkReply::redirected, context, [this](const QUrl& Target) {
+        FRedirected = true;
         RestartSilenceClock();
         PostStatus(QStringLiteral("Redirected to %1.").arg(Target.toString()));
     });
@@ -197,7 +203,7 @@ void TCorvUrlDownloader::HeadersAvailable()
     if (FBodyBegun || FStopped || !FFailure.isEmpty() || !IsSuccess(code))
         return;
     FBodyBegun = true;
-    const std::optional<int64_t> length = AnnouncedLength(*FReply);
+    const std::optional<int64_t> length = AnnouncedLength(*FReply, FRedirected);
     if (!length) {
         Fail(QStringLiteral("The answer is malformed"));
         return;
