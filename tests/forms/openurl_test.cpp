@@ -323,7 +323,7 @@ TEST_F(OpenUrlFormTest, EndlessDownloadCountsItsBytesInLittleMemory)
     const int64_t before = Testing::ResidentBytes();
     int64_t peak = before;
     form->show();
-    constexpr int64_t received = int64_t(256) << 20;
+    constexpr int64_t received = int64_t(128) << 20;
     ASSERT_TRUE(Platform::WaitUntil(
         [&] {
             peak = std::max(peak, Testing::ResidentBytes());
