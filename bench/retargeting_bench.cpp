@@ -7,6 +7,8 @@
 #include "timing.h"
 #include "synthetic_picture.h"
 
+#include "residentmemory.h"
+
 #include "io/random.h"
 #include "retargeting/energy.h"
 #include "retargeting/seam_iterative_resizer.h"
@@ -17,7 +19,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -127,20 +128,6 @@ void BM_FindSeam(benchmark::State& state)
     }
 }
 
-// The process's resident memory in bytes: the current value, or the peak
-// since the last ResetPeak.
-int64_t ResidentBytes(const char* Field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(Field, 0) == 0)
-            return std::stoll(line.substr(std::strlen(Field))) * 1024;
-    return 0;
-}
-
-void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
-
 // 200 insertions in one direction on a fresh picture; x_picture is the peak
 // resident memory above what the process held before the picture, in
 // pictures (the picture itself counts one).
@@ -152,9 +139,9 @@ void BM_InsertionPeakMemory(benchmark::State& state)
     double ratio = 0;
     for (auto _ : state) {
         Corvanith::Utils::RandSeed(1);
-        const int64_t before = ResidentBytes("VmRSS:");
+        const int64_t before = Corvanith::Testing::ResidentBytes();
         auto picture = Fresh(index);
-        ResetPeak();
+        Corvanith::Testing::ResetResidentPeak();
         {
             TCorvSeamIterativeResizer r(*picture);
             if (vertical)
@@ -162,7 +149,7 @@ void BM_InsertionPeakMemory(benchmark::State& state)
             else
                 r.InsertHorizontalSeams(200, 0.33);
         }
-        const int64_t peak = ResidentBytes("VmHWM:");
+        const int64_t peak = Corvanith::Testing::ResidentBytes("VmHWM:");
         ratio = double(peak - before) / (double(Sizes[index].W) * Sizes[index].H * 4);
     }
     state.counters["x_picture"] = ratio;

@@ -31,6 +31,9 @@ public:
         qint64 DeclaredLength = -1;
         // Leaves the connection open after the body.
         bool KeepOpen = false;
+        // After the body, this many bytes more, sent only as fast as the
+        // client takes them, so the server holds little of them at a time.
+        qint64 FillerBytes = 0;
     };
 
     TTestHttpServer()
@@ -101,8 +104,30 @@ private:
                 + QByteArray::number(reply.DeclaredLength >= 0 ? reply.DeclaredLength : reply.Body.size()) + "\r\n";
         answer += "Connection: close\r\n\r\n";
         Socket.write(answer + reply.Body);
-        if (!reply.KeepOpen)
+        if (reply.FillerBytes > 0)
+            SendFiller(Socket, reply.FillerBytes, !reply.KeepOpen);
+        else if (!reply.KeepOpen)
             Socket.disconnectFromHost();
+    }
+
+    static void SendFiller(QTcpSocket& Socket, qint64 Bytes, bool Close)
+    {
+        static constexpr qint64 Block = 64 * 1024;
+        const QByteArray block(Block, 'f');
+        auto left = std::make_shared<qint64>(Bytes);
+        const auto topUp = [&Socket, block, left, Close] {
+            while (*left > 0 && Socket.bytesToWrite() < 4 * Block) {
+                const qint64 n = std::min(*left, Block);
+                Socket.write(block.constData(), n);
+                *left -= n;
+            }
+            if (*left == 0 && Close) {
+                *left = -1;
+                Socket.disconnectFromHost();
+            }
+        };
+        QObject::connect(&Socket, &QTcpSocket::bytesWritten, &Socket, topUp);
+        topUp();
     }
 
     QTcpServer FServer;

@@ -146,18 +146,10 @@ void TMainForm::ExecuteOpenUrlDialog()
         FPendingSurface = dialog.TakeSurface();
         return;
     }
+    // The dialog closes on a picture only once it has decoded it.
     FPendingSource = Document::MakeUrlSource(dialog.GetUrl());
-    if (Platform::TStream* stream = dialog.Stream()) {
-        try {
-            stream->SetPosition(0);
-            FPendingSurface = Graphics::TCorvSurface::CreateFromStream(*stream, ProgressHandler());
-        } catch (const std::exception&) {
-            FPendingSurface.reset();
-        }
-    }
-    // Only a picture that decodes takes the place of the one cached.
-    if (FPendingSurface)
-        dialog.StoreDownload();
+    FPendingSurface = dialog.TakeSurface();
+    dialog.StoreDownload();
 }
 
 void TMainForm::CaptureWindowMenuItemClick()

@@ -31,6 +31,13 @@ static void InitOpenUrlResources()
 
 namespace Corvanith::Forms {
 
+// The largest picture the decoder accepts (MaxDecodedSide squared pixels)
+// stored uncompressed at 4 bytes a pixel, as a 32-bit BMP or TIFF holds it,
+// and 1 MiB for its headers, palette and metadata. No file of 8 bits a
+// channel needs more for a picture the decoder takes; one of 16 bits a
+// channel that size is refused.
+const int64_t MaxDownloadSize = int64_t(Platform::MaxDecodedSide) * Platform::MaxDecodedSide * 4 + (int64_t(1) << 20);
+
 QString NormalizeUrl(const QString& Text)
 {
     const QString url = Text.trimmed();
@@ -205,11 +212,18 @@ void TOpenUrlForm::OpenButtonClick()
     FUrlComboBox->setEnabled(false);
     FUrlComboBox->setEditText(NormalizeUrl(FUrlComboBox->currentText()));
     // Not into the cache entry: a download that fails or is cancelled must
-    // leave the picture cached for the URL as it was.
-    FStream = std::make_unique<Platform::TMemoryStream>();
+    // leave the picture cached for the URL as it was. Not into memory either,
+    // however large the answer.
+    try {
+        FStream = FFileCache.OpenScratch();
+    } catch (const ECorvError& Error) {
+        ShowFailure(LastLine(QString::fromStdString(Error.what())));
+        return;
+    }
     FIsWebPage = false;
     FCancelled = false;
     FDownloader = std::make_unique<Net::TCorvUrlDownloader>(GetUrl(), *FStream);
+    FDownloader->SetMaxSize(MaxDownloadSize);
     FDownloader->OnDone = [this] { DownloaderDone(); };
     FDownloader->OnStatus = [this] { DownloaderStatus(); };
     FDownloader->OnProgress = [this] { DownloaderProgress(); };
@@ -234,7 +248,8 @@ void TOpenUrlForm::DownloaderDone()
     // Freed at the end, whatever the outcome: the downloader allows it here.
     const std::unique_ptr<Net::TCorvUrlDownloader> downloader = std::move(FDownloader);
     if (downloader->Succeeded()) {
-        accept();
+        if (DecodeDownload())
+            accept();
         return;
     }
     FStream.reset();
@@ -262,7 +277,29 @@ void TOpenUrlForm::DownloaderProgress()
     ShowProgress(position, max);
     FProgressBar->show();
     FUrlComboBox->hide();
-    FStatusLabel->setText(Utils::FormatSize(position) + QStringLiteral(" of ") + Utils::FormatSize(max));
+    // An answer without a length counts its bytes only.
+    FStatusLabel->setText(max == 0 ? Utils::FormatSize(position)
+                                   : Utils::FormatSize(position) + QStringLiteral(" of ") + Utils::FormatSize(max));
+}
+
+bool TOpenUrlForm::DecodeDownload()
+{
+    try {
+        FStream->SetPosition(0);
+        const auto progress = [this](const void*, int32_t Position, int32_t Size) {
+            if (Position >= 0)
+                ShowProgress(Position, Size);
+        };
+        FSurface = Graphics::TCorvSurface::CreateFromStream(*FStream, progress);
+        FStream->SetPosition(0);
+        return true;
+    } catch (const std::exception& Error) {
+        // Also a picture too large to hold.
+        FSurface.reset();
+        FStream.reset();
+        ShowFailure(LastLine(QString::fromStdString(Error.what())));
+        return false;
+    }
 }
 
 void TOpenUrlForm::NavigateWebBrowser()

@@ -1,11 +1,12 @@
 #pragma once
-// The "Open URL" dialog. It asks for a URL and downloads it: a picture closes
-// the dialog with the download, which the caller decodes and then has stored
-// in the URL's file-cache entry; a web page ("text/html") is stopped at its
-// headers and loaded instead by an invisible web page, which is then drawn at
-// its full scrolled size into a surface, stored in the cache as PNG, and
-// handed to the caller with the page's title. Nothing that fails or is
-// cancelled touches the cache, so the picture cached for the URL stays.
+// The "Open URL" dialog. It asks for a URL and downloads it: a picture is
+// decoded and closes the dialog, and the caller then has the download stored
+// in the URL's file-cache entry; a download that is no picture says so in the
+// dialog. A web page ("text/html") is stopped at its headers and loaded
+// instead by an invisible web page, which is then drawn at its full scrolled
+// size into a surface, stored in the cache as PNG, and handed to the caller
+// with the page's title. Nothing that fails or is cancelled touches the
+// cache, so the picture cached for the URL stays.
 #include <QDialog>
 #include <QString>
 
@@ -48,6 +49,10 @@ inline constexpr const char* FailureText = "Error";
 inline constexpr const char* PageNotDrawnText = "The page could not be drawn.";
 inline constexpr const char* WebPageContentType = "text/html";
 
+// The largest answer a download takes: the largest picture file the decoder
+// accepts.
+extern const int64_t MaxDownloadSize;
+
 // Trimmed of blanks, with "http://" put in front unless the text starts with
 // "https://" in any letter case or the lower-cased text holds "http://"
 // somewhere (so "HTTP://x" and "HTTPS://x" stay, "ftp://x" gets the prefix).
@@ -84,13 +89,13 @@ public:
     QString GetUrl() const;
     // Read after the dialog has closed with Accepted.
     bool IsWebPage() const { return FIsWebPage; }
-    // The downloaded picture, or the URL's cache entry once it holds the
+    // The download of the picture, or the URL's cache entry once it holds the
     // picture or the rendered page; at its start, and the dialog's.
     Platform::TStream* Stream() const { return FStream.get(); }
-    // Once the caller has decoded the downloaded picture: it replaces what
-    // the URL's cache entry held (the entry goes when it cannot be written).
+    // Once the caller has taken the picture: its download replaces what the
+    // URL's cache entry held (the entry goes when it cannot be written).
     void StoreDownload();
-    // The rendered page, taken over by the caller.
+    // The decoded picture or the rendered page, taken over by the caller.
     std::unique_ptr<Graphics::TCorvSurface> TakeSurface();
     // The last title the page reported.
     const QString& Title() const { return FTitle; }
@@ -140,6 +145,9 @@ private:
     // Back to editing, with Text beside the error icon.
     void ShowFailure(const QString& Text);
     void ShowProgress(int32_t Position, int32_t Max);
+    // The downloaded picture into FSurface, its progress on the bar; false,
+    // with the reason shown, when the download is no picture.
+    bool DecodeDownload();
     // Loads the URL in the web page, made on first use.
     void NavigateWebBrowser();
     // The rendered page as PNG into the URL's cache entry, which FStream

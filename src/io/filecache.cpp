@@ -119,6 +119,13 @@ std::unique_ptr<Platform::TStream> TCorvFileCache::OpenEntry(const QString& Key)
     return std::make_unique<TCacheEntryStream>(std::move(file), std::move(claim));
 }
 
+std::unique_ptr<Platform::TStream> TCorvFileCache::OpenScratch() const
+{
+    QDir().mkpath(FCacheFolder);
+    // Not named like a cache file, so no index ever takes it for one.
+    return std::make_unique<Platform::TTemporaryFileStream>(FCacheFolder + QStringLiteral("Scratch-XXXXXX"));
+}
+
 QString TCorvFileCache::NewFileName() const
 {
     // A removed entry's file may still be open, its name claimed, when a new

@@ -65,6 +65,11 @@ public:
     // SetSize(Position()), so nothing of a longer old content stays behind.
     std::unique_ptr<Platform::TStream> OpenEntry(const QString& Key);
 
+    // A file of its own in the cache folder, for reading and writing, that is
+    // never an entry and goes when the stream ends: room for content on its
+    // way into an entry. EStreamError when it cannot be made.
+    std::unique_ptr<Platform::TStream> OpenScratch() const;
+
     // Deletes the first entry with that key and its file (a file that cannot
     // be deleted is left); nothing when there is none.
     void Remove(const QString& Key);

@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <optional>
 
 namespace Corvanith::Net {
 
@@ -23,6 +24,32 @@ int StatusCode(const QNetworkReply& Reply)
 }
 
 bool IsSuccess(int Code) { return Code >= 200 && Code < 300; }
+
+// The "Content-Length" of the answer, -1 when it has none; nothing when it is
+// not one decimal count. The client joins repeated headers into one list,
+// which stands for one length only when all its items agree: two different
+// lengths leave the end of the body unknown. After a redirection the list may
+// also begin with the length of an earlier hop's answer: only its last item,
+// the one of this answer, is looked at then.
+std::optional<int64_t> AnnouncedLength(const QNetworkReply& Reply, bool Redirected)
+{
+    if (!Reply.hasRawHeader("Content-Length"))
+        return -1;
+    QList<QByteArray> items = Reply.rawHeader("Content-Length").split(',');
+    if (Redirected)
+        items = {items.back()};
+    std::optional<int64_t> length;
+    for (const QByteArray& item : items) {
+        const QByteArray digits = item.trimmed();
+        bool ok = !digits.isEmpty()
+                  && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+        const qlonglong value = ok ? digits.toLongLong(&ok) : 0;
+        if (!ok || (length && *length != value))
+            return std::nullopt;
+        length = value;
+    }
+    return length;
+}
 
 } // namespace
 
@@ -63,6 +90,7 @@ void TCorvUrlDownloader::Start()
     FManager = std::make_unique<QNetworkAccessManager>();
     PostStatus(QStringLiteral("Resolving %1.").arg(url.host()));
     FReply = FManager->get(request);
+    FReply->setReadBufferSize(ReadBufferSize);
 
     // Our own clock: it starts again with each hop of a redirection, which
     // the client's transfer time-out does not.
@@ -79,6 +107,7 @@ void TCorvUrlDownloader::Start()
         PostStatus(QStringLiteral("Connected."));
     });
     QObject::connect(FReply, &QNetworkReply::redirected, context, [this](const QUrl& Target) {
+        FRedirected = true;
         RestartSilenceClock();
         PostStatus(QStringLiteral("Redirected to %1.").arg(Target.toString()));
     });
@@ -174,8 +203,12 @@ void TCorvUrlDownloader::HeadersAvailable()
     if (FBodyBegun || FStopped || !FFailure.isEmpty() || !IsSuccess(code))
         return;
     FBodyBegun = true;
-    const QVariant length = FReply->header(QNetworkRequest::ContentLengthHeader);
-    FAnnounced = length.isValid() ? length.toLongLong() : 0;
+    const std::optional<int64_t> length = AnnouncedLength(*FReply, FRedirected);
+    if (!length) {
+        Fail(QStringLiteral("The answer is malformed"));
+        return;
+    }
+    FAnnounced = std::max<int64_t>(*length, 0);
     if (FAnnounced > FMaxSize) {
         Fail(QStringLiteral("The answer is too large (%1 bytes)").arg(FAnnounced));
         return;
@@ -237,6 +270,10 @@ void TCorvUrlDownloader::TransferFinished()
                 failure = FReply->errorString();
             } else if (!IsSuccess(code)) {
                 failure = QStringLiteral("The server sent no answer");
+            } else if (FWritten == 0) {
+                // Also what the client makes of a chunked body whose first
+                // chunk size is no number: it takes that for the last chunk.
+                failure = QStringLiteral("The answer is empty");
             }
         }
     }

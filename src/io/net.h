@@ -25,6 +25,9 @@ inline constexpr const char* DownloadUserAgent = "Mozilla/4.0 (compatible; MSIE 
 inline constexpr int MaxRedirects = 3;
 // The answer must keep sending: this long without data fails the download.
 inline constexpr int DefaultTransferTimeout = 30000;
+// The most of an answer the network code holds before it is written to the
+// stream: the socket is read no faster than the stream takes the body.
+inline constexpr int64_t ReadBufferSize = 256 * 1024;
 
 // Whether an answer of this content type (the "Content-Type" header exactly
 // as received, empty when there is none) is wanted.
@@ -57,7 +60,8 @@ public:
     // each hop of a redirection and from the last data that arrived; 0 lets
     // a silent server keep the transfer waiting for ever.
     void SetTransferTimeout(int Milliseconds) { FTransferTimeout = Milliseconds; }
-    // Answers longer than this many bytes fail.
+    // Answers longer than this many bytes fail, those that announce it at
+    // their headers, the others once they pass it.
     void SetMaxSize(int64_t Bytes) { FMaxSize = Bytes; }
 
     // GET with the user agent DownloadUserAgent, following at most
@@ -72,8 +76,9 @@ public:
     void Stop();
 
     const QString& Url() const { return FUrl; }
-    // The GET completed, the body is in the stream, which ends after it, and
-    // the stream is back at its start.
+    // The GET completed with a body of at least one byte, the body is in the
+    // stream, which ends after it, and the stream is back at its start. An
+    // answer whose length is not one number fails as malformed.
     bool Succeeded() const { return FSucceeded; }
     // The last status, or what went wrong.
     const QString& StatusText() const { return FStatusText; }
@@ -112,6 +117,7 @@ private:
     // State of the transfer as the network code sees it; the fields above
     // change only as the reports are delivered.
     bool FBodyBegun = false;
+    bool FRedirected = false;
     int64_t FAnnounced = 0;
     int64_t FWritten = 0;
     QString FFailure;

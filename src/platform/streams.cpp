@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QSaveFile>
+#include <QTemporaryFile>
 
 #include <algorithm>
 #include <climits>
@@ -185,6 +186,15 @@ std::unique_ptr<QFileDevice> OpenSaveFile(const QString& FileName)
     return file;
 }
 
+std::unique_ptr<QFileDevice> OpenTemporaryFile(const QString& Template)
+{
+    auto file = std::make_unique<QTemporaryFile>(Template);
+    if (!file->open())
+        throw EStreamError("Cannot create a temporary file \"" + Template.toStdString() + "\". " +
+                           file->errorString().toStdString());
+    return file;
+}
+
 } // namespace
 
 TFileStream::TFileStream(const QString& FileName, TFileMode Mode) : TDeviceStream(OpenFile(FileName, Mode)) {}
@@ -193,6 +203,8 @@ TSaveFileStream::TSaveFileStream(const QString& FileName)
     : TDeviceStream(OpenSaveFile(FileName)), FFileName(FileName)
 {
 }
+
+TTemporaryFileStream::TTemporaryFileStream(const QString& Template) : TDeviceStream(OpenTemporaryFile(Template)) {}
 
 void TSaveFileStream::Commit()
 {

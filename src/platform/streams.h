@@ -1,7 +1,8 @@
 #pragma once
 // Byte streams with 64-bit positions (memory, files, files saved through a
-// temporary), and the COM-style stream interface the imaging layer reads and
-// writes pictures through, with its standard adapter over a byte stream.
+// temporary, temporary files), and the COM-style stream interface the imaging
+// layer reads and writes pictures through, with its standard adapter over a
+// byte stream.
 #include "platform/guid.h"
 
 #include <cstdint>
@@ -114,6 +115,14 @@ public:
 
 private:
     QString FFileName;
+};
+
+// A new file of its own for reading and writing, named after Template (its
+// "XXXXXX" made unique) and deleted when the stream ends: room for data too
+// large to keep in memory. EStreamError when it cannot be made.
+class TTemporaryFileStream : public TDeviceStream {
+public:
+    explicit TTemporaryFileStream(const QString& Template);
 };
 
 // The COM stream interface, its result codes and status record.

@@ -2,6 +2,7 @@
 
 #include "graphics/surface.h"
 #include "httpserver.h"
+#include "residentmemory.h"
 #include "platform/eventwait.h"
 #include "document/documentsource.h"
 #include "io/filecache.h"
@@ -15,6 +16,7 @@
 
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
@@ -233,6 +235,112 @@ TEST_F(OpenUrlFormTest, PictureClosesTheDialogWithItsDownload)
     form.reset();
     const auto stored = FCache->OpenEntry(url);
     EXPECT_EQ(ReadAll(*stored), picture);
+}
+
+// Answers whose body is malformed, cut short, empty or no picture fail in
+// the dialog with the reason, and the picture cached for the URL stays; a
+// whole picture, chunked or with a repeated length, opens.
+TEST_F(OpenUrlFormTest, AnswersThatGiveNoPictureSaySoAndLeaveTheCache)
+{
+    using TReply = TTestHttpServer::TReply;
+    const QByteArray picture = PngPicture();
+    const auto chunk = [](const QByteArray& Bytes) { return QByteArray::number(Bytes.size(), 16) + "\r\n" + Bytes + "\r\n"; };
+    const auto answer = [](QByteArray Body, QByteArray Headers) {
+        return TReply{.ContentType = "image/png", .Body = Body, .Headers = Headers, .SendLength = false};
+    };
+    const QByteArray chunked = "Transfer-Encoding: chunked\r\n";
+    const QByteArray length = "Content-Length: " + QByteArray::number(picture.size()) + "\r\n";
+    struct TCase {
+        const char* Path;
+        TReply Reply;
+        // Empty: the picture opens.
+        QStringList Texts;
+    };
+    const TCase cases[] = {
+        {"/chunked", answer(chunk(picture.left(20)) + chunk(picture.mid(20)) + "0\r\n\r\n", chunked), {}},
+        {"/same-lengths", answer(picture, length + length), {}},
+        {"/bad-chunk-size", answer("zz\r\n" + chunk(picture) + "0\r\n\r\n", chunked), {"The answer is empty"}},
+        {"/bad-later-chunk-size", answer(chunk(picture.left(20)) + "zz\r\n" + chunk(picture.mid(20)), chunked),
+         {"Unknown image format."}},
+        {"/two-lengths", answer(picture, length + "Content-Length: 10\r\n"), {"The answer is malformed"}},
+        {"/cut-short", {.ContentType = "image/png", .Body = picture.left(20), .DeclaredLength = picture.size()},
+         {"Connection closed"}},
+        // The client reports the cut only when the closing comes apart from the data.
+        {"/cut-chunked", answer(chunk(picture).left(30), chunked), {"Connection closed", "Unknown image format."}},
+        {"/no-picture", {.ContentType = "image/png", .Body = "no picture at all"}, {"Unknown image format."}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Path);
+        FServer.Serve(c.Path, c.Reply);
+        const QString url = FServer.Url(QString::fromLatin1(c.Path));
+        {
+            const auto stream = FCache->OpenEntry(url);
+            stream->WriteBuffer("cached", 6);
+        }
+        FResult = -1;
+        std::unique_ptr<TOpenUrlForm> form = MakeForm(url, true);
+        form->show();
+        ASSERT_TRUE(Platform::WaitUntil([&] { return FResult >= 0 || form->OpenButton().isEnabled(); }, 30000));
+        if (c.Texts.isEmpty()) {
+            EXPECT_EQ(FResult, QDialog::Accepted);
+            const std::unique_ptr<Graphics::TCorvSurface> surface = form->TakeSurface();
+            ASSERT_NE(surface, nullptr);
+            EXPECT_EQ(*surface->GetPixelPtr(2, 1), 0xFF123456u);
+        } else {
+            EXPECT_EQ(FResult, -1);
+            EXPECT_TRUE(c.Texts.contains(form->StatusLabel().text())) << form->StatusLabel().text().toStdString();
+            EXPECT_FALSE(form->WarnImage().isHidden());
+            EXPECT_EQ(form->Stream(), nullptr);
+        }
+        form.reset();
+        EXPECT_EQ(ReadAll(*FCache->OpenEntry(url)), "cached");
+    }
+}
+
+// An answer that announces more than the largest picture file fails at its
+// headers.
+TEST_F(OpenUrlFormTest, AnswerLargerThanAnyPictureFails)
+{
+    FServer.Serve("/huge", {.ContentType = "image/png",
+                            .Body = QByteArray(1000, 'x'),
+                            .DeclaredLength = MaxDownloadSize + 1,
+                            .KeepOpen = true});
+    std::unique_ptr<TOpenUrlForm> form = MakeForm(FServer.Url("/huge"), true);
+    form->show();
+    ASSERT_TRUE(Platform::WaitUntil([&] { return form->OpenButton().isEnabled(); }, 30000));
+    EXPECT_EQ(form->StatusLabel().text(), QStringLiteral("The answer is too large (%1 bytes)").arg(MaxDownloadSize + 1));
+    EXPECT_EQ(MaxDownloadSize, 16000LL * 16000 * 4 + 1048576);
+}
+
+// An answer without a length and without an end: the bytes count up, the
+// memory stays flat, and Cancel ends it, the cache as it was.
+TEST_F(OpenUrlFormTest, EndlessDownloadCountsItsBytesInLittleMemory)
+{
+    FServer.Serve("/endless",
+                  {.ContentType = "image/png", .Body = {}, .SendLength = false, .FillerBytes = int64_t(1) << 40});
+    const QString url = FServer.Url("/endless");
+    std::unique_ptr<TOpenUrlForm> form = MakeForm(url, true);
+    const int64_t before = Testing::ResidentBytes();
+    int64_t peak = before;
+    form->show();
+    constexpr int64_t received = int64_t(128) << 20;
+    ASSERT_TRUE(Platform::WaitUntil(
+        [&] {
+            peak = std::max(peak, Testing::ResidentBytes());
+            // Without a length the bar runs on its own and holds the count.
+            return form->ProgressBar().value() > received;
+        },
+        30000));
+    const QString status = form->StatusLabel().text();
+    EXPECT_TRUE(status.endsWith(" Mb") && !status.contains(" of ")) << status.toStdString();
+    EXPECT_FALSE(form->ProgressBar().isHidden());
+    if (Testing::ResidentMemoryTells) {
+        EXPECT_LT(peak - before, 48 << 20) << "resident memory grew by " << (peak - before) << " bytes";
+    }
+    form->CancelButton().click();
+    EXPECT_EQ(FResult, QDialog::Rejected);
+    EXPECT_FALSE(FCache->Contains(url));
+    EXPECT_TRUE(QDir(FDir.path()).isEmpty());
 }
 
 TEST_F(OpenUrlFormTest, FailedDownloadsShowTheirLastLineAndStartAfresh)

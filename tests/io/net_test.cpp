@@ -1,6 +1,7 @@
 #include "io/net.h"
 
 #include "httpserver.h"
+#include "residentmemory.h"
 
 #include "io/filecache.h"
 #include "platform/eventwait.h"
@@ -39,7 +40,8 @@ QByteArray Redirection(const QByteArray& Location)
 // /page.html, /notype (200 without a type), /stream (no length, ends with the
 // connection), /redirect/N (N redirections, then the image), /missing (404),
 // /error (500), /slow (a first part, then nothing), /silent (no answer),
-// /long and /short (a length above or below the body's), and redirections:
+// /long and /short (a length above or below the body's), /endless (no length
+// and no end), and redirections:
 // /loop (to itself), /to-silent, /to-https (to https on this plain port),
 // /to-file and /to-ftp.
 void ServeDownloads(Testing::TTestHttpServer& Server)
@@ -76,6 +78,11 @@ void ServeDownloads(Testing::TTestHttpServer& Server)
                            .DeclaredLength = 1000000,
                            .KeepOpen = true});
     Server.Serve("/silent", TReply{.Status = "200 OK", .ContentType = "", .Body = {}, .Silent = true});
+    Server.Serve("/endless", {.Status = "200 OK",
+                              .ContentType = "image/png",
+                              .Body = {},
+                              .SendLength = false,
+                              .FillerBytes = int64_t(1) << 40});
 }
 
 // What the owner saw, in the order it saw it.
@@ -430,6 +437,81 @@ TEST_F(DownloaderTest, AnswerBeyondTheSizeLimitFails)
         EXPECT_FALSE(FReports.SucceededAtDone) << path;
         EXPECT_TRUE(FReports.TextAtDone.contains(QStringLiteral("large"))) << FReports.TextAtDone.toStdString();
         EXPECT_LE(Written().size(), 1000) << path;
+    }
+}
+
+// The end of the body as the answer frames it: what the client reports, and
+// what it does not, which the downloader checks itself.
+TEST_F(DownloaderTest, MalformedAnswersFail)
+{
+    using TReply = Testing::TTestHttpServer::TReply;
+    const auto answer = [](QByteArray Body, QByteArray Headers) {
+        return TReply{
+            .Status = "200 OK", .ContentType = "image/png", .Body = Body, .Headers = Headers, .SendLength = false};
+    };
+    const QByteArray chunked = "Transfer-Encoding: chunked\r\n";
+    struct TCase {
+        const char* Path;
+        TReply Reply;
+        // Empty: the download succeeds with Body.
+        QString Text;
+        QByteArray Body;
+    };
+    const TCase cases[] = {
+        {"/chunked", answer("3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n", chunked), {}, "abcde"},
+        {"/same-lengths", answer("0123456789", "Content-Length: 10\r\nContent-Length: 10\r\n"), {}, "0123456789"},
+        // The client takes a chunk size that is no number for the last chunk.
+        {"/bad-chunk-size", answer("zz\r\nabc\r\n0\r\n\r\n", chunked), "The answer is empty", {}},
+        {"/no-body", answer({}, "Content-Length: 0\r\n"), "The answer is empty", {}},
+        {"/two-lengths", answer("0123456789", "Content-Length: 5\r\nContent-Length: 10\r\n"),
+         "The answer is malformed", {}},
+        {"/length-list", answer("0123456789", "Content-Length: 10, 5\r\n"), "The answer is malformed", {}},
+        {"/signed-length", answer("0123456789", "Content-Length: +10\r\n"), "The answer is malformed", {}},
+        {"/word-length", answer("0123456789", "Content-Length: ten\r\n"), "The answer is malformed", {}},
+        {"/cut-short", answer("0123456789", "Content-Length: 1000\r\n"), "Connection closed", {}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Path);
+        Reset();
+        FServer.Serve(c.Path, c.Reply);
+        const auto d = Make(FServer.Url(QString::fromLatin1(c.Path)));
+        ASSERT_TRUE(Download(*d));
+        EXPECT_EQ(FReports.SucceededAtDone, c.Text.isEmpty());
+        if (c.Text.isEmpty())
+            EXPECT_EQ(Written(), c.Body);
+        else
+            EXPECT_EQ(FReports.TextAtDone, c.Text);
+    }
+}
+
+// However long the answer, the network code holds a bounded part of it, and
+// a download without a length stops at the limit.
+TEST_F(DownloaderTest, EndlessAnswerStopsAtTheLimitInLittleMemory)
+{
+    QTemporaryDir dir;
+    Platform::TTemporaryFileStream file(dir.filePath(QStringLiteral("download-XXXXXX")));
+    const auto d = Make(FServer.Url(QStringLiteral("/endless")), true, &file);
+    constexpr int64_t limit = 96 << 20;
+    d->SetMaxSize(limit);
+    const int64_t before = Testing::ResidentBytes();
+    int64_t peak = before;
+    const auto onProgress = d->OnProgress;
+    d->OnProgress = [&] {
+        onProgress();
+        peak = std::max(peak, Testing::ResidentBytes());
+    };
+    ASSERT_TRUE(Download(*d));
+    EXPECT_FALSE(FReports.SucceededAtDone);
+    EXPECT_EQ(FReports.TextAtDone, QStringLiteral("The answer is larger than 100663296 bytes"));
+    EXPECT_LE(file.Size(), limit);
+    EXPECT_GT(file.Size(), limit - Net::ReadBufferSize * 4);
+    // Progress counts the bytes as they come; no length was announced.
+    ASSERT_GE(FReports.Progresses.size(), 3);
+    EXPECT_EQ(FReports.Progresses.first(), std::pair(0, 0));
+    EXPECT_EQ(FReports.Progresses[FReports.Progresses.size() - 2].second, 0);
+    EXPECT_GT(FReports.Progresses[FReports.Progresses.size() - 2].first, limit / 2);
+    if (Testing::ResidentMemoryTells) {
+        EXPECT_LT(peak - before, 24 << 20) << "resident memory grew by " << (peak - before) << " bytes";
     }
 }
 
