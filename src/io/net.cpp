@@ -271,9 +271,11 @@ void TCorvUrlDownloader::TransferFinished()
             } else if (!IsSuccess(code)) {
                 failure = QStringLiteral("The server sent no answer");
             } else if (FWritten == 0) {
-                // Also what the client makes of a chunked body whose first
-                // chunk size is no number: it takes that for the last chunk.
-                failure = QStringLiteral("The answer is empty");
+                // The client takes a chunk size that is no number for the
+                // last chunk, so an empty chunked body may be a malformed one.
+                failure = FReply->rawHeader("Transfer-Encoding").toLower().contains("chunked")
+                              ? QStringLiteral("The answer is malformed or empty")
+                              : QStringLiteral("The answer is empty");
             }
         }
     }

@@ -259,7 +259,7 @@ TEST_F(OpenUrlFormTest, AnswersThatGiveNoPictureSaySoAndLeaveTheCache)
     const TCase cases[] = {
         {"/chunked", answer(chunk(picture.left(20)) + chunk(picture.mid(20)) + "0\r\n\r\n", chunked), {}},
         {"/same-lengths", answer(picture, length + length), {}},
-        {"/bad-chunk-size", answer("zz\r\n" + chunk(picture) + "0\r\n\r\n", chunked), {"The answer is empty"}},
+        {"/bad-chunk-size", answer("zz\r\n" + chunk(picture) + "0\r\n\r\n", chunked), {"The answer is malformed or empty"}},
         {"/bad-later-chunk-size", answer(chunk(picture.left(20)) + "zz\r\n" + chunk(picture.mid(20)), chunked),
          {"Unknown image format."}},
         {"/two-lengths", answer(picture, length + "Content-Length: 10\r\n"), {"The answer is malformed"}},

@@ -461,7 +461,7 @@ TEST_F(DownloaderTest, MalformedAnswersFail)
         {"/chunked", answer("3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n", chunked), {}, "abcde"},
         {"/same-lengths", answer("0123456789", "Content-Length: 10\r\nContent-Length: 10\r\n"), {}, "0123456789"},
         // The client takes a chunk size that is no number for the last chunk.
-        {"/bad-chunk-size", answer("zz\r\nabc\r\n0\r\n\r\n", chunked), "The answer is empty", {}},
+        {"/bad-chunk-size", answer("zz\r\nabc\r\n0\r\n\r\n", chunked), "The answer is malformed or empty", {}},
         {"/no-body", answer({}, "Content-Length: 0\r\n"), "The answer is empty", {}},
         {"/two-lengths", answer("0123456789", "Content-Length: 5\r\nContent-Length: 10\r\n"),
          "The answer is malformed", {}},
