@@ -111,9 +111,6 @@ public:
     explicit TSaveFileStream(const QString& FileName);
     // Throws EStreamError when the file cannot be put in place.
     void Commit();
-
-private:
-    QString FFileName;
 };
 
 // The COM stream interface, its result codes and status record.

@@ -2,7 +2,9 @@
 
 #include "graphics/errors.h"
 #include "graphics/surface.h"
+#include "io/filecache.h"
 #include "io/mrulist.h"
+#include "io/settings.h"
 #include "platform/codecs.h"
 #include "platform/streams.h"
 
@@ -97,11 +99,18 @@ protected:
         ASSERT_TRUE(old.open(QIODevice::WriteOnly));
         ASSERT_EQ(old.write(QByteArray(3000, 'o')), 3000);
         old.close();
-        QFile filler(FDir.filePath(QStringLiteral("filler")));
+        QFile filler(FillerFile());
         ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
         const QByteArray block(4096, 'f');
         while (filler.write(block) == block.size()) {
         }
+    }
+    // Room for part of what is written: the file system takes a write in
+    // part before it refuses the rest.
+    void LeaveRoom(int64_t Bytes) const
+    {
+        QFile filler(FillerFile());
+        ASSERT_TRUE(filler.resize(filler.size() - Bytes));
     }
     void TearDown() override
     {
@@ -109,6 +118,8 @@ protected:
             ::umount2(FDir.path().toLocal8Bit().constData(), MNT_DETACH);
     }
     QString OldFile() const { return FDir.filePath(QStringLiteral("old.bmp")); }
+    QString FillerFile() const { return FDir.filePath(QStringLiteral("filler")); }
+    QString Root() const { return FDir.path(); }
     void ExpectOldFileWhole(const std::string& Error) const
     {
         EXPECT_NE(Error.find(OldFile().toStdString()), std::string::npos) << Error;
@@ -116,7 +127,7 @@ protected:
         QFile old(OldFile());
         ASSERT_TRUE(old.open(QIODevice::ReadOnly));
         EXPECT_EQ(old.readAll(), QByteArray(3000, 'o'));
-        EXPECT_EQ(QDir(FDir.path()).entryList(QDir::Files), (QStringList{"filler", "old.bmp"}));
+        EXPECT_EQ(QDir(Root()).entryList(QDir::Files), (QStringList{"filler", "old.bmp"}));
     }
 
 private:
@@ -124,30 +135,74 @@ private:
     bool FMounted = false;
 };
 
+// Small files fit the write buffer, so only the flush at the end finds the
+// disk full; larger ones meet it while they are written. Either way the
+// disk may have no room at all or room for a part.
+constexpr int64_t RoomLeft[] = {0, 4096};
+
 TEST_F(FullDiskTest, SavingAPictureOverAFileKeepsItAndSaysWhy)
 {
-    // 40 x 30 as BMP fits the write buffer: only the flush finds the disk full.
-    std::string error;
-    try {
-        Graphics::TCorvSurface::CreateFilled(40, 30, 0xFF336699)->SaveToFile(OldFile(), Platform::ImageFormatBMP);
-    } catch (const EStreamError& Error) {
-        error = Error.what();
+    for (const int64_t room : RoomLeft) {
+        LeaveRoom(room);
+        for (const int side : {40, 200}) {
+            SCOPED_TRACE(std::to_string(side) + " pixels square, room for " + std::to_string(room) + " bytes");
+            std::string error;
+            try {
+                Graphics::TCorvSurface::CreateFilled(side, side, 0xFF336699)
+                    ->SaveToFile(OldFile(), Platform::ImageFormatBMP);
+            } catch (const EStreamError& Error) {
+                error = Error.what();
+            }
+            ExpectOldFileWhole(error);
+        }
     }
-    ExpectOldFileWhole(error);
 }
 
 TEST_F(FullDiskTest, SavingADataFileOverAFileKeepsItAndSaysWhy)
 {
-    TCorvMruList list(7);
-    auto picture = Graphics::TCorvSurface::CreateFilled(40, 30, 0xFF336699);
-    list.Add(Document::MakeFileSource(QStringLiteral("/pictures/a.png")), *picture);
+    for (const int64_t room : RoomLeft) {
+        LeaveRoom(room);
+        for (const int entries : {1, 7}) {
+            SCOPED_TRACE(std::to_string(entries) + " entries, room for " + std::to_string(room) + " bytes");
+            TCorvMruList list(7);
+            auto picture = Graphics::TCorvSurface::CreateFilled(60, 60, 0xFF336699);
+            for (int i = 0; i < entries; ++i)
+                list.Add(Document::MakeFileSource(QStringLiteral("/pictures/%1.png").arg(i)), *picture);
+            std::string error;
+            try {
+                list.SaveToFile(OldFile());
+            } catch (const EStreamError& Error) {
+                error = Error.what();
+            }
+            ExpectOldFileWhole(error);
+        }
+    }
+}
+
+TEST_F(FullDiskTest, TheSaveAtTheEndNamesTheFileAndTheReason)
+{
+    // The disk fills while the program runs: room for the folder, its lock
+    // and the cached pictures, not for the recent list.
+    LeaveRoom(64 * 1024);
+    Settings::TDataFiles files(Root());
+    ASSERT_TRUE(files.OwnsFolder());
+    auto picture = Graphics::TCorvSurface::CreateFilled(60, 60, 0xFF336699);
+    for (int i = 0; i < Settings::MruCapacity; ++i) {
+        const QString location = QStringLiteral("screenshot://today/%1").arg(i);
+        files.FileCache().OpenEntry(location)->WriteBuffer("png", 3);
+        Document::TCorvDocumentSource source;
+        source.Kind = Document::TCorvDocumentSourceKind::dskScreenshot;
+        source.Location = location;
+        files.MruList().Add(source, *picture);
+    }
     std::string error;
     try {
-        list.SaveToFile(OldFile());
+        files.Save();
     } catch (const EStreamError& Error) {
         error = Error.what();
     }
-    ExpectOldFileWhole(error);
+    EXPECT_NE(error.find(files.MruFileName().toStdString()), std::string::npos) << error;
+    EXPECT_NE(error.find("No space left on device"), std::string::npos) << error;
 }
 
 } // namespace
