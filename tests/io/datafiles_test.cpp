@@ -21,6 +21,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -143,6 +144,15 @@ protected:
         QFile filler(FillerFile());
         ASSERT_TRUE(filler.resize(filler.size() - Bytes));
     }
+    // Check with no room left at all, then with room for a page.
+    void ForEachRoomLeft(const std::function<void()>& Check) const
+    {
+        for (const int64_t room : {0, 4096}) {
+            SCOPED_TRACE("room for " + std::to_string(room) + " bytes");
+            LeaveRoom(room);
+            Check();
+        }
+    }
     void TearDown() override
     {
         if (FMounted)
@@ -191,52 +201,46 @@ private:
     bool FRanElsewhere = false;
 };
 
-// Small files fit the write buffer, so only the flush at the end finds the
-// disk full; larger ones meet it while they are written. Either way the
-// disk may have no room at all or room for a part.
-constexpr int64_t RoomLeft[] = {0, 4096};
+// What a save threw, or nothing when it went through.
+std::string SaveFailure(const std::function<void()>& Save)
+{
+    try {
+        Save();
+    } catch (const EStreamError& Error) {
+        return Error.what();
+    }
+    return {};
+}
 
+// Small files fit the write buffer, so only the flush at the end finds the
+// disk full; larger ones meet it while they are written.
 TEST_F(FullDiskTest, SavingAPictureOverAFileKeepsItAndSaysWhy)
 {
     if (RanElsewhere())
         return;
-    for (const int64_t room : RoomLeft) {
-        LeaveRoom(room);
+    ForEachRoomLeft([&] {
         for (const int side : {40, 200}) {
-            SCOPED_TRACE(std::to_string(side) + " pixels square, room for " + std::to_string(room) + " bytes");
-            std::string error;
-            try {
-                Graphics::TCorvSurface::CreateFilled(side, side, 0xFF336699)
-                    ->SaveToFile(OldFile(), Platform::ImageFormatBMP);
-            } catch (const EStreamError& Error) {
-                error = Error.what();
-            }
-            ExpectOldFileWhole(error);
+            SCOPED_TRACE(std::to_string(side) + " pixels square");
+            const auto picture = Graphics::TCorvSurface::CreateFilled(side, side, 0xFF336699);
+            ExpectOldFileWhole(SaveFailure([&] { picture->SaveToFile(OldFile(), Platform::ImageFormatBMP); }));
         }
-    }
+    });
 }
 
 TEST_F(FullDiskTest, SavingADataFileOverAFileKeepsItAndSaysWhy)
 {
     if (RanElsewhere())
         return;
-    for (const int64_t room : RoomLeft) {
-        LeaveRoom(room);
+    const auto picture = Graphics::TCorvSurface::CreateFilled(60, 60, 0xFF336699);
+    ForEachRoomLeft([&] {
         for (const int entries : {1, 7}) {
-            SCOPED_TRACE(std::to_string(entries) + " entries, room for " + std::to_string(room) + " bytes");
+            SCOPED_TRACE(std::to_string(entries) + " entries");
             TCorvMruList list(7);
-            auto picture = Graphics::TCorvSurface::CreateFilled(60, 60, 0xFF336699);
             for (int i = 0; i < entries; ++i)
                 list.Add(Document::MakeFileSource(QStringLiteral("/pictures/%1.png").arg(i)), *picture);
-            std::string error;
-            try {
-                list.SaveToFile(OldFile());
-            } catch (const EStreamError& Error) {
-                error = Error.what();
-            }
-            ExpectOldFileWhole(error);
+            ExpectOldFileWhole(SaveFailure([&] { list.SaveToFile(OldFile()); }));
         }
-    }
+    });
 }
 
 TEST_F(FullDiskTest, TheSaveAtTheEndNamesTheFileAndTheReason)
@@ -257,12 +261,7 @@ TEST_F(FullDiskTest, TheSaveAtTheEndNamesTheFileAndTheReason)
         source.Location = location;
         files.MruList().Add(source, *picture);
     }
-    std::string error;
-    try {
-        files.Save();
-    } catch (const EStreamError& Error) {
-        error = Error.what();
-    }
+    const std::string error = SaveFailure([&] { files.Save(); });
     EXPECT_NE(error.find(files.MruFileName().toStdString()), std::string::npos) << error;
     EXPECT_NE(error.find("No space left on device"), std::string::npos) << error;
 }
