@@ -29,7 +29,16 @@ int32_t TCorvStreamAdapter::Read(void* Buffer, int32_t Count)
     return n;
 }
 
-int32_t TCorvStreamAdapter::Write(const void* Buffer, int32_t Count) { return FStream.Write(Buffer, Count); }
+int32_t TCorvStreamAdapter::Write(const void* Buffer, int32_t Count)
+{
+    try {
+        return FStream.Write(Buffer, Count);
+    } catch (...) {
+        if (!FWriteFailure)
+            FWriteFailure = std::current_exception();
+        throw;
+    }
+}
 
 int32_t TCorvStreamAdapter::Seek(int32_t Offset, uint16_t Origin) { return FStream.Seek(Offset, Origin); }
 

@@ -6,6 +6,7 @@
 #include "platform/streams.h"
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 
@@ -32,12 +33,16 @@ public:
     Platform::TStream& Stream() { return FStream; }
     // Bytes read so far; stays 0 while no handler is set.
     int32_t Position() const { return FPosition; }
+    // The first exception a write through the adapter threw, or none: an
+    // encoder behind the COM stream interface sees only a result code.
+    std::exception_ptr WriteFailure() const { return FWriteFailure; }
 
     TCorvStreamProgressEvent OnProgress;
 
 private:
     Platform::TStream& FStream;
     int32_t FPosition = 0;
+    std::exception_ptr FWriteFailure;
 };
 
 // The standard interface adapter whose Stat zero-fills the whole record and

@@ -141,8 +141,12 @@ void TCorvSurface::SaveToStream(Platform::TStream& Stream, const Platform::TGuid
         return;
     IO::TCorvStreamAdapter adapter(Stream, {});
     const std::shared_ptr<Platform::IStream> stream = IO::CreateStreamInterface(adapter);
-    if (!Platform::EncodeImage(GetGPBitmap(), *stream, clsid))
+    if (!Platform::EncodeImage(GetGPBitmap(), *stream, clsid)) {
+        // The stream's own failure says which file and why.
+        if (adapter.WriteFailure())
+            std::rethrow_exception(adapter.WriteFailure());
         throw EStreamError("The picture could not be encoded or written.");
+    }
 }
 
 void TCorvSurface::SaveToFile(const QString& FileName, const Platform::TGuid& Format)

@@ -104,8 +104,9 @@ inline constexpr int32_t MruCapacity = 7;
 // cached picture goes when its entry leaves the list (not while loading,
 // and not when an entry is replaced by the same source).
 //
-// The first owner of a folder holds a lock on it for its life; a second
-// one (another instance of the program) works with what it read but
+// The first owner of a folder holds a lock on it for its life; a lock file
+// that no living instance holds (left by a crash) is taken over. A second
+// owner (another instance of the program) works with what it read but
 // replaces neither file and deletes only the cache files it made itself.
 // Whatever a run cached is kept only when both files are replaced, so that
 // the index never lists a picture no recent entry can reach.

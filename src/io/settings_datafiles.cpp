@@ -5,8 +5,17 @@
 #include "io/mrulist.h"
 #include "io/utils.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 #include <QLockFile>
+#include <QSysInfo>
+#include <QThread>
+
+#include <chrono>
+#include <cstdlib>
 
 namespace Corvanith::Settings {
 
@@ -20,6 +29,62 @@ void MakeFolders(const TDataFiles& Files)
     QDir().mkpath(Files.CachePath());
 }
 
+// Qt creates a lock file first and writes its owner into it just after: an
+// unreadable lock younger than this may be one that is being written.
+constexpr std::chrono::milliseconds LockWritingTime{1000};
+
+enum class TLockState : uint8_t { Held, LeftBehind, BeingWritten };
+
+// Qt itself takes over the lock of a process that is gone, and of one that
+// runs another program (the name of its /proc/PID/exe is not the one the
+// lock's writer recorded of its own). What it leaves are locks no living
+// instance can hold either: one it cannot read (a crash or a full disk
+// while it was written) and one naming this very process (a restarted
+// container or PID namespace gives out the same low ids again).
+TLockState JudgeLock(const QLockFile& Lock, const QString& FileName)
+{
+    qint64 pid = 0;
+    QString hostName;
+    QString appName;
+    if (!Lock.getLockInfo(&pid, &hostName, &appName)) {
+        const qint64 age = QFileInfo(FileName).lastModified().msecsTo(QDateTime::currentDateTime());
+        return std::chrono::milliseconds(std::abs(age)) < LockWritingTime ? TLockState::BeingWritten
+                                                                          : TLockState::LeftBehind;
+    }
+    const bool thisMachine = hostName.isEmpty() || hostName == QSysInfo::machineHostName();
+    return thisMachine && pid == QCoreApplication::applicationPid() ? TLockState::LeftBehind : TLockState::Held;
+}
+
+// The folder's lock, or none when a living instance holds it. A lock left
+// behind is judged again and removed under Qt's own ".rmlock", so that
+// instances starting together remove one after the other and never a lock
+// another one has just made; the removal itself fails while the owner still
+// holds its lock file open, so a wrong judgement never takes a living lock.
+std::unique_ptr<QLockFile> LockFolder(const QString& FileName)
+{
+    auto lock = std::make_unique<QLockFile>(FileName);
+    // Never taken for stale by its age while its owner runs, however long.
+    lock->setStaleLockTime(0);
+    const QDeadlineTimer deadline(2 * LockWritingTime);
+    while (!lock->tryLock(0)) {
+        if (lock->error() != QLockFile::LockFailedError || deadline.hasExpired())
+            return nullptr;
+        const TLockState state = JudgeLock(*lock, FileName);
+        if (state == TLockState::Held)
+            return nullptr;
+        if (state == TLockState::LeftBehind) {
+            QLockFile removal(FileName + QStringLiteral(".rmlock"));
+            if (removal.tryLock(0)) {
+                if (JudgeLock(*lock, FileName) == TLockState::LeftBehind && !lock->removeStaleLockFile())
+                    return nullptr;
+                continue;
+            }
+        }
+        QThread::msleep(20);
+    }
+    return lock;
+}
+
 } // namespace
 
 TDataFiles::TDataFiles(const QString& ApplicationDataFolder)
@@ -27,12 +92,7 @@ TDataFiles::TDataFiles(const QString& ApplicationDataFolder)
       FCachePath(FApplicationDataPath + QStringLiteral("Cache/"))
 {
     MakeFolders(*this);
-    // Never taken for stale while its owner runs, however long: only the
-    // lock of an instance that is gone is.
-    auto lock = std::make_unique<QLockFile>(FApplicationDataPath + QStringLiteral("Corvanith.lock"));
-    lock->setStaleLockTime(0);
-    if (lock->tryLock(0))
-        FLock = std::move(lock);
+    FLock = LockFolder(FApplicationDataPath + QStringLiteral("Corvanith.lock"));
     // A damaged file is read as far as it is whole; one that cannot be
     // opened at all must not keep the program from starting.
     // Such a file is then left as it is at the end, so that what it holds is

@@ -134,15 +134,34 @@ int32_t TDeviceStream::Read(void* Buffer, int32_t Count)
     return int32_t(n);
 }
 
+namespace {
+
+EStreamError WriteFailure(const QFileDevice& File)
+{
+    return EStreamError("Cannot write file \"" + File.fileName().toStdString() + "\". " +
+                        File.errorString().toStdString());
+}
+
+} // namespace
+
 int32_t TDeviceStream::Write(const void* Buffer, int32_t Count)
 {
-    if (Count <= 0)
-        return 0;
-    const qint64 n = FDevice->write(static_cast<const char*>(Buffer), Count);
-    if (n < 0)
-        throw EStreamError("Cannot write " + FDevice->fileName().toStdString() + ": " +
-                           FDevice->errorString().toStdString());
-    return int32_t(n);
+    const auto* bytes = static_cast<const char*>(Buffer);
+    int32_t written = 0;
+    while (written < Count) {
+        const qint64 n = FDevice->write(bytes + written, Count - written);
+        if (n <= 0) {
+            // A file system that took a flush of the write buffer only in
+            // part (a full disk) gave no reason, so Qt says "Unknown error",
+            // and a file being saved refuses every later write without one:
+            // what the buffer still holds, flushed once more, fails with the
+            // system's reason.
+            FDevice->flush();
+            throw WriteFailure(*FDevice);
+        }
+        written += int32_t(n);
+    }
+    return written;
 }
 
 int64_t TDeviceStream::Seek(int64_t Offset, TSeekOrigin Origin)
@@ -199,10 +218,7 @@ std::unique_ptr<QFileDevice> OpenTemporaryFile(const QString& Template)
 
 TFileStream::TFileStream(const QString& FileName, TFileMode Mode) : TDeviceStream(OpenFile(FileName, Mode)) {}
 
-TSaveFileStream::TSaveFileStream(const QString& FileName)
-    : TDeviceStream(OpenSaveFile(FileName)), FFileName(FileName)
-{
-}
+TSaveFileStream::TSaveFileStream(const QString& FileName) : TDeviceStream(OpenSaveFile(FileName)) {}
 
 TTemporaryFileStream::TTemporaryFileStream(const QString& Template) : TDeviceStream(OpenTemporaryFile(Template)) {}
 
@@ -216,13 +232,12 @@ void TSaveFileStream::Commit()
     // file system took only in part stops without a reason; the rest is
     // tried once more, and either goes through or fails with one.
     if ((!file.flush() && !file.flush()) || file.error() != QFileDevice::NoError) {
-        const std::string reason = file.errorString().toStdString();
+        const EStreamError failure = WriteFailure(file);
         file.cancelWriting();
-        throw EStreamError("Cannot write file \"" + FFileName.toStdString() + "\". " + reason);
+        throw failure;
     }
     if (!file.commit())
-        throw EStreamError("Cannot write file \"" + FFileName.toStdString() + "\". " +
-                           file.errorString().toStdString());
+        throw WriteFailure(file);
 }
 
 HRESULT TStreamAdapter::Read(void* pv, uint32_t cb, uint32_t* pcbRead)

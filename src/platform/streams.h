@@ -112,9 +112,6 @@ public:
     explicit TSaveFileStream(const QString& FileName);
     // Throws EStreamError when the file cannot be put in place.
     void Commit();
-
-private:
-    QString FFileName;
 };
 
 // A new file of its own for reading and writing, named after Template (its

@@ -8,10 +8,19 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QSysInfo>
 #include <QTemporaryDir>
+
+#include <algorithm>
+#include <latch>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -197,6 +206,90 @@ TEST_F(DataFolderTest, ASecondOwnerOfTheFolderChangesNothingStored)
         EXPECT_TRUE(QFileInfo::exists(CacheFile(next, 3 - i))) << i;
     }
     EXPECT_EQ(QDir(next.CachePath()).entryList({QStringLiteral("Fci*")}, QDir::Files).size(), 4);
+}
+
+// A lock file as a run that ended without unlocking leaves it: Qt's form is
+// the process id, the program's name and the host name, a line each.
+QByteArray LockNaming(qint64 Pid)
+{
+    return QByteArray::number(Pid) + '\n' + QFileInfo(QCoreApplication::applicationFilePath()).fileName().toUtf8() +
+           '\n' + QSysInfo::machineHostName().toUtf8() + '\n';
+}
+
+void WriteLock(const QString& Folder, const QByteArray& Content, const QDateTime& Modified)
+{
+    ASSERT_TRUE(QDir().mkpath(Folder));
+    QFile lock(Folder + QStringLiteral("Corvanith.lock"));
+    ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
+    ASSERT_EQ(lock.write(Content), Content.size());
+    ASSERT_TRUE(lock.flush());
+    ASSERT_TRUE(lock.setFileTime(Modified, QFileDevice::FileModificationTime));
+}
+
+TEST_F(DataFolderTest, ALockNoLivingInstanceHoldsIsTakenOver)
+{
+    QProcess other;
+    other.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+    ASSERT_TRUE(other.waitForStarted());
+    QProcess gone;
+    gone.start(QStringLiteral("true"), QStringList());
+    ASSERT_TRUE(gone.waitForStarted());
+    const qint64 gonePid = gone.processId();
+    ASSERT_TRUE(gone.waitForFinished());
+    const QDateTime crashed = QDateTime::currentDateTime().addSecs(-3600);
+    const struct {
+        const char* Kind;
+        QByteArray Content;
+        QDateTime Modified;
+    } leftovers[] = {
+        {"empty", QByteArray(), crashed},
+        {"empty, just now", QByteArray(), QDateTime::currentDateTime()},
+        {"garbage", QByteArray("\x07\xFFzz\n\n", 6), crashed},
+        {"this process", LockNaming(QCoreApplication::applicationPid()), crashed},
+        {"another program's process", LockNaming(other.processId()), crashed},
+        {"a process that is gone", LockNaming(gonePid), crashed},
+    };
+    for (const auto& leftover : leftovers) {
+        SCOPED_TRACE(leftover.Kind);
+        ASSERT_TRUE(QDir(Folder()).removeRecursively());
+        WriteLock(Folder(), leftover.Content, leftover.Modified);
+        {
+            TDataFiles files(FDir.path());
+            EXPECT_TRUE(files.OwnsFolder());
+            Open(files, 1);
+            files.Save();
+        }
+        TDataFiles next(FDir.path());
+        EXPECT_TRUE(next.OwnsFolder());
+        EXPECT_EQ(next.MruList().GetCount(), 1);
+        EXPECT_EQ(next.FileCache().Count(), 1);
+    }
+    other.kill();
+    other.waitForFinished();
+}
+
+TEST_F(DataFolderTest, InstancesStartingTogetherOverALeftLockHaveOneOwner)
+{
+    constexpr int Instances = 6;
+    const QDateTime crashed = QDateTime::currentDateTime().addSecs(-3600);
+    for (const QByteArray& content : {QByteArray(), LockNaming(QCoreApplication::applicationPid())}) {
+        for (int round = 0; round < 10; ++round) {
+            SCOPED_TRACE(round);
+            ASSERT_TRUE(QDir(Folder()).removeRecursively());
+            WriteLock(Folder(), content, crashed);
+            std::vector<std::unique_ptr<TDataFiles>> files(Instances);
+            std::latch start(Instances);
+            std::vector<std::thread> threads;
+            for (auto& instance : files)
+                threads.emplace_back([&] {
+                    start.arrive_and_wait();
+                    instance = std::make_unique<TDataFiles>(FDir.path());
+                });
+            for (auto& thread : threads)
+                thread.join();
+            EXPECT_EQ(std::count_if(files.begin(), files.end(), [](const auto& f) { return f->OwnsFolder(); }), 1);
+        }
+    }
 }
 
 TEST_F(DataFolderTest, AFailedSaveIsReported)
