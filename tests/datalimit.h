@@ -18,7 +18,8 @@ inline constexpr bool DataLimitHolds = true;
 #endif
 #define SKIP_UNLESS_DATA_LIMIT_HOLDS()                                                                                \
     if (!DataLimitHolds)                                                                                              \
-    GTEST_SKIP() << "the sanitizer's own allocator does not follow the data limit"
+    GTEST_SKIP() << "runs in the build without sanitizers (the first stage of ./test.sh): the sanitizer's "           \
+                    "own allocator does not follow the data limit"
 
 // Sets the process's data limit to what it uses now plus Change bytes.
 class TDataLimit {

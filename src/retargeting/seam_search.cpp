@@ -13,6 +13,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <limits>
@@ -25,6 +26,11 @@
 namespace Corvanith::Graphics::Retargeting {
 
 namespace {
+
+// The fewest lines whose path costs can reach INT32_MAX.
+constexpr int32_t OverflowLines = int32_t((int64_t(INT32_MAX) + 764) / 765);
+
+constinit std::atomic<int32_t> WideLines{OverflowLines};
 
 // The pixel costs of one line: Count pixels Stride apart, or costs already
 // gathered into an array.
@@ -444,6 +450,13 @@ void Trace(const TTable<TCost>& Table, const TCorvSurface& Energy, bool Vertical
 
 } // namespace
 
+int32_t WidePathCostLines() { return WideLines.load(std::memory_order_relaxed); }
+
+void SetWidePathCostLines(int32_t Lines)
+{
+    WideLines.store(std::min(Lines, OverflowLines), std::memory_order_relaxed);
+}
+
 void TMappedMemory::Assign(size_t Bytes)
 {
     Release();
@@ -516,7 +529,7 @@ void TSeamSearch::Find(const TCorvSurface& Energy, bool Vertical, TCorvPointArra
 {
     const int32_t lines = Vertical ? Energy.Height() : Energy.Width();
     const int32_t count = Vertical ? Energy.Width() : Energy.Height();
-    const bool wide = int64_t(765) * lines >= INT32_MAX;
+    const bool wide = lines >= WidePathCostLines();
     // An edit counts only for the table of the same lines.
     TEdit edit = std::exchange(FEdit, TEdit::None);
     if (Vertical != FVertical || lines != FLines || wide != FWide)

@@ -17,6 +17,12 @@ namespace Corvanith::Graphics::Retargeting {
 // A draw from 0 to Range - 1. The process generator by default; tests script it.
 using TRandomSource = std::function<uint32_t(uint32_t Range)>;
 
+// Searches over at least this many lines keep 64-bit path costs: from there
+// on 765 per line could reach the 32-bit sentinel. Tests lower it so that
+// small maps take the 64-bit search; it is never raised beyond that point.
+int32_t WidePathCostLines();
+void SetWidePathCostLines(int32_t Lines);
+
 // Zeroed memory mapped from the system, for a search's kept table: released,
 // its pages go back at once, where a freed heap block of that size may stay
 // resident beside the next, larger table.

@@ -1,7 +1,5 @@
 #include "fixtures.h"
 
-#include "graphics/rectangle.h"
-
 #include <cstdlib>
 
 using namespace RetargetingTest;
@@ -104,28 +102,29 @@ TEST(Energy, OnePixelSidesUseTheNeighboursThatExist)
 
 TEST(Energy, UpdateAtEveryPositionClass)
 {
+    // Every pixel of pictures with corners, edges and inside, and of the
+    // 1-pixel sides where those merge: the update writes that pixel alone,
+    // with the plain rule's energy from the picture, over whatever the map
+    // held there. Full differences as well as random ones.
     std::mt19937 rng(5);
-    auto s = RandomSurface(4, 3, rng);
-    const auto fresh = Pixels(*CalculateEnergy(*s));
-    struct TCase {
-        int32_t X, Y;
-        uint8_t Position;
-    };
-    for (const TCase& c : {TCase{0, 0, ppTopLeft}, {3, 0, ppTopRight}, {0, 2, ppBottomLeft}, {3, 2, ppBottomRight},
-                           {0, 1, ppLeftEdge}, {1, 0, ppTopEdge}, {3, 1, ppRightEdge}, {2, 2, ppBottomEdge},
-                           {1, 1, ppInside}, {2, 1, ppInside}}) {
-        ASSERT_EQ(GetPointPosition(TRect{0, 0, 4, 3}, c.X, c.Y), c.Position);
-        auto e = CalculateEnergy(*s);
-        *e->GetPixelPtr(c.X, c.Y) = 0xFFFFFFFFu;
-        UpdateEnergyAt(*e, c.X, c.Y, *s);
-        EXPECT_EQ(Pixels(*e), fresh) << c.X << "," << c.Y;
-    }
-    // Outside: nothing changes, not even a neighbouring pixel.
-    auto e = CalculateEnergy(*s);
-    for (auto [x, y] : std::vector<std::pair<int, int>>{{4, 1}, {-1, 0}, {0, 3}, {2, -1}}) {
-        UpdateEnergyAt(*e, x, y, *s);
-        EXPECT_EQ(Pixels(*e), fresh) << x << "," << y;
-    }
+    constexpr TCorvColor Stale = 0x12345678u;
+    for (auto [w, h] : std::vector<std::pair<int32_t, int32_t>>{{4, 3}, {3, 4}, {2, 2}, {2, 3}, {1, 3}, {3, 1}, {1, 1}})
+        for (const int levels : {2, 256}) {
+            auto s = RandomSurface(w, h, rng, levels);
+            auto e = TCorvSurface::CreateFilled(w, h, Stale);
+            for (int32_t y = 0; y < h; ++y)
+                for (int32_t x = 0; x < w; ++x) {
+                    std::vector<TCorvColor> expected(size_t(w) * size_t(h), Stale);
+                    expected[size_t(y) * size_t(w) + size_t(x)] = PlainEnergy(*s, x, y);
+                    UpdateEnergyAt(*e, x, y, *s);
+                    EXPECT_EQ(Pixels(*e), expected) << w << "x" << h << " at " << x << "," << y;
+                    *e->GetPixelPtr(x, y) = Stale;
+                }
+            // Outside: nothing changes, not even a neighbouring pixel.
+            for (auto [x, y] : std::vector<std::pair<int32_t, int32_t>>{{w, 0}, {-1, 0}, {0, h}, {0, -1}, {w, h}})
+                UpdateEnergyAt(*e, x, y, *s);
+            EXPECT_EQ(Pixels(*e), std::vector<TCorvColor>(size_t(w) * size_t(h), Stale)) << w << "x" << h;
+        }
 }
 
 namespace {

@@ -169,6 +169,18 @@ inline int32_t NoDraw(int32_t k)
     return 0;
 }
 
+// Holds the search to 64-bit path costs from Lines lines on while it lives.
+class TWidePathCostsFrom {
+public:
+    explicit TWidePathCostsFrom(int32_t Lines) : FSaved(WidePathCostLines()) { SetWidePathCostLines(Lines); }
+    ~TWidePathCostsFrom() { SetWidePathCostLines(FSaved); }
+    TWidePathCostsFrom(const TWidePathCostsFrom&) = delete;
+    TWidePathCostsFrom& operator=(const TWidePathCostsFrom&) = delete;
+
+private:
+    const int32_t FSaved;
+};
+
 // Runs Body with the engine held to SSE2, as on a processor without AVX2,
 // then with the widest set this processor has.
 inline void ForEachInstructionSet(const std::function<void()>& Body)

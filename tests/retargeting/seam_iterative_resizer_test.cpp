@@ -705,17 +705,16 @@ TEST(SeamResizer, SameAsThePlainModelOverRandomRuns)
 
 TEST(SeamResizer, SameAsThePlainModelWithSixtyFourBitPathCosts)
 {
-    // Rows enough for path costs beyond INT32_MAX: the wide table, built in
-    // full and then kept through an insertion and a removal.
+    // The 64-bit table on small pictures, built in full and kept through
+    // insertions and removals: first for every search, then from 20 lines on,
+    // so that a run turning from one direction to the other changes tables.
     std::mt19937 rng(73);
-    const int32_t h = 2810000;
-    auto original = RandomSurface(2, h, rng, 2);
-    auto a = Copy(*original), b = Copy(*original);
-    TCorvSeamIterativeResizer r(*a);
-    TReferenceResizer model(*b);
-    const std::pair<TCall, int32_t> calls[] = {{InsertVertical, 2}, {RemoveVertical, 1}, {RemoveVertical, 1}};
-    for (auto [call, count] : calls) {
-        CompareCall(r, model, call, count, 1.0, rng());
-        ASSERT_FALSE(HasFatalFailure());
+    for (const int32_t wideFrom : {1, 20}) {
+        SCOPED_TRACE("64-bit from " + std::to_string(wideFrom) + " lines");
+        const TWidePathCostsFrom wide(wideFrom);
+        for (int run = 0; run < 100; ++run)
+            CompareRandomRun(rng, 1 + int32_t(rng() % 40), 1 + int32_t(rng() % 40), 10, 6);
+        for (int run = 0; run < 10; ++run)
+            CompareRandomRun(rng, 40 + int32_t(rng() % 90), 40 + int32_t(rng() % 90), 8, 25);
     }
 }

@@ -41,12 +41,14 @@ wait_for() {
     return 1
 }
 
-# The bytes given as numbers.
+# The bytes given as numbers, formatted by one printf: a subshell per byte
+# made writing a small picture take a minute.
 bytes() {
-    local escaped="" b
+    local masked=() escaped b
     for b in "$@"; do
-        escaped+=$(printf '\\x%02x' $((b & 255)))
+        masked+=($((b & 255)))
     done
+    printf -v escaped '\\x%02x' "${masked[@]}"
     printf '%b' "$escaped"
 }
 le16() { bytes $(($1)) $(($1 >> 8)); }
