@@ -329,11 +329,12 @@ bool TImageDecoder::Read(uint8_t* Bits, int32_t Stride)
     }
     // Reading the header may have scanned to the end (GIF counts its frames).
     FDevice->ResetShortReads();
+    const TDataEndWatch watch;
     // BMP, JPEG and GIF readers report success for a file that ends early,
     // filling the rest with grey or leaving it as it was: a damaged file is
     // refused like any other.
     if (!FReader->read(&image) || image.size() != QSize(FWidth, FHeight) ||
-        (FExactReads ? FDevice->ShortRead() : FDevice->ReadAtEnd()))
+        (FExactReads ? FDevice->ShortRead() : FDevice->ReadAtEnd()) || watch.DataEndedEarly())
         return Refuse();
     if (FColourKey)
         ApplyColourKey(image, *FColourKey);

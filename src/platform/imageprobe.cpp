@@ -1,6 +1,10 @@
 #include "platform/imageprobe.h"
 
+#include <QString>
+
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <vector>
 
 namespace Corvanith::Platform {
@@ -508,6 +512,37 @@ TImageProbe ProbeImage(IStream& Stream, TImageKind Kind)
         break;
     }
     return probe;
+}
+
+namespace {
+
+thread_local TDataEndWatch* ActiveWatch = nullptr;
+// The handler that was installed before the first watch; messages go on to it.
+std::atomic<QtMessageHandler> PreviousHandler{nullptr};
+
+} // namespace
+
+void CatchDataEnd(QtMsgType Type, const QMessageLogContext& Context, const QString& Message)
+{
+    if (ActiveWatch != nullptr && Type == QtWarningMsg && Context.category != nullptr &&
+        std::strcmp(Context.category, "qt.gui.imageio.jpeg") == 0 &&
+        Message.contains(QLatin1String("premature end"), Qt::CaseInsensitive))
+        ActiveWatch->FEndedEarly = true;
+    if (const QtMessageHandler previous = PreviousHandler.load())
+        previous(Type, Context, Message);
+}
+
+TDataEndWatch::TDataEndWatch() : FPrevious(qInstallMessageHandler(CatchDataEnd)), FOuter(ActiveWatch)
+{
+    if (FPrevious != CatchDataEnd)
+        PreviousHandler = FPrevious;
+    ActiveWatch = this;
+}
+
+TDataEndWatch::~TDataEndWatch()
+{
+    ActiveWatch = FOuter;
+    qInstallMessageHandler(FPrevious);
 }
 
 } // namespace Corvanith::Platform
