@@ -388,6 +388,7 @@ private:
         case 257: FHeight = first; break;
         case 258: FBitsPerSample = array.Count == 1 ? first : 0; FBitsArray = array; break;
         case 259: FCompression = first; break;
+        case 262: FPhotometric = first; break;
         case 273: case 324: FOffsets = array; break;
         case 277: FSamples = std::max<uint32_t>(1, first); break;
         case 278: FRowsPerStrip = first; break;
@@ -447,8 +448,10 @@ private:
             data += count;
         }
         const uint64_t ratio = MaxExpansion();
-        const uint64_t rowBytes = (width * FBitsPerSample * (FSamples / planes) + 7) / 8;
-        return ratio == 0 || data * ratio >= rowBytes * height * planes;
+        // YCbCr may store its chroma subsampled: only the luma is sure.
+        const bool luma = FPhotometric == 6;
+        const uint64_t rowBytes = (width * FBitsPerSample * (luma ? 1 : FSamples / planes) + 7) / 8;
+        return ratio == 0 || data * ratio >= rowBytes * height * (luma ? 1 : planes);
     }
 
     // The most a byte of the scheme's data can decompress to; 0 for no bound.
@@ -472,6 +475,7 @@ private:
     uint32_t FBitsPerSample = 1;
     TArray FBitsArray;
     uint32_t FCompression = 1;
+    uint32_t FPhotometric = 0;
     uint32_t FSamples = 1;
     uint32_t FRowsPerStrip = UINT32_MAX;
     uint32_t FPlanar = 1;
