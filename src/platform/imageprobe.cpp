@@ -100,7 +100,8 @@ bool ProbePng(TProbeCursor& File, TImageProbe& Probe)
 {
     int depth = 0;
     int colourType = -1;
-    for (int64_t at = 8;; ) {
+    int64_t at = 8;
+    for (;;) {
         File.Seek(at);
         uint8_t head[8];
         if (!File.Read(head, sizeof(head)))
@@ -363,6 +364,23 @@ public:
     }
 
 private:
+    enum TTag : uint16_t {
+        ImageWidth = 256,
+        ImageLength = 257,
+        BitsPerSample = 258,
+        Compression = 259,
+        Photometric = 262,
+        StripOffsets = 273,
+        SamplesPerPixel = 277,
+        RowsPerStrip = 278,
+        StripByteCounts = 279,
+        PlanarConfiguration = 284,
+        TileWidth = 322,
+        TileLength = 323,
+        TileOffsets = 324,
+        TileByteCounts = 325,
+    };
+
     struct TArray {
         int64_t At = -1;
         uint32_t Count = 0;
@@ -384,18 +402,18 @@ private:
         // A single value is the first element of its array.
         const uint32_t first = array.Type == 3 ? Value16(Entry + 8) : Value32(Entry + 8);
         switch (Value16(Entry)) {
-        case 256: FWidth = first; break;
-        case 257: FHeight = first; break;
-        case 258: FBitsPerSample = array.Count == 1 ? first : 0; FBitsArray = array; break;
-        case 259: FCompression = first; break;
-        case 262: FPhotometric = first; break;
-        case 273: case 324: FOffsets = array; break;
-        case 277: FSamples = std::max<uint32_t>(1, first); break;
-        case 278: FRowsPerStrip = first; break;
-        case 279: case 325: FByteCounts = array; break;
-        case 284: FPlanar = first; break;
-        case 322: FTileWidth = first; break;
-        case 323: FTileLength = first; break;
+        case ImageWidth: FWidth = first; break;
+        case ImageLength: FHeight = first; break;
+        case BitsPerSample: FBitsPerSample = array.Count == 1 ? first : 0; FBitsArray = array; break;
+        case Compression: FCompression = first; break;
+        case Photometric: FPhotometric = first; break;
+        case StripOffsets: case TileOffsets: FOffsets = array; break;
+        case SamplesPerPixel: FSamples = std::max<uint32_t>(1, first); break;
+        case RowsPerStrip: FRowsPerStrip = first; break;
+        case StripByteCounts: case TileByteCounts: FByteCounts = array; break;
+        case PlanarConfiguration: FPlanar = first; break;
+        case TileWidth: FTileWidth = first; break;
+        case TileLength: FTileLength = first; break;
         default: break;
         }
     }
@@ -449,7 +467,8 @@ private:
         }
         const uint64_t ratio = MaxExpansion();
         // YCbCr may store its chroma subsampled: only the luma is sure.
-        const bool luma = FPhotometric == 6;
+        constexpr uint32_t YCbCr = 6;
+        const bool luma = FPhotometric == YCbCr;
         const uint64_t rowBytes = (width * FBitsPerSample * (luma ? 1 : FSamples / planes) + 7) / 8;
         return ratio == 0 || data * ratio >= rowBytes * height * (luma ? 1 : planes);
     }
