@@ -5,6 +5,8 @@
 #include <QImageWriter>
 
 #include <cstdlib>
+#include <fstream>
+#include <string>
 
 using namespace Corvanith::Tests;
 
@@ -62,7 +64,6 @@ struct TPngParts {
 
     TPngParts()
     {
-        std::vector<QByteArray> rows;
         QByteArray raw;
         for (int y = 0; y < 64; ++y) {
             raw += '\0';
@@ -81,7 +82,7 @@ TEST(ImageProbe, PngChunkLongerThanTheFileIsRefusedBeforeLibpngAllocatesIt)
 {
     const TPngParts png;
     // libpng allocates a text chunk's stated length before it reads it.
-    const QByteArray lying = PngChunk("tEXt", "Comment\0hello", 0x7FFFFFF0).chopped(4);
+    const QByteArray lying = PngChunk("tEXt", QByteArray("Comment\0hello", 13), 0x7FFFFFF0).chopped(4);
     const QByteArray end = PngChunk("IEND", {});
     struct TCase {
         const char* Name;
@@ -131,12 +132,33 @@ QByteArray DeflatedZeros(uint32_t Count)
     return out;
 }
 
+// A field of /proc/self/status, in kB; -1 when there is none.
+int64_t StatusKilobytes(const char* Key)
+{
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    int64_t value = -1;
+    while (status >> key)
+        if (key == Key) {
+            status >> value;
+            break;
+        }
+    return value;
+}
+
 TEST(ImageProbe, PngTextInflatingToHundredsOfMegabytesStaysBoundedByLibpng)
 {
     const TPngParts png;
     const QByteArray text = QByteArray("Comment\0\0", 9) + DeflatedZeros(300u << 20);
     ASSERT_LT(text.size(), 3 << 20);
-    ExpectDecodes(png.Head + PngChunk("zTXt", text) + png.Data + PngChunk("IEND", {}), png.Image, 0);
+    const QByteArray file = png.Head + PngChunk("zTXt", text) + png.Data + PngChunk("IEND", {});
+    // The peak resident size, set back to the current one, shows what the
+    // decode took at its most.
+    if (!std::ofstream("/proc/self/clear_refs").write("5", 1).flush())
+        GTEST_SKIP() << "the peak resident size cannot be reset here";
+    const int64_t before = StatusKilobytes("VmRSS:");
+    ExpectDecodes(file, png.Image, 0);
+    EXPECT_LT(StatusKilobytes("VmHWM:") - before, 64 << 10) << "kB beside what the process held";
 }
 
 // ---- JPEG ----
