@@ -240,16 +240,22 @@ private:
             return true;
         const uint8_t start = head[1 + 2 * count];
         uint64_t bits = 0;
+        std::vector<bool> inScan(FComponents.size());
         for (size_t i = 0; i < count; ++i) {
-            const auto c = std::find_if(FComponents.begin(), FComponents.end(),
-                                        [&](const TComponent& x) { return x.Id == head[1 + 2 * i]; });
-            if (c == FComponents.end())
+            // Some files repeat identifiers: a selector takes the first
+            // component of its identifier not yet in the scan.
+            size_t c = 0;
+            while (c < FComponents.size() && (FComponents[c].Id != head[1 + 2 * i] || inScan[c]))
+                ++c;
+            if (c == FComponents.size())
                 continue;
+            inScan[c] = true;
+            TComponent& component = FComponents[c];
             if (!FProgressive || start == 0) {
-                c->DcCoded = true;
-                bits += c->Blocks;
+                component.DcCoded = true;
+                bits += component.Blocks;
             } else {
-                bits += c->Blocks * 15 / 32767;
+                bits += component.Blocks * 15 / 32767;
             }
         }
         return FArithmetic || EntropyBytes() * 8 >= bits;

@@ -221,6 +221,26 @@ TEST_P(ImageProbeJpeg, FrameLargerThanItsDataIsRefused)
     }
 }
 
+TEST(ImageProbe, JpegRepeatingComponentIdentifiersDecodes)
+{
+    // One interleaved scan whose three components all carry identifier 1,
+    // as some encoders write them; libjpeg reads them in order.
+    QByteArray file = Jpeg(Detailed(64, 48), false);
+    const auto segment = [&](uint8_t Marker) {
+        for (qsizetype i = 2; i + 1 < file.size(); ++i)
+            if (uint8_t(file[i]) == 0xFF && uint8_t(file[i + 1]) == Marker)
+                return i;
+        ADD_FAILURE() << "no marker " << int(Marker);
+        return qsizetype(0);
+    };
+    const qsizetype frame = segment(0xC0), scan = segment(0xDA);
+    ASSERT_EQ(file[frame + 9], 3);
+    ASSERT_EQ(file[scan + 4], 3);
+    for (int c = 0; c < 3; ++c)
+        file[frame + 10 + 3 * c] = file[scan + 5 + 2 * c] = 1;
+    ExpectDecodes(file, Detailed(64, 48), 48);
+}
+
 TEST(ImageProbe, JpegScansWithoutTheirDataAreRefused)
 {
     const QByteArray file = Jpeg(Flat(2048, 2048), true, 50);
