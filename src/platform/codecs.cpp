@@ -1,6 +1,7 @@
 #include "platform/codecs.h"
 
 #include "graphics/errors.h"
+#include "platform/imageprobe.h"
 #include "platform/imaging.h"
 
 #include <QColorSpace>
@@ -33,6 +34,14 @@ public:
 
     bool isSequential() const override { return false; }
 
+    // Length bytes from Offset on are left out: the codec reads the stream
+    // as if they were not there.
+    void Hide(int64_t Offset, int64_t Length)
+    {
+        FHiddenAt = Offset;
+        FHiddenLength = Length;
+    }
+
     // Whether a read came back with fewer bytes than asked, and whether one
     // found nothing left at all, since the last ResetShortReads.
     bool ShortRead() const { return FShortRead; }
@@ -43,7 +52,7 @@ public:
     {
         if (!QIODevice::seek(pos))
             return false;
-        return Succeeded(FStream.Seek(FBase + pos, 0, nullptr));
+        return Succeeded(FStream.Seek(FBase + StreamOffset(pos), 0, nullptr));
     }
 
     qint64 size() const override
@@ -51,12 +60,18 @@ public:
         TStatStg status{};
         if (!Succeeded(FStream.Stat(&status, 0)))
             return 0;
-        return std::max<qint64>(0, qint64(status.cbSize) - FBase);
+        return std::max<qint64>(0, qint64(status.cbSize) - FBase - FHiddenLength);
     }
 
 protected:
     qint64 readData(char* data, qint64 maxSize) override
     {
+        // A read that reaches the hidden bytes stops before them; the next
+        // one starts after them.
+        if (pos() < FHiddenAt)
+            maxSize = std::min<qint64>(maxSize, FHiddenAt - pos());
+        else if (FHiddenLength > 0 && !Succeeded(FStream.Seek(FBase + StreamOffset(pos()), 0, nullptr)))
+            return -1;
         uint32_t got = 0;
         const auto asked = uint32_t(std::min<qint64>(maxSize, INT32_MAX));
         if (!Succeeded(FStream.Read(data, asked, &got)))
@@ -75,8 +90,12 @@ protected:
     }
 
 private:
+    int64_t StreamOffset(qint64 Pos) const { return Pos < FHiddenAt ? Pos : Pos + FHiddenLength; }
+
     IStream& FStream;
     int64_t FBase = 0;
+    int64_t FHiddenAt = INT64_MAX;
+    int64_t FHiddenLength = 0;
     bool FShortRead = false;
     bool FReadAtEnd = false;
 };
@@ -86,6 +105,7 @@ namespace {
 struct TDecodedFormat {
     const char* QtFormat;
     TGuid Format;
+    TImageKind Kind;
     // Qt's reader asks for exactly the bytes the file must hold, so any read
     // that comes back short means the file ended early. The others read ahead
     // in chunks: for them a file ended early when a read found nothing left.
@@ -96,11 +116,11 @@ struct TDecodedFormat {
 // looks like an X bitmap or a portable pixmap for a picture.
 const TDecodedFormat* SniffFormat(const QByteArray& Head)
 {
-    static const TDecodedFormat Png{"png", ImageFormatPNG, false};
-    static const TDecodedFormat Jpeg{"jpeg", ImageFormatJPEG, false};
-    static const TDecodedFormat Gif{"gif", ImageFormatGIF, false};
-    static const TDecodedFormat Bmp{"bmp", ImageFormatBMP, true};
-    static const TDecodedFormat Tiff{"tiff", ImageFormatTIFF, false};
+    static const TDecodedFormat Png{"png", ImageFormatPNG, TImageKind::Png, false};
+    static const TDecodedFormat Jpeg{"jpeg", ImageFormatJPEG, TImageKind::Jpeg, false};
+    static const TDecodedFormat Gif{"gif", ImageFormatGIF, TImageKind::Gif, false};
+    static const TDecodedFormat Bmp{"bmp", ImageFormatBMP, TImageKind::Bmp, true};
+    static const TDecodedFormat Tiff{"tiff", ImageFormatTIFF, TImageKind::Tiff, false};
     if (Head.startsWith("\x89PNG\r\n\x1A\n"))
         return &Png;
     if (Head.startsWith("\xFF\xD8\xFF"))
@@ -195,6 +215,23 @@ QSize BmpSize(const QByteArray& Head, const QSize& Reported)
     return {Reported.width(), -Reported.height()};
 }
 
+// Qt's PNG reader gives 16-bit RGB with a transparent colour as RGBA64 but
+// asks libpng for no alpha, so three samples fill each four-sample pixel:
+// the decoder hides the colour key from it, takes the opaque RGBX64 it then
+// gives, and makes the pixels of the key's exact colour transparent.
+void ApplyColourKey(QImage& Image, const std::array<uint16_t, 3>& Key)
+{
+    if (Image.format() != QImage::Format_RGBX64)
+        return;
+    for (int y = 0; y < Image.height(); ++y) {
+        auto* row = reinterpret_cast<QRgba64*>(Image.scanLine(y));
+        for (int x = 0; x < Image.width(); ++x)
+            if (row[x].red() == Key[0] && row[x].green() == Key[1] && row[x].blue() == Key[2])
+                row[x].setAlpha(0);
+    }
+    Image.reinterpretAsFormat(QImage::Format_RGBA64);
+}
+
 void SetDecodeLimit()
 {
     // Qt's limit is in MiB of decoded pixels; room for MaxDecodedSide squared
@@ -228,7 +265,17 @@ TImageDecoder::TImageDecoder(IStream& Stream) : FStream(Stream)
     const TDecodedFormat* format = SniffFormat(start);
     if (format == nullptr)
         return;
+    // Before any reader sees the file: readers allocate what its header
+    // claims while they read it.
+    const TImageProbe probe = ProbeImage(FStream, format->Kind);
+    FStream.Seek(int64_t(FStart), 0, nullptr);
+    if (!probe.Plausible)
+        return;
     FDevice = std::make_unique<TStreamDevice>(FStream, QIODevice::ReadOnly);
+    if (probe.ColourKey) {
+        FDevice->Hide(probe.KeyChunkOffset, probe.KeyChunkLength);
+        FColourKey = probe.ColourKey;
+    }
     FReader = std::make_unique<QImageReader>(FDevice.get(), format->QtFormat);
     FReader->setAutoDetectImageFormat(false);
     // Pixels as stored, not turned by an orientation tag.
@@ -282,12 +329,15 @@ bool TImageDecoder::Read(uint8_t* Bits, int32_t Stride)
     }
     // Reading the header may have scanned to the end (GIF counts its frames).
     FDevice->ResetShortReads();
+    const TDataEndWatch watch;
     // BMP, JPEG and GIF readers report success for a file that ends early,
     // filling the rest with grey or leaving it as it was: a damaged file is
     // refused like any other.
     if (!FReader->read(&image) || image.size() != QSize(FWidth, FHeight) ||
-        (FExactReads ? FDevice->ShortRead() : FDevice->ReadAtEnd()))
+        (FExactReads ? FDevice->ShortRead() : FDevice->ReadAtEnd()) || watch.DataEndedEarly())
         return Refuse();
+    if (FColourKey)
+        ApplyColourKey(image, *FColourKey);
     FOpaque = !image.hasAlphaChannel();
     // Colours are matched where the pixels are held most exactly: in an
     // image of the reader's own, before its conversion; in ours, after it.

@@ -9,8 +9,10 @@
 
 class QImageReader;
 
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace Corvanith::Platform {
@@ -81,6 +83,8 @@ private:
     TGuid FRawFormat = ImageFormatUndefined;
     bool FExactReads = false;
     bool FOpaque = false;
+    // A transparent colour Qt's reader does not apply itself.
+    std::optional<std::array<uint16_t, 3>> FColourKey;
 };
 
 // Largest picture the decoder accepts, in pixels per side of a square.

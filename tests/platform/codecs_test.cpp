@@ -1,5 +1,6 @@
 #include "bmpfile.h"
 #include "datalimit.h"
+#include "imagefiles.h"
 #include "platform/codecs.h"
 #include "platform/imaging.h"
 
@@ -199,6 +200,38 @@ TEST(Codecs, DecodingKeepsNoSecondFullSizeCopy)
             for (int32_t x = 0; x < W; x += 89)
                 EXPECT_EQ(pixels[size_t(y) * W + size_t(x)], 0xFF000000u | uint32_t(y % 251) * 0x010101u)
                     << x << ", " << y;
+    }
+}
+
+TEST(Codecs, SixteenBitPngTransparentColourIsTransparent)
+{
+    // Samples of the key, of a value that differs from it in the low byte
+    // only (the same in 8 bits, yet opaque), and of other values.
+    const uint16_t key = 0xABAB;
+    const uint16_t samples[] = {key, 0xABAC, 0x1212, 0xFFFF, 0x0000, key};
+    const auto eight = [](uint16_t v) { return uint32_t((v * 255u + 32767u) / 65535u); };
+    for (const bool colour : {false, true}) {
+        SCOPED_TRACE(colour ? "RGB" : "grey");
+        // Two rows; in colour the key is the sample in all three channels,
+        // and a pixel that matches it in two channels only stays opaque.
+        QByteArray rows[2];
+        std::vector<uint32_t> expected;
+        for (int y = 0; y < 2; ++y)
+            for (const uint16_t v : samples) {
+                const uint16_t blue = colour && y == 1 ? uint16_t(v ^ 0x0100) : v;
+                for (const uint16_t s : colour ? std::vector<uint16_t>{v, v, blue} : std::vector<uint16_t>{v})
+                    Corvanith::Tests::PutBigEndian(rows[y], s, 2);
+                const bool transparent = v == key && blue == key;
+                expected.push_back((transparent ? 0u : 0xFF000000u) | eight(v) << 16 | eight(v) << 8 | eight(blue));
+            }
+        QByteArray trns;
+        for (int i = 0; i < (colour ? 3 : 1); ++i)
+            Corvanith::Tests::PutBigEndian(trns, key, 2);
+        const QByteArray file = Corvanith::Tests::PngFile(6, 2, 16, colour ? 2 : 0, {rows[0], rows[1]},
+                                                          Corvanith::Tests::PngChunk("tRNS", trns));
+        const Corvanith::Tests::TDecoded decoded = Corvanith::Tests::Decode(file);
+        ASSERT_TRUE(decoded.Valid && decoded.Read);
+        EXPECT_EQ(decoded.Pixels, expected);
     }
 }
 

@@ -1,0 +1,341 @@
+#include "imagefiles.h"
+#include "residentmemory.h"
+
+#include <gtest/gtest.h>
+
+#include <QImageWriter>
+
+#include <cstdlib>
+
+using namespace Corvanith::Tests;
+
+namespace {
+
+// A picture with detail in every block: a gradient with a checker on it.
+QImage Detailed(int Width, int Height)
+{
+    QImage image(Width, Height, QImage::Format_RGB32);
+    for (int y = 0; y < Height; ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(image.scanLine(y));
+        for (int x = 0; x < Width; ++x) {
+            const uint32_t checker = ((x / 4 + y / 4) & 1) * 40;
+            row[x] = 0xFF000000u | (uint32_t(x * 255 / Width) ^ checker) << 16 | uint32_t(y * 255 / Height) << 8 |
+                     uint32_t((x + y) * 127 / (Width + Height) + checker);
+        }
+    }
+    return image;
+}
+
+QImage Flat(int Width, int Height)
+{
+    QImage image(Width, Height, QImage::Format_RGB32);
+    image.fill(0xFF336699u);
+    return image;
+}
+
+// Largest difference of any channel between two pixel sets of one size.
+int MaxDifference(const std::vector<uint32_t>& A, const std::vector<uint32_t>& B)
+{
+    int worst = 0;
+    for (size_t i = 0; i < A.size(); ++i)
+        for (int shift = 0; shift < 32; shift += 8)
+            worst = std::max(worst, std::abs(int(A[i] >> shift & 0xFF) - int(B[i] >> shift & 0xFF)));
+    return worst;
+}
+
+void ExpectDecodes(const QByteArray& File, const QImage& Source, int Tolerance)
+{
+    ASSERT_FALSE(File.isEmpty());
+    const TDecoded decoded = Decode(File);
+    ASSERT_TRUE(decoded.Valid);
+    ASSERT_TRUE(decoded.Read);
+    ASSERT_EQ(decoded.Width, Source.width());
+    ASSERT_EQ(decoded.Height, Source.height());
+    EXPECT_LE(MaxDifference(decoded.Pixels, PixelsOf(Source)), Tolerance);
+}
+
+// ---- PNG ----
+
+// A 64 x 64 RGB picture whose rows the test knows, and the chunks around it.
+struct TPngParts {
+    QImage Image{64, 64, QImage::Format_RGB32};
+    QByteArray Head, Data;
+
+    TPngParts()
+    {
+        QByteArray raw;
+        for (int y = 0; y < 64; ++y) {
+            raw += '\0';
+            for (int x = 0; x < 64; ++x) {
+                const uint8_t rgb[3] = {uint8_t(x * 4), uint8_t(y * 4), uint8_t(x ^ y)};
+                raw.append(reinterpret_cast<const char*>(rgb), 3);
+                Image.setPixel(x, y, qRgb(rgb[0], rgb[1], rgb[2]));
+            }
+        }
+        Head = PngSignature() + PngHeader(64, 64, 8, 2);
+        Data = PngChunk("IDAT", Zlib(raw));
+    }
+};
+
+TEST(ImageProbe, PngChunkLongerThanTheFileIsRefusedBeforeLibpngAllocatesIt)
+{
+    const TPngParts png;
+    // libpng allocates a text chunk's stated length before it reads it.
+    const QByteArray lying = PngChunk("tEXt", QByteArray("Comment\0hello", 13), 0x7FFFFFF0).chopped(4);
+    const QByteArray end = PngChunk("IEND", {});
+    struct TCase {
+        const char* Name;
+        QByteArray File;
+    };
+    const TCase cases[] = {
+        {"after the image data", png.Head + png.Data + lying},
+        {"before the image data", png.Head + lying + png.Data + end},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        EXPECT_FALSE(Decode(c.File).Valid);
+    }
+    // An honest text chunk, and the last checksum missing, are fine.
+    ExpectDecodes(png.Head + PngChunk("tEXt", QByteArray("Comment\0hello", 13)) + png.Data + end, png.Image, 0);
+    ExpectDecodes((png.Head + png.Data + end).chopped(4), png.Image, 0);
+}
+
+// A deflate stream of Count zero bytes, short beside what it inflates to:
+// fixed-code blocks of matches of 258 bytes at distance 1.
+QByteArray DeflatedZeros(uint32_t Count)
+{
+    QByteArray out("\x78\x01", 2);
+    uint64_t bits = 0;
+    int used = 0;
+    const auto put = [&](uint32_t Value, int Length, bool Reversed) {
+        for (int i = 0; i < Length; ++i) {
+            const uint32_t bit = Reversed ? Value >> (Length - 1 - i) & 1 : Value >> i & 1;
+            bits |= uint64_t(bit) << used++;
+        }
+        for (; used >= 8; used -= 8, bits >>= 8)
+            out.append(char(bits));
+    };
+    put(1, 1, false);    // final block
+    put(1, 2, false);    // fixed codes
+    put(0x30, 8, true);  // literal 0
+    for (uint32_t left = Count - 1; left >= 258; left -= 258) {
+        put(0xC5, 8, true); // length 258
+        put(0, 5, true);    // distance 1
+    }
+    for (uint32_t left = (Count - 1) % 258; left > 0; --left)
+        put(0x30, 8, true);
+    put(0, 7, true); // end of block
+    if (used > 0)
+        out.append(char(bits));
+    PutBigEndian(out, Count % 65521 << 16 | 1, 4); // Adler-32 of zeros
+    return out;
+}
+
+TEST(ImageProbe, PngTextInflatingToHundredsOfMegabytesStaysBoundedByLibpng)
+{
+    const TPngParts png;
+    const QByteArray text = QByteArray("Comment\0\0", 9) + DeflatedZeros(300u << 20);
+    ASSERT_LT(text.size(), 3 << 20);
+    const QByteArray file = png.Head + PngChunk("zTXt", text) + png.Data + PngChunk("IEND", {});
+    // The peak resident size, set back to the current one, shows what the
+    // decode took at its most.
+    Corvanith::Testing::ResetResidentPeak();
+    const int64_t before = Corvanith::Testing::ResidentBytes();
+    ExpectDecodes(file, png.Image, 0);
+    if (Corvanith::Testing::ResidentMemoryTells) {
+        EXPECT_LT(Corvanith::Testing::ResidentBytes("VmHWM:") - before, int64_t(64) << 20);
+    }
+}
+
+// ---- JPEG ----
+
+// The frame header of a JPEG written by Qt changed to claim Width x Height.
+QByteArray WithFrameSize(QByteArray Jpeg, uint16_t Width, uint16_t Height)
+{
+    for (qsizetype i = 2; i + 9 < Jpeg.size(); ++i)
+        if (uint8_t(Jpeg[i]) == 0xFF && (uint8_t(Jpeg[i + 1]) == 0xC0 || uint8_t(Jpeg[i + 1]) == 0xC2)) {
+            Jpeg[i + 5] = char(Height >> 8);
+            Jpeg[i + 6] = char(Height);
+            Jpeg[i + 7] = char(Width >> 8);
+            Jpeg[i + 8] = char(Width);
+            return Jpeg;
+        }
+    ADD_FAILURE() << "no frame header";
+    return Jpeg;
+}
+
+QByteArray Jpeg(const QImage& Image, bool Progressive, int Quality = 90)
+{
+    return Written(Image, "jpeg", [&](QImageWriter& w) {
+        w.setQuality(Quality);
+        w.setProgressiveScanWrite(Progressive);
+    });
+}
+
+// Baseline and progressive files alike.
+class ImageProbeJpeg : public testing::TestWithParam<bool> {};
+
+INSTANTIATE_TEST_SUITE_P(Modes, ImageProbeJpeg, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& Info) {
+                             return Info.param ? "Progressive" : "Baseline";
+                         });
+
+TEST_P(ImageProbeJpeg, WrittenByQtDecodes)
+{
+    const QByteArray small = Jpeg(Detailed(64, 48), GetParam());
+    // Qt writes a progressive file as asked.
+    EXPECT_EQ(small.contains("\xFF\xC2"), GetParam());
+    ExpectDecodes(small, Detailed(64, 48), 48);
+    ExpectDecodes(Jpeg(Detailed(1000, 700), GetParam(), 75), Detailed(1000, 700), 64);
+    // A flat picture costs the least a block can: it must still pass.
+    ExpectDecodes(Jpeg(Flat(4000, 4000), GetParam(), 50), Flat(4000, 4000), 4);
+}
+
+TEST_P(ImageProbeJpeg, FrameLargerThanItsDataIsRefused)
+{
+    const QByteArray file = Jpeg(Detailed(64, 64), GetParam(), 75);
+    // Too small for one bit a block: refused before a surface exists.
+    for (const uint16_t side : {15000, 16000})
+        EXPECT_FALSE(Decode(WithFrameSize(file, side, side)).Valid) << side;
+    // Big enough for the least cost, but the data ends before the frame:
+    // libjpeg says so and fills the rest with grey.
+    const TDecoded grown = Decode(WithFrameSize(file, 200, 200));
+    EXPECT_FALSE(grown.Valid && grown.Read);
+    // The baseline file is the one left to libjpeg's own report.
+    if (!GetParam()) {
+        EXPECT_TRUE(grown.Valid);
+    }
+}
+
+TEST(ImageProbe, JpegRepeatingComponentIdentifiersDecodes)
+{
+    // One interleaved scan whose three components all carry identifier 1,
+    // as some encoders write them; libjpeg reads them in order.
+    QByteArray file = Jpeg(Detailed(64, 48), false);
+    const auto segment = [&](uint8_t Marker) {
+        for (qsizetype i = 2; i + 1 < file.size(); ++i)
+            if (uint8_t(file[i]) == 0xFF && uint8_t(file[i + 1]) == Marker)
+                return i;
+        ADD_FAILURE() << "no marker " << int(Marker);
+        return qsizetype(0);
+    };
+    const qsizetype frame = segment(0xC0), scan = segment(0xDA);
+    ASSERT_EQ(file[frame + 9], 3);
+    ASSERT_EQ(file[scan + 4], 3);
+    for (int c = 0; c < 3; ++c)
+        file[frame + 10 + 3 * c] = file[scan + 5 + 2 * c] = 1;
+    ExpectDecodes(file, Detailed(64, 48), 48);
+}
+
+TEST(ImageProbe, JpegScansWithoutTheirDataAreRefused)
+{
+    const QByteArray file = Jpeg(Flat(2048, 2048), true, 50);
+    ASSERT_TRUE(file.endsWith("\xFF\xD9"));
+    ExpectDecodes(file, Flat(2048, 2048), 4);
+    // Each scan of the luma's AC coefficients must code 65536 blocks, which
+    // takes some bytes even in runs of empty blocks; these have none.
+    const QByteArray emptyScan("\xFF\xDA\x00\x08\x01\x01\x00\x01\x3F\x00", 10);
+    QByteArray scans;
+    for (int i = 0; i < 3000; ++i)
+        scans += emptyScan;
+    EXPECT_FALSE(Decode(file.chopped(2) + scans + "\xFF\xD9").Valid);
+}
+
+// ---- GIF ----
+
+struct TGifPicture {
+    std::array<uint32_t, 16> Palette{};
+    std::vector<uint8_t> Indices;
+    QImage Image;
+
+    TGifPicture(int Width, int Height, bool Flat) : Image(Width, Height, QImage::Format_RGB32)
+    {
+        for (uint32_t i = 0; i < 16; ++i)
+            Palette[i] = 0xFF000000u | (i * 16) << 16 | (255 - i * 16) << 8 | (i * 5);
+        for (int y = 0; y < Height; ++y)
+            for (int x = 0; x < Width; ++x) {
+                const uint8_t index = Flat ? 9 : uint8_t((x / 3 + y / 5 + x * y) % 16);
+                Indices.push_back(index);
+                Image.setPixel(x, y, Palette[index]);
+            }
+    }
+    QByteArray File() const { return GifFile(uint16_t(Image.width()), uint16_t(Image.height()), Palette, Indices); }
+};
+
+TEST(ImageProbe, GifDecodesAndAFrameLargerThanItsDataIsRefused)
+{
+    for (const auto& [w, h, flat] : {std::tuple{64, 64, false}, {640, 480, false}, {4000, 4000, true}}) {
+        SCOPED_TRACE(testing::Message() << w << " x " << h);
+        ExpectDecodes(TGifPicture(w, h, flat).File(), TGifPicture(w, h, flat).Image, 0);
+    }
+    QByteArray file = TGifPicture(64, 64, false).File();
+    // The screen and the frame both claim 15000 x 15000.
+    for (const qsizetype at : {qsizetype(6), qsizetype(13 + 48 + 5)}) {
+        ASSERT_EQ(uint8_t(file[at]), 64);
+        file[at] = file[at + 2] = char(15000 & 0xFF);
+        file[at + 1] = file[at + 3] = char(15000 >> 8);
+    }
+    EXPECT_FALSE(Decode(file).Valid);
+}
+
+// ---- TIFF ----
+
+// Sets a tag of the first directory of a little-endian TIFF to Value.
+void SetTiffTag(QByteArray& Tiff, uint16_t Tag, uint32_t Value)
+{
+    ASSERT_TRUE(Tiff.startsWith("II"));
+    const auto at = [&](qsizetype i, int bytes) {
+        uint32_t v = 0;
+        for (int k = bytes - 1; k >= 0; --k)
+            v = v << 8 | uint8_t(Tiff[i + k]);
+        return v;
+    };
+    const qsizetype directory = at(4, 4);
+    for (uint32_t e = 0; e < at(directory, 2); ++e) {
+        const qsizetype entry = directory + 2 + 12 * qsizetype(e);
+        if (at(entry, 2) != Tag)
+            continue;
+        const int bytes = at(entry + 2, 2) == 3 ? 2 : 4;
+        for (int k = 0; k < bytes; ++k)
+            Tiff[entry + 8 + k] = char(Value >> (8 * k));
+        return;
+    }
+    FAIL() << "no tag " << Tag;
+}
+
+QByteArray Tiff(const QImage& Image, int Compression)
+{
+    return Written(Image, "tiff", [&](QImageWriter& w) { w.setCompression(Compression); });
+}
+
+TEST(ImageProbe, TiffWrittenByQtDecodes)
+{
+    for (const int compression : {0, 1}) {
+        SCOPED_TRACE(compression == 0 ? "uncompressed" : "LZW");
+        ExpectDecodes(Tiff(Detailed(64, 48), compression), Detailed(64, 48), 0);
+        ExpectDecodes(Tiff(Detailed(1000, 700), compression), Detailed(1000, 700), 0);
+    }
+    ExpectDecodes(Tiff(Flat(4000, 4000), 1), Flat(4000, 4000), 0);
+}
+
+TEST(ImageProbe, TiffFrameLargerThanItsStripsIsRefused)
+{
+    for (const int compression : {0, 1}) {
+        SCOPED_TRACE(compression == 0 ? "uncompressed" : "LZW");
+        const QByteArray file = Tiff(Detailed(64, 64), compression);
+        QByteArray grown = file;
+        SetTiffTag(grown, 256, 15000);
+        SetTiffTag(grown, 257, 15000);
+        // Too few strips for the rows it claims.
+        EXPECT_FALSE(Decode(grown).Valid);
+        // One strip for all rows, far too short for them.
+        SetTiffTag(grown, 278, 15000);
+        EXPECT_FALSE(Decode(grown).Valid);
+        // The one strip of a small picture, moved to run past the end.
+        QByteArray beyond = Tiff(Detailed(16, 16), compression);
+        SetTiffTag(beyond, 273, uint32_t(beyond.size() - 16));
+        EXPECT_FALSE(Decode(beyond).Valid);
+    }
+}
+
+} // namespace
