@@ -7,7 +7,7 @@ CORVANITH_PACKAGES=(
     libgl-dev libxkbcommon-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libxcb1-dev libxcb-shape0-dev
-    xvfb xauth xdotool
+    xvfb xauth xdotool python3
 )
 
 corvanith_install_missing() {
