@@ -7,7 +7,7 @@ CORVANITH_PACKAGES=(
     libgl-dev libxkbcommon-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libxcb1-dev libxcb-shape0-dev
-    xvfb xauth xdotool
+    xvfb xauth xdotool python3
 )
 
 corvanith_install_missing() {
@@ -25,10 +25,15 @@ corvanith_install_missing() {
     fi
 }
 
-# corvanith_build DIR [cmake options...]
-corvanith_build() {
+# corvanith_configure DIR [cmake options...]
+corvanith_configure() {
     local dir="$1"
     shift
     cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
-    cmake --build "$dir" --parallel "$(nproc)"
+}
+
+# corvanith_build DIR [cmake options...]: every target, tests and benchmarks included.
+corvanith_build() {
+    corvanith_configure "$@"
+    cmake --build "$1" --parallel "$(nproc)"
 }

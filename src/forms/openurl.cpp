@@ -16,6 +16,7 @@
 #include <QGuiApplication>
 #include <QComboBox>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -117,6 +118,28 @@ QString FitToLabel(const QString& Text, const QLabel& Label)
     return QStringLiteral("...");
 }
 
+// An inline completion of the URL box takes the first Return for itself: it
+// accepts the completed text, and the dialog stays. Without the completion's
+// selection, Return goes on to the default button with the text as shown.
+class TReturnPassesCompletion : public QObject {
+public:
+    explicit TReturnPassesCompletion(QComboBox& Box) : QObject(&Box), FBox(Box) {}
+
+protected:
+    bool eventFilter(QObject*, QEvent* Event) override
+    {
+        if (Event->type() == QEvent::KeyPress) {
+            const int key = static_cast<const QKeyEvent*>(Event)->key();
+            if ((key == Qt::Key_Return || key == Qt::Key_Enter) && FBox.lineEdit())
+                FBox.lineEdit()->deselect();
+        }
+        return false;
+    }
+
+private:
+    QComboBox& FBox;
+};
+
 QLabel* MakeImage(QWidget& Parent, const QString& Resource, const QRect& Place)
 {
     auto* image = new QLabel(&Parent);
@@ -148,6 +171,7 @@ TOpenUrlForm::TOpenUrlForm(QWidget* AOwner, IO::TCorvFileCache& FileCache, const
     FUrlComboBox->setGeometry(78, 8, 335, 21);
     FUrlComboBox->setEditable(true);
     FUrlComboBox->setInsertPolicy(QComboBox::NoInsert);
+    FUrlComboBox->installEventFilter(new TReturnPassesCompletion(*FUrlComboBox));
     for (int32_t i = 0; i < MruList.GetCount(); ++i) {
         const Document::TCorvDocumentSource& source = MruList.GetItem(i).Source();
         if (source.Kind == Document::TCorvDocumentSourceKind::dskUrl

@@ -14,14 +14,17 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 namespace {
@@ -440,6 +443,43 @@ TEST_F(OpenUrlFormTest, LongStatusTextsEndInAnEllipsisAtAWord)
     EXPECT_LT(shown.size(), text.size());
     form.WebBrowserStatusTextChange("Fish & chips");
     EXPECT_EQ(form.StatusLabel().text(), "Fish & chips");
+}
+
+// Typing the beginning of an earlier URL shows the rest inline; one Enter
+// opens what the box shows, completed or not. The keys go where the system
+// sends them: to the focused URL box.
+TEST_F(OpenUrlFormTest, OneEnterOpensWhatTheBoxShows)
+{
+    FServer.Serve("/earlier.png", {.ContentType = "image/png", .Body = PngPicture()});
+    FServer.Serve("/other.png", {.ContentType = "image/png", .Body = PngPicture()});
+    const QString earlier = FServer.Url("/earlier.png");
+    const std::unique_ptr<Graphics::TCorvSurface> picture = Graphics::TCorvSurface::CreateFilled(4, 4, 0xFF000000);
+    FMru.Add(Document::MakeUrlSource(earlier), *picture);
+    const std::pair<QString, QString> cases[] = {
+        {earlier.chopped(8), earlier}, // the rest is completed inline
+        {FServer.Url("/other.png"), FServer.Url("/other.png")},
+    };
+    for (const auto& [typed, opened] : cases) {
+        FResult = -1;
+        std::unique_ptr<TOpenUrlForm> form = MakeForm("http://");
+        form->show();
+        form->activateWindow();
+        form->UrlComboBox().setFocus();
+        ASSERT_TRUE(Platform::WaitUntil([] { return QApplication::focusWidget() != nullptr; }, 5000));
+        QWidget& focus = *QApplication::focusWidget();
+        QTest::keyClick(&focus, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(&focus, typed);
+        ASSERT_EQ(form->UrlComboBox().currentText(), opened);
+        EXPECT_EQ(form->UrlComboBox().lineEdit()->hasSelectedText(), typed != opened);
+
+        QTest::keyClick(&focus, Qt::Key_Return);
+        ASSERT_FALSE(form->OpenButton().isEnabled()) << typed.toStdString();
+        ASSERT_TRUE(Finished());
+        EXPECT_EQ(FResult, QDialog::Accepted);
+        EXPECT_EQ(form->GetUrl(), opened);
+    }
+    EXPECT_EQ(FServer.Requests("/earlier.png"), 1);
+    EXPECT_EQ(FServer.Requests("/other.png"), 1);
 }
 
 // One page end to end: the download stops at the headers, the page loads,

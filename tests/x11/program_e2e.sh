@@ -162,4 +162,24 @@ size=$(bmp_size "$work/captured.bmp")
 corner=$(bmp_corner "$work/captured.bmp")
 [ "$corner" = "ff00ff" ] || fail "the captured window shows $corner, not ff00ff"
 
+# ---- Open URL: the beginning of an earlier URL and one Enter open it ----
+python3 -u -m http.server --bind 127.0.0.1 --directory "$work" 0 >"$work/http" 2>"$work/http.log" &
+pids+=($!)
+wait_for grep -q ' port ' "$work/http" || fail "the HTTP server did not start"
+url="http://127.0.0.1:$(sed -n 's/.* port \([0-9]*\).*/\1/p' "$work/http")/photo.bmp"
+gets() { grep -c 'GET /photo.bmp' "$work/http.log" || true; }
+for typed in "$url" "${url%to.bmp}"; do
+    xdotool mousemove $((X + 400)) $((Y + HEIGHT - 8)) click 1
+    sleep 0.3
+    xdotool key ctrl+u
+    wait_for xdotool search --onlyvisible --name '^Open URL$' || fail "no Open URL dialog"
+    sleep 0.3
+    xdotool key ctrl+a
+    xdotool type --delay 10 "$typed"
+    xdotool key Return
+    wait_for sh -c "! xdotool search --onlyvisible --name '^Open URL\$'" || fail "one Enter did not open $typed"
+    sleep 0.5
+done
+[ "$(gets)" = 2 ] || fail "$(gets) downloads of $url, not 2"
+
 echo "1 passed, 0 failed"
