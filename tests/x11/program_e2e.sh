@@ -80,14 +80,19 @@ bmp_size() { od -An -t d4 -j 18 -N 8 "$1" | awk '{print $1, $2 < 0 ? -$2 : $2}';
 # The first pixel of the bottom row of a 24-bit BMP as RRGGBB.
 bmp_corner() { od -An -t x1 -j "$(od -An -t u4 -j 10 -N 4 "$1")" -N 3 "$1" | awk '{print $3 $2 $1}'; }
 
-# Ctrl+S, then the save dialog answered with FILE.
-save_as() {
-    xdotool key ctrl+s
-    wait_for xdotool search --onlyvisible --name '^Save$' || fail "no save dialog"
+# KEYS open the dialog named TITLE, whose box is answered with TEXT and Enter.
+answer_dialog() {
+    xdotool key "$1"
+    wait_for xdotool search --onlyvisible --name "^$2\$" || fail "no $2 dialog"
     sleep 0.3
     xdotool key ctrl+a
-    xdotool type --delay 10 "$1"
+    xdotool type --delay 10 "$3"
     xdotool key Return
+}
+
+# Ctrl+S, then the save dialog answered with FILE.
+save_as() {
+    answer_dialog ctrl+s Save "$1"
     wait_for test -s "$1" || fail "$1 not written"
     sleep 0.3
 }
@@ -171,12 +176,7 @@ gets() { grep -c 'GET /photo.bmp' "$work/http.log" || true; }
 for typed in "$url" "${url%to.bmp}"; do
     xdotool mousemove $((X + 400)) $((Y + HEIGHT - 8)) click 1
     sleep 0.3
-    xdotool key ctrl+u
-    wait_for xdotool search --onlyvisible --name '^Open URL$' || fail "no Open URL dialog"
-    sleep 0.3
-    xdotool key ctrl+a
-    xdotool type --delay 10 "$typed"
-    xdotool key Return
+    answer_dialog ctrl+u "Open URL" "$typed"
     wait_for sh -c "! xdotool search --onlyvisible --name '^Open URL\$'" || fail "one Enter did not open $typed"
     sleep 0.5
 done
