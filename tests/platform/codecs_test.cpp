@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QBuffer>
 #include <QColorSpace>
 #include <QImage>
 #include <QImageWriter>
@@ -127,10 +126,8 @@ TEST(Codecs, ColourProfilesAreMatchedToSrgbInEveryLayout)
         SCOPED_TRACE(testing::Message() << c.Format << " of Qt's format " << int(c.Pixels));
         QImage stored = picture.convertToFormat(c.Pixels);
         stored.setColorSpace(QColorSpace(QColorSpace::AdobeRgb));
-        QByteArray data;
-        QBuffer buffer(&data);
-        buffer.open(QIODevice::WriteOnly);
-        ASSERT_TRUE(stored.save(&buffer, c.Format));
+        const QByteArray data = Corvanith::Tests::Written(stored, c.Format);
+        ASSERT_FALSE(data.isEmpty());
         QImage expected = stored.convertToFormat(QImage::Format_ARGB32);
         expected.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
 
@@ -160,10 +157,8 @@ TEST(Codecs, DecodingKeepsNoSecondFullSizeCopy)
     for (int32_t y = 0; y < H; ++y)
         std::memset(grey.scanLine(y), y % 251, size_t(W));
     const auto encoded = [](const QImage& Image, const char* Format) {
-        QByteArray data;
-        QBuffer buffer(&data);
-        buffer.open(QIODevice::WriteOnly);
-        EXPECT_TRUE(Image.save(&buffer, Format)) << Format;
+        const QByteArray data = Corvanith::Tests::Written(Image, Format);
+        EXPECT_FALSE(data.isEmpty()) << Format;
         return std::vector<uint8_t>(data.begin(), data.end());
     };
     struct TCase {
