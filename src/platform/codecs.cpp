@@ -12,6 +12,7 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstring>
 
@@ -215,6 +216,38 @@ QSize BmpSize(const QByteArray& Head, const QSize& Reported)
     return {Reported.width(), -Reported.height()};
 }
 
+// Qt's BMP reader widens a field of n < 8 bits by a shift alone, so that its
+// largest value comes out as 256 - 2^(8 - n): 5-bit white is 248, a set 1-bit
+// alpha 128. Each such field is stretched to the full range, v * 255 / max,
+// through a table from the reader's value; wider fields stay as it gave them,
+// and so does an alpha mask where it made no alpha channel.
+void StretchBmpFields(QImage& Image, const std::array<uint32_t, 4>& Masks)
+{
+    if (Image.format() != QImage::Format_RGB32 && Image.format() != QImage::Format_ARGB32)
+        return;
+    // Red, green, blue and alpha are bytes 2, 1, 0 and 3 of a pixel.
+    constexpr int Byte[4] = {2, 1, 0, 3};
+    std::array<std::array<uint8_t, 256>, 4> tables{};
+    bool stretched = false;
+    for (size_t c = 0; c < 4; ++c) {
+        const uint32_t max = Masks[c] == 0 ? 0 : Masks[c] >> std::countr_zero(Masks[c]);
+        const int width = std::popcount(max);
+        const bool narrow =
+            max != 0 && (max & (max + 1)) == 0 && width < 8 && (c < 3 || Image.hasAlphaChannel());
+        for (uint32_t q = 0; q < 256; ++q)
+            tables[c][q] = uint8_t(narrow ? ((q >> (8 - width)) * 255 + max / 2) / max : q);
+        stretched = stretched || narrow;
+    }
+    if (!stretched)
+        return;
+    for (int y = 0; y < Image.height(); ++y) {
+        uint8_t* p = Image.scanLine(y);
+        for (uint8_t* end = p + int64_t(Image.width()) * 4; p < end; p += 4)
+            for (size_t c = 0; c < 4; ++c)
+                p[Byte[c]] = tables[c][p[Byte[c]]];
+    }
+}
+
 // Qt's PNG reader gives 16-bit RGB with a transparent colour as RGBA64 but
 // asks libpng for no alpha, so three samples fill each four-sample pixel:
 // the decoder hides the colour key from it, takes the opaque RGBX64 it then
@@ -276,6 +309,7 @@ TImageDecoder::TImageDecoder(IStream& Stream) : FStream(Stream)
         FDevice->Hide(probe.KeyChunkOffset, probe.KeyChunkLength);
         FColourKey = probe.ColourKey;
     }
+    FBmpMasks = probe.BmpMasks;
     FReader = std::make_unique<QImageReader>(FDevice.get(), format->QtFormat);
     FReader->setAutoDetectImageFormat(false);
     // Pixels as stored, not turned by an orientation tag.
@@ -338,6 +372,8 @@ bool TImageDecoder::Read(uint8_t* Bits, int32_t Stride)
         return Refuse();
     if (FColourKey)
         ApplyColourKey(image, *FColourKey);
+    if (FBmpMasks)
+        StretchBmpFields(image, *FBmpMasks);
     FOpaque = !image.hasAlphaChannel();
     // Colours are matched where the pixels are held most exactly: in an
     // image of the reader's own, before its conversion; in ours, after it.

@@ -85,6 +85,8 @@ private:
     bool FOpaque = false;
     // A transparent colour Qt's reader does not apply itself.
     std::optional<std::array<uint16_t, 3>> FColourKey;
+    // The masks of a BMP whose short fields Qt's reader leaves short.
+    std::optional<std::array<uint32_t, 4>> FBmpMasks;
 };
 
 // Largest picture the decoder accepts, in pixels per side of a square.

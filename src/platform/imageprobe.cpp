@@ -338,6 +338,105 @@ bool ProbeGif(TProbeCursor& File)
     }
 }
 
+// The RLE data from Start on: whether it ends the picture before the file
+// ends, walked as Qt's reader walks it. The reader cuts a run at the end of
+// the bottom row (of the later rows, at its memory's end) and then reads only
+// the pixels it keeps, and a move never leaves the picture.
+bool RunsEndInFile(TProbeCursor& File, int64_t Start, int64_t Width, int64_t Height, int Bits)
+{
+    const int64_t rowBytes = (Width + 3) & ~int64_t(3);
+    int64_t x = 0, y = 0;
+    File.Seek(Start);
+    while (y < Height) {
+        const int count = File.Next();
+        const int code = File.Next();
+        if (code < 0)
+            return false;
+        const int64_t kept = std::min<int64_t>(count == 0 ? code : count, Width + y * rowBytes - x);
+        if (count != 0) {
+            x += kept;
+        } else if (code == 0) {
+            x = 0;
+            ++y;
+        } else if (code == 1) {
+            return true;
+        } else if (code == 2) {
+            const int dx = File.Next();
+            const int dy = File.Next();
+            if (dy < 0)
+                return false;
+            x = std::min<int64_t>(x + dx, Width - 1);
+            y = std::min<int64_t>(y + dy, Height - 1);
+        } else {
+            // Pixels as they stand, padded to a 16-bit boundary.
+            const int64_t bytes = Bits == 8 ? kept : (kept + 1) / 2;
+            File.Skip(bytes + (bytes & 1));
+            if (File.Position() > File.Size())
+                return false;
+            x += kept;
+        }
+    }
+    return true;
+}
+
+// BMP, read as Qt's reader reads it: a header of 40, 64, 108 or 124 bytes
+// has 32-bit sizes, any other the 16-bit ones of the oldest header. Rows
+// start at the pixel offset or, when that lies within the headers, right
+// after the masks and the palette; uncompressed rows are padded to four
+// bytes and must all lie in the file, the last one padded too. RLE data
+// must end the picture before the file ends.
+bool ProbeBmp(TProbeCursor& File, TImageProbe& Probe)
+{
+    uint8_t head[70] = {};
+    const size_t got = size_t(std::min<int64_t>(File.Size(), int64_t(sizeof(head))));
+    if (got < 26 || !File.Read(head, got))
+        return true;
+    const auto le32 = [](const uint8_t* p) {
+        return uint32_t(LittleEndian16(p)) | uint32_t(LittleEndian16(p + 2)) << 16;
+    };
+    const uint32_t headerSize = le32(head + 14);
+    const bool info = headerSize == 40 || headerSize == 64 || headerSize == 108 || headerSize == 124;
+    if (info && got < 54)
+        return true;
+    constexpr uint32_t Uncompressed = 0, Rle8 = 1, Rle4 = 2, BitFields = 3;
+    const int64_t width = info ? int32_t(le32(head + 18)) : int16_t(LittleEndian16(head + 18));
+    const int64_t height = info ? int32_t(le32(head + 22)) : int16_t(LittleEndian16(head + 20));
+    const int bits = info ? LittleEndian16(head + 28) : LittleEndian16(head + 24);
+    const uint32_t compression = info ? le32(head + 30) : Uncompressed;
+    const bool runs = (compression == Rle8 && bits == 8) || (compression == Rle4 && bits == 4);
+    const bool fields = compression == BitFields && (bits == 16 || bits == 32);
+    if (width <= 0 || height == 0 || (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) ||
+        (compression != Uncompressed && !runs && !fields))
+        return true; // the reader refuses it from its header
+    // A header shorter than 108 bytes has its masks just after it.
+    int64_t headers = 14 + int64_t(headerSize);
+    if (fields && headerSize >= 108) {
+        if (got == sizeof(head))
+            Probe.BmpMasks = {le32(head + 54), le32(head + 58), le32(head + 62), le32(head + 66)};
+    } else if (fields) {
+        uint8_t masks[12];
+        File.Seek(headers);
+        if (File.Read(masks, sizeof(masks)))
+            Probe.BmpMasks = {le32(masks), le32(masks + 4), le32(masks + 8), 0};
+        headers += 12;
+    } else if (bits == 16) {
+        Probe.BmpMasks = {0x7C00, 0x03E0, 0x001F, 0};
+    }
+    if (bits <= 8) {
+        const uint32_t colours = info ? le32(head + 46) : 0;
+        const int64_t entries = colours != 0 ? colours : int64_t(1) << bits;
+        if (entries > 256)
+            return false; // more colours than the reader takes
+        headers += entries * (headerSize == 12 ? 3 : 4);
+    }
+    const int64_t start = std::max<int64_t>(le32(head + 10), headers);
+    const int64_t rows = height < 0 ? -height : height;
+    if (runs) // rows of runs run bottom-up: a negative height is refused later
+        return height < 0 || RunsEndInFile(File, start, width, rows, bits);
+    const int64_t stride = (width * bits + 31) / 32 * 4;
+    return start <= File.Size() && rows <= (File.Size() - start) / stride;
+}
+
 // TIFF: the strips or tiles a picture of its size needs must all be listed
 // and lie within the file, and their bytes, decompressed at the most a
 // scheme can expand, must reach the picture's bytes. Schemes without a
@@ -537,8 +636,11 @@ TImageProbe ProbeImage(IStream& Stream, TImageKind Kind)
         probe.Plausible = TTiffProbe(file, counts).Plausible();
         break;
     }
-    case TImageKind::Bmp:
+    case TImageKind::Bmp: {
+        TProbeCursor file(Stream, 4096);
+        probe.Plausible = ProbeBmp(file, probe);
         break;
+    }
     }
     return probe;
 }

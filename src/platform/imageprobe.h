@@ -28,6 +28,10 @@ struct TImageProbe {
     std::optional<std::array<uint16_t, 3>> ColourKey;
     int64_t KeyChunkOffset = 0;
     int64_t KeyChunkLength = 0;
+    // A BMP of 16-bit pixels or of bit fields: the red, green, blue and alpha
+    // masks its pixels are read by. Qt's reader widens a field narrower than
+    // 8 bits by a shift alone, so the decoder stretches it to the full range.
+    std::optional<std::array<uint32_t, 4>> BmpMasks;
 };
 
 // Probes the picture of the given kind at the stream's current position,

@@ -11,6 +11,8 @@
 #include <QImageWriter>
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstring>
 
 #include <malloc.h>
@@ -90,8 +92,8 @@ TEST(Codecs, DecodeLimitFitsTheLargestSquareAndTheLongestSide)
         {256000000, 1, false},    {1, 256000000, false},          {1, -256000000, false},
     };
     for (const TCase& c : cases) {
-        // A header alone, 24 bits, no pixels following.
-        TMemoryStream stream(BmpFile(c.Width, c.Height, 24, BmpUncompressed, {}, {}));
+        // A header, two colours and an end of bitmap: a file of any size.
+        TMemoryStream stream(BmpFile(c.Width, c.Height, 8, BmpRle8, {0, 0xFFFFFF}, {0, 1}));
         TStreamAdapter adapter(stream);
         TImageDecoder decoder(adapter);
         EXPECT_EQ(decoder.Valid(), c.Valid) << c.Width << " x " << c.Height;
@@ -101,6 +103,86 @@ TEST(Codecs, DecodeLimitFitsTheLargestSquareAndTheLongestSide)
             EXPECT_EQ(decoder.RawFormat(), ImageFormatBMP);
         }
     }
+}
+
+TEST(Codecs, BmpFieldsAreStretchedToTheFullRange)
+{
+    // Each field's value v of largest value max comes out as v * 255 / max.
+    struct TCase {
+        const char* Name;
+        uint16_t Bits;
+        uint32_t Compression;
+        // Red, green, blue, alpha.
+        std::array<uint32_t, 4> Masks;
+        uint32_t HeaderSize;
+        // Only a header of 108 bytes or more holds an alpha mask.
+        bool Alpha;
+    };
+    const TCase cases[] = {
+        {"ARGB1555", 16, BmpBitFields, {0x7C00, 0x03E0, 0x001F, 0x8000}, 124, true},
+        {"ARGB1555, 108-byte header", 16, BmpBitFields, {0x7C00, 0x03E0, 0x001F, 0x8000}, 108, true},
+        {"ARGB4444", 16, BmpBitFields, {0x0F00, 0x00F0, 0x000F, 0xF000}, 124, true},
+        {"RGB565", 16, BmpBitFields, {0xF800, 0x07E0, 0x001F, 0}, 124, false},
+        {"RGB555", 16, BmpBitFields, {0x7C00, 0x03E0, 0x001F, 0}, 124, false},
+        {"RGB565, masks after a 40-byte header", 16, BmpBitFields, {0xF800, 0x07E0, 0x001F, 0}, 40, false},
+        {"16 bits uncompressed", 16, BmpUncompressed, {0x7C00, 0x03E0, 0x001F, 0}, 40, false},
+        {"32 bits of 5, 6, 5 and 4", 32, BmpBitFields, {0xF8000, 0x7E00, 0x1F0, 0xF0000000}, 124, true},
+        {"32 bits of 8", 32, BmpBitFields, {0xFF0000, 0x00FF00, 0x0000FF, 0xFF000000}, 124, true},
+    };
+    constexpr int32_t W = 16, H = 3;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const auto field = [&c](size_t Channel, int32_t X, int32_t Y) {
+            const uint32_t mask = c.Masks[Channel];
+            const uint32_t max = mask == 0 ? 0 : mask >> std::countr_zero(mask);
+            // The first pixel all ones: white, opaque.
+            return X == 0 ? max : uint32_t(X * 7 + Y * 5 + int32_t(Channel) * 3) % (max + 1);
+        };
+        std::vector<std::vector<uint8_t>> rows;
+        std::vector<uint32_t> expected;
+        for (int32_t y = 0; y < H; ++y) {
+            std::vector<uint8_t> row;
+            for (int32_t x = 0; x < W; ++x) {
+                uint32_t v = 0, argb = 0;
+                for (size_t channel = 0; channel < 4; ++channel) {
+                    const uint32_t mask = c.Masks[channel];
+                    const uint32_t max = mask == 0 ? 0 : mask >> std::countr_zero(mask);
+                    const uint32_t f = field(channel, x, y);
+                    v |= mask == 0 ? 0 : f << std::countr_zero(mask);
+                    const uint32_t full = channel == 3 && !c.Alpha ? 255 : (f * 255 + max / 2) / max;
+                    argb |= full << (channel == 3 ? 24 : 16 - 8 * channel);
+                }
+                for (int b = 0; b < c.Bits / 8; ++b)
+                    row.push_back(uint8_t(v >> (8 * b)));
+                expected.push_back(argb);
+            }
+            rows.push_back(row);
+        }
+        EXPECT_EQ(expected[0], 0xFFFFFFFFu);
+        std::vector<uint32_t> colors;
+        if (c.Compression == BmpBitFields)
+            colors.assign(c.Masks.begin(), c.Masks.begin() + (c.HeaderSize >= 108 ? 4 : 3));
+        for (const bool down : {false, true}) {
+            SCOPED_TRACE(down ? "top-down" : "bottom-up");
+            std::vector<uint8_t> data;
+            for (int32_t i = 0; i < H; ++i) {
+                const std::vector<uint8_t>& row = rows[size_t(down ? i : H - 1 - i)];
+                data.insert(data.end(), row.begin(), row.end());
+            }
+            const std::vector<uint8_t> file = BmpFile(W, down ? -H : H, c.Bits, c.Compression, colors, data, c.HeaderSize);
+            const Corvanith::Tests::TDecoded decoded = Corvanith::Tests::Decode(QByteArray(
+                reinterpret_cast<const char*>(file.data()), qsizetype(file.size())));
+            ASSERT_TRUE(decoded.Valid && decoded.Read);
+            EXPECT_EQ(decoded.Pixels, expected);
+        }
+    }
+    // The alpha mask of a 40-byte header's masks is not read: opaque.
+    const std::vector<uint8_t> file =
+        BmpFile(2, 1, 16, BmpBitFields, {0x7C00, 0x03E0, 0x001F, 0x8000}, {0xFF, 0x7F, 0xFF, 0xFF});
+    const Corvanith::Tests::TDecoded decoded =
+        Corvanith::Tests::Decode(QByteArray(reinterpret_cast<const char*>(file.data()), qsizetype(file.size())));
+    ASSERT_TRUE(decoded.Valid && decoded.Read);
+    EXPECT_EQ(decoded.Pixels, std::vector<uint32_t>(2, 0xFFFFFFFFu));
 }
 
 TEST(Codecs, ColourProfilesAreMatchedToSrgbInEveryLayout)

@@ -1,3 +1,4 @@
+#include "bmpfile.h"
 #include "imagefiles.h"
 #include "residentmemory.h"
 
@@ -6,6 +7,7 @@
 #include <QImageWriter>
 
 #include <cstdlib>
+#include <numeric>
 
 using namespace Corvanith::Tests;
 
@@ -52,6 +54,18 @@ void ExpectDecodes(const QByteArray& File, const QImage& Source, int Tolerance)
     ASSERT_EQ(decoded.Width, Source.width());
     ASSERT_EQ(decoded.Height, Source.height());
     EXPECT_LE(MaxDifference(decoded.Pixels, PixelsOf(Source)), Tolerance);
+}
+
+// Refused from its header, before any buffer of its size: the peak resident
+// size, set back to the current one, shows that nothing large was taken.
+void ExpectRefusedBeforeItsPixels(const QByteArray& File)
+{
+    Corvanith::Testing::ResetResidentPeak();
+    const int64_t before = Corvanith::Testing::ResidentBytes();
+    EXPECT_FALSE(Decode(File).Valid);
+    if (Corvanith::Testing::ResidentMemoryTells) {
+        EXPECT_LT(Corvanith::Testing::ResidentBytes("VmHWM:") - before, int64_t(64) << 20);
+    }
 }
 
 // ---- PNG ----
@@ -276,6 +290,116 @@ TEST(ImageProbe, GifDecodesAndAFrameLargerThanItsDataIsRefused)
         file[at + 1] = file[at + 3] = char(15000 >> 8);
     }
     EXPECT_FALSE(Decode(file).Valid);
+}
+
+// ---- BMP ----
+
+QByteArray Bytes(const std::vector<uint8_t>& Data)
+{
+    return QByteArray(reinterpret_cast<const char*>(Data.data()), qsizetype(Data.size()));
+}
+
+// Every layout of uncompressed rows: the rows exactly in the file decode,
+// one byte fewer (the last row's padding) is refused, and so is the header
+// claiming 16000 x 16000 over a hundred bytes of rows.
+TEST(ImageProbe, BmpRowsMustAllLieInTheFile)
+{
+    std::vector<uint32_t> palette(256);
+    std::iota(palette.begin(), palette.end(), 0x203040u);
+    const auto colours = [&palette](int Bits) { return std::vector<uint32_t>(palette.begin(), palette.begin() + (1 << Bits)); };
+    struct TCase {
+        const char* Name;
+        uint16_t Bits;
+        uint32_t Compression;
+        std::vector<uint32_t> Colors;
+        uint32_t HeaderSize, Gap;
+        bool TopDown;
+    };
+    const TCase cases[] = {
+        {"1 bit", 1, BmpUncompressed, colours(1), 40, 0, false},
+        {"4 bits", 4, BmpUncompressed, colours(4), 40, 0, false},
+        {"8 bits", 8, BmpUncompressed, colours(8), 40, 0, false},
+        {"8 bits, pixels past a gap", 8, BmpUncompressed, colours(8), 40, 300, false},
+        {"8 bits, oldest header", 8, BmpUncompressed, colours(8), 12, 0, false},
+        {"16 bits", 16, BmpUncompressed, {}, 40, 0, false},
+        {"16-bit fields", 16, BmpBitFields, {0xF800, 0x07E0, 0x001F}, 40, 0, false},
+        {"16-bit fields, 124-byte header", 16, BmpBitFields, {0x7C00, 0x03E0, 0x001F, 0x8000}, 124, 0, false},
+        {"24 bits", 24, BmpUncompressed, {}, 40, 0, false},
+        {"24 bits, top-down", 24, BmpUncompressed, {}, 40, 0, true},
+        {"24 bits, 108-byte header", 24, BmpUncompressed, {}, 108, 0, false},
+        {"24 bits, oldest header", 24, BmpUncompressed, {}, 12, 0, false},
+        {"32-bit fields", 32, BmpBitFields, {0xFF0000, 0x00FF00, 0x0000FF}, 40, 0, true},
+    };
+    constexpr int32_t W = 37, H = 5;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::vector<uint8_t> rows((size_t(W) * c.Bits + 31) / 32 * 4 * H);
+        for (size_t i = 0; i < rows.size(); ++i)
+            rows[i] = uint8_t(i * 37 % 253);
+        const int32_t height = c.TopDown ? -H : H;
+        const QByteArray file = Bytes(BmpFile(W, height, c.Bits, c.Compression, c.Colors, rows, c.HeaderSize, c.Gap));
+        const TDecoded decoded = Decode(file);
+        EXPECT_TRUE(decoded.Valid && decoded.Read);
+        EXPECT_EQ(decoded.Width, W);
+        EXPECT_EQ(decoded.Height, H);
+        EXPECT_FALSE(Decode(file.chopped(1)).Valid);
+        rows.resize(100);
+        ExpectRefusedBeforeItsPixels(
+            Bytes(BmpFile(16000, c.TopDown ? -16000 : 16000, c.Bits, c.Compression, c.Colors, rows, c.HeaderSize, c.Gap)));
+    }
+    // A pixel offset within the headers: the rows follow the palette.
+    QByteArray file = Bytes(BmpFile(3, 2, 8, BmpUncompressed, colours(8), std::vector<uint8_t>(8, 7)));
+    file.replace(10, 4, QByteArray(4, '\0'));
+    const TDecoded decoded = Decode(file);
+    ASSERT_TRUE(decoded.Valid && decoded.Read);
+    EXPECT_EQ(decoded.Pixels, std::vector<uint32_t>(6, 0xFF000000u | palette[7]));
+    EXPECT_FALSE(Decode(file.chopped(1)).Valid);
+}
+
+// RLE data decodes when it ends the picture before the file ends: by an end
+// of bitmap, or by the end of its last row.
+TEST(ImageProbe, BmpRunsMustEndThePictureWithinTheFile)
+{
+    struct TCase {
+        const char* Name;
+        uint16_t Bits;
+        int32_t Width, Height;
+        std::vector<uint8_t> Data;
+        bool Decodes;
+    };
+    const TCase cases[] = {
+        {"rows ended by ends of line", 8, 2, 2, {2, 5, 0, 0, 2, 6, 0, 0}, true},
+        {"the last end of line missing", 8, 2, 2, {2, 5, 0, 0, 2, 6}, false},
+        {"an end of bitmap", 8, 2, 2, {2, 5, 0, 1}, true},
+        {"pixels as they stand, padded", 8, 3, 1, {0, 3, 1, 2, 3, 0, 0, 0}, true},
+        {"pixels as they stand, cut short", 8, 3, 1, {0, 3, 1, 2}, false},
+        // The reader cuts a run at the bottom row's end and reads on from there.
+        {"pixels past the bottom row's end", 8, 4, 1, {0, 6, 1, 2, 3, 4, 0, 1}, true},
+        // A move never leaves the picture: the last row still needs its end.
+        {"a move far past the last row", 8, 4, 3, {0, 2, 0, 200}, false},
+        {"a move to the last row, ended", 8, 4, 3, {0, 2, 1, 200, 0, 0}, true},
+        {"rle4 pixels as they stand, padded", 4, 5, 1, {0, 5, 0x12, 0x34, 0x50, 0, 0, 1}, true},
+        {"rle4 pixels as they stand, unpadded", 4, 5, 1, {0, 5, 0x12, 0x34, 0x50}, false},
+        {"rle4 runs, the end of line missing", 4, 9, 2, {9, 0x12, 0, 0, 9, 0x34}, false},
+    };
+    std::vector<uint32_t> palette(16);
+    std::iota(palette.begin(), palette.end(), 0x405060u);
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const QByteArray file =
+            Bytes(BmpFile(c.Width, c.Height, c.Bits, c.Bits == 8 ? BmpRle8 : BmpRle4, palette, c.Data));
+        const TDecoded decoded = Decode(file);
+        EXPECT_EQ(decoded.Valid, c.Decodes);
+        EXPECT_EQ(decoded.Read, c.Decodes);
+    }
+    // 16000 x 16000 over a hundred bytes of full runs with no end.
+    for (const uint16_t bits : {uint16_t(4), uint16_t(8)}) {
+        SCOPED_TRACE(bits);
+        std::vector<uint8_t> runs;
+        for (int i = 0; i < 50; ++i)
+            runs.insert(runs.end(), {255, 1});
+        ExpectRefusedBeforeItsPixels(Bytes(BmpFile(16000, 16000, bits, bits == 8 ? BmpRle8 : BmpRle4, palette, runs)));
+    }
 }
 
 // ---- TIFF ----
