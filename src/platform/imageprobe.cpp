@@ -338,10 +338,11 @@ bool ProbeGif(TProbeCursor& File)
     }
 }
 
-// The RLE data from Start on: whether it ends the picture before the file
-// ends, walked as Qt's reader walks it. The reader cuts a run at the end of
-// the bottom row (of the later rows, at its memory's end) and then reads only
-// the pixels it keeps, and a move never leaves the picture.
+// Whether the RLE data from Start on ends the picture before the file ends,
+// walked as Qt's reader walks it: a run is cut where it would pass the end of
+// the bottom row in the reader's image (so later rows run on into the rows
+// below them), only the pixels kept are read, and a move stops at the last
+// row and column.
 bool RunsEndInFile(TProbeCursor& File, int64_t Start, int64_t Width, int64_t Height, int Bits)
 {
     const int64_t rowBytes = (Width + 3) & ~int64_t(3);
