@@ -238,16 +238,15 @@ TGifReader::TGifReader(IStream& Stream) : FInput(std::make_unique<TGifInput>(Str
             return;
         constexpr int GraphicControl = 0xF9;
         if (FInput->Next() == GraphicControl) {
+            // Its first sub-block: flags, delay and index.
             const int size = FInput->Next();
-            uint8_t control[4];
-            if (size >= 4 && FInput->Read(control, sizeof(control))) {
-                transparent = (control[0] & 1) != 0 ? control[3] : -1;
-                FInput->Skip(size_t(size) - 4);
-            } else if (size > 0) {
-                FInput->Skip(size_t(size));
-            }
             if (size <= 0)
                 continue;
+            uint8_t control[4];
+            const bool whole = size >= 4 && FInput->Read(control, sizeof(control));
+            if (whole)
+                transparent = (control[0] & 1) != 0 ? control[3] : -1;
+            FInput->Skip(size_t(size) - (whole ? sizeof(control) : 0));
         }
         SkipSubBlocks(*FInput);
     }

@@ -124,8 +124,10 @@ TEST(GifReader, TheFirstFrameTakesItsPlaceOnTheScreen)
     beyond.CodeSize = 4;
     const TCase cases[] = {
         make("1 x 1 on 4000 x 4000", 4000, 4000, Colours(4), Frame(0, 0, 1, 1, 4), 4000, 4000, 0, 0),
-        make("100 x 100 at (15000, 15000) on 16000 x 16000", 16000, 16000, Colours(16),
-             Frame(15000, 15000, 100, 100, 16), 16000, 16000, 15000, 15000, "GIF87a"),
+        // As gifsicle writes a frame far out on a wide screen (a square of
+        // 16000 would take a gigabyte here).
+        make("100 x 100 at (15000, 900) on 16000 x 1000", 16000, 1000, Colours(16), Frame(15000, 900, 100, 100, 16),
+             16000, 1000, 15000, 900, "GIF87a"),
         make("200 x 200 at +1100+700 on 2400 x 1600, local table, transparent", 2400, 1600, Colours(2), local, 2400,
              1600, 1100, 700),
         make("10 x 10 on 2010 x 10", 2010, 10, Colours(16), Frame(0, 0, 10, 10, 16), 2010, 10, 0, 0),
@@ -144,7 +146,7 @@ TEST(GifReader, TheFirstFrameTakesItsPlaceOnTheScreen)
         ASSERT_TRUE(decoded.Read);
         ASSERT_EQ(decoded.Width, c.Width);
         ASSERT_EQ(decoded.Height, c.Height);
-        // Row by row, compared as a whole: the largest picture has 16000.
+        // Row by row, each compared as a whole.
         bool opaque = true;
         std::vector<uint32_t> expected(size_t(c.Width));
         for (int32_t y = 0; y < c.Height; ++y) {
@@ -192,10 +194,39 @@ QByteArray Codes(const std::vector<uint32_t>& Codes)
 TEST(GifReader, DamagedFramesAreRefusedAndWhatFollowsAFrameIsLeft)
 {
     const std::vector<uint32_t> colours = Colours(4);
+    // One row of Width pixels.
     const auto gif = [&](uint16_t Width, const QByteArray& Data, const QByteArray& After = ";") {
-        return GifScreen(Width, 1, colours) + QByteArray(",\0\0\0\0", 5) + char(Width) + QByteArray("\0\x01\0\0", 4) +
-               Data + After;
+        return GifScreen(Width, 1, colours) + QByteArray(",\0\0\0\0", 5) + char(Width) + char(Width >> 8) +
+               QByteArray("\x01\0\0", 3) + Data + After;
     };
+    // Each index a code of its own after a single clear code: the table
+    // fills up, and its codes stay 12 bits wide until the end code.
+    std::vector<uint8_t> literals;
+    for (int i = 0; i < 4200; ++i)
+        literals.push_back(uint8_t(i * 7 / 3 % 4));
+    QByteArray full;
+    {
+        uint32_t bits = 0;
+        int count = 0, width = 3, next = 6;
+        const auto put = [&](uint32_t Code) {
+            bits |= Code << count;
+            for (count += width; count >= 8; count -= 8, bits >>= 8)
+                full.append(char(bits));
+        };
+        put(4);
+        for (size_t i = 0; i < literals.size(); ++i) {
+            put(literals[i]);
+            if (i > 0 && next < 4096 && ++next == 1 << width && width < 12)
+                ++width;
+        }
+        put(5);
+        if (count > 0)
+            full.append(char(bits));
+        QByteArray blocks(1, '\x02');
+        for (qsizetype i = 0; i < full.size(); i += 255)
+            blocks += char(full.mid(i, 255).size()) + full.mid(i, 255);
+        full = blocks + '\0';
+    }
     // Two runs of "0, 1" and a last "0", with clear codes between: 24 bits
     // that fill 3 bytes, so no padding reads as a code.
     const std::vector<uint32_t> runs = {4, 0, 1, 4, 0, 1, 4, 0};
@@ -224,6 +255,9 @@ TEST(GifReader, DamagedFramesAreRefusedAndWhatFollowsAFrameIsLeft)
         {"codes after the last pixel", gif(2, Codes({4, 0, 1, 2, 3, 1, 5})), {0, 1}},
         {"a clear code between pixels", gif(2, Codes({4, 0, 4, 1, 5})), {0, 1}},
         {"the code being defined", gif(3, Codes({4, 0, 6, 5})), {0, 0, 0}},
+        {"a full table kept without a clear code", gif(uint16_t(literals.size()), full), literals},
+        {"a screen beyond the largest picture",
+         GifScreen(16001, 16000, colours) + whole.mid(13 + 12), {}},
         {"no trailer", whole.chopped(1), {0, 1, 2}},
         {"junk after the frame", gif(3, Codes({4, 0, 1, 2, 5}), "\x07junk"), {0, 1, 2}},
     };
