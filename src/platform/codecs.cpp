@@ -324,8 +324,9 @@ bool TImageDecoder::Read(uint8_t* Bits, int32_t Stride)
         return false;
     // A reader fills an image of its own format and size as it stands, and
     // leaves pixels it finds no data for (the runs a compressed BMP skips)
-    // as they were: it is handed a cleared one. Rows no wider than ours lie at the start of the buffer and are
-    // converted there; deeper pixels get an image of their own.
+    // as they were: it is handed a cleared one. Rows no wider than ours lie
+    // at the start of the buffer and are converted there; deeper pixels get
+    // an image of their own.
     QImage::Format format = FReader->imageFormat();
     if (format == QImage::Format_Invalid)
         format = QImage::Format_ARGB32;
