@@ -1,6 +1,7 @@
 #include "platform/codecs.h"
 
 #include "graphics/errors.h"
+#include "platform/gifreader.h"
 #include "platform/imageprobe.h"
 #include "platform/imaging.h"
 
@@ -304,17 +305,23 @@ TImageDecoder::TImageDecoder(IStream& Stream) : FStream(Stream)
     FStream.Seek(int64_t(FStart), 0, nullptr);
     if (!probe.Plausible)
         return;
-    FDevice = std::make_unique<TStreamDevice>(FStream, QIODevice::ReadOnly);
-    if (probe.ColourKey) {
-        FDevice->Hide(probe.KeyChunkOffset, probe.KeyChunkLength);
-        FColourKey = probe.ColourKey;
+    QSize size;
+    if (format->Kind == TImageKind::Gif) {
+        FGif = std::make_unique<TGifReader>(FStream);
+        size = QSize(FGif->Width(), FGif->Height());
+    } else {
+        FDevice = std::make_unique<TStreamDevice>(FStream, QIODevice::ReadOnly);
+        if (probe.ColourKey) {
+            FDevice->Hide(probe.KeyChunkOffset, probe.KeyChunkLength);
+            FColourKey = probe.ColourKey;
+        }
+        FReader = std::make_unique<QImageReader>(FDevice.get(), format->QtFormat);
+        FReader->setAutoDetectImageFormat(false);
+        // Pixels as stored, not turned by an orientation tag.
+        FReader->setAutoTransform(false);
+        size = format->Format == ImageFormatBMP ? BmpSize(start, FReader->size()) : FReader->size();
     }
     FBmpMasks = probe.BmpMasks;
-    FReader = std::make_unique<QImageReader>(FDevice.get(), format->QtFormat);
-    FReader->setAutoDetectImageFormat(false);
-    // Pixels as stored, not turned by an orientation tag.
-    FReader->setAutoTransform(false);
-    const QSize size = format->Format == ImageFormatBMP ? BmpSize(start, FReader->size()) : FReader->size();
     // The picture is decoded into a buffer the caller allocates from this
     // size, so Qt's own allocation limit never sees it.
     if (!size.isValid() || size.isEmpty() || size.width() > MaxDecodedExtent || size.height() > MaxDecodedExtent ||
@@ -332,6 +339,7 @@ TImageDecoder::~TImageDecoder() = default;
 
 bool TImageDecoder::Refuse()
 {
+    FGif.reset();
     FReader.reset();
     FDevice.reset();
     FStream.Seek(int64_t(FStart), 0, nullptr);
@@ -340,13 +348,19 @@ bool TImageDecoder::Refuse()
 
 bool TImageDecoder::Read(uint8_t* Bits, int32_t Stride)
 {
+    if (FGif) {
+        if (!FGif->Read(Bits, Stride))
+            return Refuse();
+        FOpaque = FGif->Opaque();
+        return true;
+    }
     if (!FReader)
         return false;
     // A reader fills an image of its own format and size as it stands, and
-    // leaves pixels it finds no data for (the runs a compressed BMP skips, a
-    // frame smaller than the picture) as they were: it is handed a cleared
-    // one. Rows no wider than ours lie at the start of the buffer and are
-    // converted there; deeper pixels get an image of their own.
+    // leaves pixels it finds no data for (the runs a compressed BMP skips)
+    // as they were: it is handed a cleared one. Rows no wider than ours lie
+    // at the start of the buffer and are converted there; deeper pixels get
+    // an image of their own.
     QImage::Format format = FReader->imageFormat();
     if (format == QImage::Format_Invalid)
         format = QImage::Format_ARGB32;
@@ -361,10 +375,10 @@ bool TImageDecoder::Read(uint8_t* Bits, int32_t Stride)
                                std::to_string(FHeight) + " picture");
         image.fill(0);
     }
-    // Reading the header may have scanned to the end (GIF counts its frames).
+    // Reading the header may have read ahead to the end.
     FDevice->ResetShortReads();
     const TDataEndWatch watch;
-    // BMP, JPEG and GIF readers report success for a file that ends early,
+    // BMP and JPEG readers report success for a file that ends early,
     // filling the rest with grey or leaving it as it was: a damaged file is
     // refused like any other.
     if (!FReader->read(&image) || image.size() != QSize(FWidth, FHeight) ||

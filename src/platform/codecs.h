@@ -42,6 +42,7 @@ private:
 };
 
 class TStreamDevice;
+class TGifReader;
 
 // Decodes the picture at the stream's current position straight into the
 // caller's buffer. Only BMP, GIF, JPEG, PNG and TIFF are read, recognised by
@@ -66,7 +67,9 @@ public:
     // Width x Height straight ARGB pixels into Bits, Stride bytes a row;
     // false when the data does not decode or ends before the pixels do.
     // Pixels a file leaves out are zero in the reader's own format: the runs
-    // a compressed BMP skips take its palette's first colour.
+    // a compressed BMP skips take its palette's first colour. A GIF gives its
+    // first frame in its place on its screen, transparent wherever the frame
+    // leaves the screen uncovered.
     bool Read(uint8_t* Bits, int32_t Stride);
     // After Read: the picture has no alpha channel, every alpha byte is 255.
     bool Opaque() const { return FOpaque; }
@@ -78,6 +81,8 @@ private:
     uint64_t FStart = 0;
     std::unique_ptr<TStreamDevice> FDevice;
     std::unique_ptr<QImageReader> FReader;
+    // GIF is read by a reader of our own, straight into the caller's buffer.
+    std::unique_ptr<TGifReader> FGif;
     int32_t FWidth = -1;
     int32_t FHeight = -1;
     TGuid FRawFormat = ImageFormatUndefined;

@@ -2,6 +2,7 @@
 #include "datalimit.h"
 #include "graphics/errors.h"
 #include "graphics/surface.h"
+#include "platform/imagefiles.h"
 #include "platform/codecs.h"
 #include "platform/streams.h"
 
@@ -459,6 +460,69 @@ TEST(SurfaceDecode, PixelsACompressedBmpSkipsTakeItsFirstColour)
         }
         EXPECT_EQ(results[0], results[1]);
     }
+}
+
+TEST(SurfaceDecode, AroundAGifsFirstFrameIsTransparentWhateverTheHeapHeld)
+{
+    // A frame smaller than the screen, with a colour table of its own only.
+    constexpr int32_t W = 64, H = 48;
+    Tests::TGifFrame frame;
+    frame.Left = 20;
+    frame.Top = 10;
+    frame.Width = 16;
+    frame.Height = 12;
+    frame.LocalTable = Palette(16);
+    for (int32_t y = 0; y < frame.Height; ++y)
+        for (int32_t x = 0; x < frame.Width; ++x)
+            frame.Indices.push_back(uint8_t((x + 3 * y) % 16));
+    const QByteArray file = Tests::GifScreen(W, H, {}) + Tests::GifFrame(frame) + ';';
+    std::vector<TCorvColor> expected(size_t(W) * H, 0);
+    for (int32_t y = 0; y < frame.Height; ++y)
+        for (int32_t x = 0; x < frame.Width; ++x)
+            expected[size_t(frame.Top + y) * W + size_t(frame.Left + x)] =
+                0xFF000000u | frame.LocalTable[frame.Indices[size_t(y) * frame.Width + size_t(x)]];
+    // Each heap filling in blocks of the picture's size and of a table of
+    // 256 colours.
+    std::vector<std::vector<TCorvColor>> results;
+    for (const uint8_t pattern : {0x5A, 0xA5}) {
+        LeaveOnHeap(size_t(W) * H * 4 + 64, pattern);
+        LeaveOnHeap(256 * 4, pattern);
+        TMemoryStream stream(Bytes(file));
+        auto s = TCorvSurface::CreateFromStream(stream);
+        EXPECT_TRUE(s->HasAlpha());
+        results.push_back(Pixels(*s));
+        EXPECT_EQ(results.back(), expected) << "after a heap filled with " << int(pattern);
+    }
+    EXPECT_EQ(results[0], results[1]);
+}
+
+TEST(SurfaceDecode, GifReportsProgressAsItReads)
+{
+    // Some 300 KB of codes for indices without order.
+    constexpr uint16_t W = 512, H = 512;
+    Tests::TGifFrame frame;
+    frame.Width = W;
+    frame.Height = H;
+    uint32_t seed = 7;
+    for (int i = 0; i < W * H; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        frame.Indices.push_back(uint8_t(seed >> 16));
+    }
+    const std::vector<uint8_t> gif = Bytes(Tests::GifScreen(W, H, Palette(256)) + Tests::GifFrame(frame) + ';');
+    TMemoryStream stream(gif);
+    TProgress progress;
+    auto s = TCorvSurface::CreateFromStream(stream, progress.Handler());
+    EXPECT_EQ(s->Width(), W);
+    EXPECT_EQ(s->RawFormat(), ImageFormatGIF);
+    ASSERT_GE(progress.Reports.size(), 4u);
+    EXPECT_EQ(progress.Reports.back(), std::make_pair(-1, -1));
+    int32_t last = 0;
+    for (size_t i = 0; i + 1 < progress.Reports.size(); ++i) {
+        EXPECT_GE(progress.Reports[i].first, last);
+        EXPECT_EQ(progress.Reports[i].second, int32_t(gif.size()));
+        last = progress.Reports[i].first;
+    }
+    EXPECT_GE(last, int32_t(gif.size()) - 2);
 }
 
 TEST(SurfaceDecode, TopDownBmpOpensTheRightWayUp)

@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QImageWriter>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -162,10 +163,80 @@ inline QByteArray GifFile(uint16_t Width, uint16_t Height, const std::array<uint
     return gif + GifImageData(Indices, 4) + ';';
 }
 
+// A GIF's screen: its header and its global colour table, when it has one
+// (of 2 to 256 colours, a power of two).
+inline QByteArray GifScreen(uint16_t Width, uint16_t Height, const std::vector<uint32_t>& Table,
+                            const char* Version = "GIF89a")
+{
+    QByteArray gif(Version);
+    gif.append(char(Width)).append(char(Width >> 8)).append(char(Height)).append(char(Height >> 8));
+    int bits = 0;
+    while (Table.size() > size_t(2) << bits)
+        ++bits;
+    gif.append(char(Table.empty() ? 0 : 0x80 | bits)).append(2, '\0');
+    for (const uint32_t c : Table)
+        gif.append(char(c >> 16)).append(char(c >> 8)).append(char(c));
+    return gif;
+}
+
+// One frame: its place on the screen, its indices row by row as shown, and
+// what stands before it.
+struct TGifFrame {
+    uint16_t Left = 0, Top = 0, Width = 0, Height = 0;
+    std::vector<uint8_t> Indices;
+    // Of 2 to 256 colours, a power of two; empty for none.
+    std::vector<uint32_t> LocalTable;
+    // Given: a graphic control extension with this transparent index.
+    int Transparent = -1;
+    bool Interlaced = false;
+    // The LZW minimum code size; 0 for the least that holds every index.
+    int CodeSize = 0;
+};
+
+inline QByteArray GifFrame(const TGifFrame& Frame)
+{
+    QByteArray gif;
+    if (Frame.Transparent >= 0)
+        gif.append("\x21\xF9\x04\x01\0\0", 6).append(char(Frame.Transparent)).append('\0');
+    gif.append(',');
+    for (const uint16_t v : {Frame.Left, Frame.Top, Frame.Width, Frame.Height})
+        gif.append(char(v)).append(char(v >> 8));
+    int bits = 0;
+    while (Frame.LocalTable.size() > size_t(2) << bits)
+        ++bits;
+    gif.append(char((Frame.LocalTable.empty() ? 0 : 0x80 | bits) | (Frame.Interlaced ? 0x40 : 0)));
+    for (const uint32_t c : Frame.LocalTable)
+        gif.append(char(c >> 16)).append(char(c >> 8)).append(char(c));
+    // Interlaced rows are stored every eighth from the first, every eighth
+    // from the fifth, every fourth from the third, every second from the second.
+    std::vector<uint8_t> stored;
+    const auto putRows = [&](int First, int Step) {
+        for (int y = First; y < Frame.Height; y += Step)
+            stored.insert(stored.end(), Frame.Indices.begin() + ptrdiff_t(y) * Frame.Width,
+                          Frame.Indices.begin() + ptrdiff_t(y + 1) * Frame.Width);
+    };
+    if (Frame.Interlaced) {
+        putRows(0, 8);
+        putRows(4, 8);
+        putRows(2, 4);
+        putRows(1, 2);
+    } else {
+        stored = Frame.Indices;
+    }
+    int codeSize = Frame.CodeSize > 0 ? Frame.CodeSize : 2;
+    for (const uint8_t i : Frame.Indices)
+        while (i >> codeSize != 0)
+            ++codeSize;
+    gif.append(char(codeSize));
+    return gif + GifImageData(stored, codeSize);
+}
+
 struct TDecoded {
     // The header was taken: a surface of the size would be allocated.
     bool Valid = false;
     bool Read = false;
+    // After Read: the decoder found every pixel opaque.
+    bool Opaque = false;
     int32_t Width = 0;
     int32_t Height = 0;
     std::vector<uint32_t> Pixels;
@@ -184,6 +255,7 @@ inline TDecoded Decode(const QByteArray& File)
     result.Height = decoder.Height();
     result.Pixels.resize(size_t(result.Width) * size_t(result.Height));
     result.Read = decoder.Read(reinterpret_cast<uint8_t*>(result.Pixels.data()), result.Width * 4);
+    result.Opaque = decoder.Opaque();
     return result;
 }
 

@@ -1,0 +1,58 @@
+#pragma once
+// The first frame of a GIF, decoded by a reader of our own straight into the
+// caller's buffer, a row at a time: no picture-sized copy beside it, and
+// every pixel defined whatever the file holds.
+#include "platform/streams.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+namespace Corvanith::Platform {
+
+class TGifInput;
+
+// A GIF shows as its first frame in its place on the logical screen.
+// Wherever the frame leaves the screen uncovered, codes the transparent
+// index, or codes an index beyond its colour table, the picture is
+// transparent, as browsers show it; what of the frame lies off the screen is
+// cut off. A first frame wider or higher than the screen marks a screen size
+// that is wrong (some writers leave it 0 x 0): the picture then has the
+// frame's size, as browsers take it.
+class TGifReader {
+public:
+    // Reads the header up to the first frame's pixel data, from the
+    // stream's current position on.
+    explicit TGifReader(IStream& Stream);
+    TGifReader(const TGifReader&) = delete;
+    TGifReader& operator=(const TGifReader&) = delete;
+    ~TGifReader();
+
+    // The picture's size; 0 x 0 when the file has no frame to show.
+    int32_t Width() const { return FWidth; }
+    int32_t Height() const { return FHeight; }
+
+    // Width x Height straight ARGB pixels into Bits, Stride bytes a row;
+    // false when the frame's data is damaged or ends before its pixels do.
+    // Once the frame is complete, nothing after it is read.
+    bool Read(uint8_t* Bits, int32_t Stride);
+    // After Read: every pixel is opaque.
+    bool Opaque() const { return FOpaque; }
+
+private:
+    std::unique_ptr<TGifInput> FInput;
+    int32_t FWidth = 0;
+    int32_t FHeight = 0;
+    // The frame, in picture coordinates.
+    int32_t FLeft = 0;
+    int32_t FTop = 0;
+    int32_t FFrameWidth = 0;
+    int32_t FFrameHeight = 0;
+    bool FInterlaced = false;
+    int FCodeSize = 0;
+    // Straight ARGB for every index a code can hold: codes of up to 11 bits.
+    std::array<uint32_t, 2048> FColours{};
+    bool FOpaque = false;
+};
+
+} // namespace Corvanith::Platform

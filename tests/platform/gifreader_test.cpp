@@ -1,0 +1,304 @@
+#include "imagefiles.h"
+#include "residentmemory.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QImageReader>
+
+#include <algorithm>
+
+using namespace Corvanith::Tests;
+
+namespace {
+
+// Colours of their own for every index, none of them black.
+std::vector<uint32_t> Colours(size_t Count)
+{
+    std::vector<uint32_t> colours;
+    for (uint32_t i = 0; i < Count; ++i)
+        colours.push_back(0xFF000000u | (i * 37 & 0xFF) << 16 | (255 - i) << 8 | ((i * 11 + 1) & 0xFF));
+    return colours;
+}
+
+std::vector<uint8_t> Pattern(int Width, int Height, int Count)
+{
+    std::vector<uint8_t> indices;
+    for (int y = 0; y < Height; ++y)
+        for (int x = 0; x < Width; ++x)
+            indices.push_back(uint8_t((x / 3 + y / 5 + x * y) % Count));
+    return indices;
+}
+
+TGifFrame Frame(uint16_t Left, uint16_t Top, uint16_t Width, uint16_t Height, int Count)
+{
+    TGifFrame frame;
+    frame.Left = Left;
+    frame.Top = Top;
+    frame.Width = Width;
+    frame.Height = Height;
+    frame.Indices = Pattern(Width, Height, Count);
+    return frame;
+}
+
+QByteArray Gif(uint16_t Width, uint16_t Height, const std::vector<uint32_t>& Table, const TGifFrame& Frame,
+               const char* Version = "GIF89a")
+{
+    return GifScreen(Width, Height, Table, Version) + GifFrame(Frame) + ';';
+}
+
+TEST(GifReader, OrdinaryFilesGiveWhatQtReads)
+{
+    constexpr uint16_t W = 37, H = 23;
+    const auto with = [](TGifFrame Frame, const std::function<void(TGifFrame&)>& Change) {
+        Change(Frame);
+        return Frame;
+    };
+    const TGifFrame plain = Frame(0, 0, W, H, 16);
+    const struct {
+        const char* Name;
+        QByteArray File;
+    } cases[] = {
+        {"global table", Gif(W, H, Colours(16), plain)},
+        {"transparent index", Gif(W, H, Colours(16), with(plain, [](TGifFrame& f) { f.Transparent = 5; }))},
+        {"interlaced", Gif(W, H, Colours(16), with(plain, [](TGifFrame& f) { f.Interlaced = true; }))},
+        {"local table only", Gif(W, H, {}, with(plain, [](TGifFrame& f) { f.LocalTable = Colours(16); }))},
+        {"local table over a global one", Gif(W, H, Colours(4), with(Frame(0, 0, W, H, 256), [](TGifFrame& f) {
+             f.LocalTable = Colours(256);
+         }))},
+        {"two colours", Gif(W, H, Colours(2), Frame(0, 0, W, H, 2))},
+        {"interlaced, transparent, 256 colours", Gif(W, H, Colours(256), with(Frame(0, 0, W, H, 256), [](TGifFrame& f) {
+             f.Interlaced = true;
+             f.Transparent = 0;
+         }))},
+        {"a second frame after the first",
+         GifScreen(W, H, Colours(16)) + GifFrame(plain) + GifFrame(Frame(3, 4, 5, 6, 16)) + ';'},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        QByteArray data = c.File;
+        QBuffer buffer(&data);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer, "gif");
+        const QImage qt = reader.read();
+        ASSERT_FALSE(qt.isNull()) << reader.errorString().toStdString();
+        std::vector<uint32_t> expected = PixelsOf(qt);
+        const TDecoded decoded = Decode(c.File);
+        ASSERT_TRUE(decoded.Read);
+        ASSERT_EQ(decoded.Width, W);
+        ASSERT_EQ(decoded.Height, H);
+        EXPECT_EQ(decoded.Pixels, expected);
+        EXPECT_EQ(decoded.Opaque, std::all_of(expected.begin(), expected.end(), [](uint32_t p) {
+                      return p >> 24 == 0xFF;
+                  }));
+    }
+}
+
+TEST(GifReader, TheFirstFrameTakesItsPlaceOnTheScreen)
+{
+    struct TCase {
+        const char* Name;
+        QByteArray File;
+        TGifFrame Frame;
+        // The colours of the frame's indices; beyond them, transparent.
+        std::vector<uint32_t> Colours;
+        int32_t Width, Height;
+        // Where the frame's top left pixel lands.
+        int32_t Left, Top;
+    };
+    const auto make = [](const char* Name, uint16_t ScreenWidth, uint16_t ScreenHeight, std::vector<uint32_t> Global,
+                         TGifFrame Frame, int32_t Width, int32_t Height, int32_t Left, int32_t Top,
+                         const char* Version = "GIF89a") {
+        std::vector<uint32_t> colours = Frame.LocalTable.empty() ? Global : Frame.LocalTable;
+        if (Frame.Transparent >= 0)
+            colours[size_t(Frame.Transparent)] &= 0x00FFFFFFu;
+        return TCase{Name, Gif(ScreenWidth, ScreenHeight, Global, Frame, Version), Frame, colours, Width, Height,
+                     Left, Top};
+    };
+    TGifFrame local = Frame(1100, 700, 200, 200, 2);
+    local.LocalTable = Colours(2);
+    local.Transparent = 0;
+    TGifFrame interlaced = Frame(2, 3, 13, 11, 16);
+    interlaced.Interlaced = true;
+    TGifFrame beyond = Frame(1, 1, 9, 7, 16);
+    beyond.CodeSize = 4;
+    const TCase cases[] = {
+        make("1 x 1 on 4000 x 4000", 4000, 4000, Colours(4), Frame(0, 0, 1, 1, 4), 4000, 4000, 0, 0),
+        // As gifsicle writes a frame far out on a wide screen (a square of
+        // 16000 would take a gigabyte here).
+        make("100 x 100 at (15000, 900) on 16000 x 1000", 16000, 1000, Colours(16), Frame(15000, 900, 100, 100, 16),
+             16000, 1000, 15000, 900, "GIF87a"),
+        make("200 x 200 at +1100+700 on 2400 x 1600, local table, transparent", 2400, 1600, Colours(2), local, 2400,
+             1600, 1100, 700),
+        make("10 x 10 on 2010 x 10", 2010, 10, Colours(16), Frame(0, 0, 10, 10, 16), 2010, 10, 0, 0),
+        make("whole screen", 16, 16, Colours(16), Frame(0, 0, 16, 16, 16), 16, 16, 0, 0),
+        make("interlaced at an offset", 20, 20, Colours(16), interlaced, 20, 20, 2, 3),
+        make("partly off the right and the bottom", 64, 48, Colours(16), Frame(50, 40, 20, 10, 16), 64, 48, 50, 40),
+        make("wholly off the screen", 16, 16, Colours(16), Frame(100, 100, 8, 8, 16), 16, 16, 100, 100),
+        make("wider than the screen", 20, 20, Colours(16), Frame(3, 2, 30, 5, 16), 30, 5, 0, 0),
+        make("on a screen of 0 x 0", 0, 0, Colours(16), Frame(4, 4, 12, 9, 16), 12, 9, 0, 0),
+        make("indices beyond a table of 4", 12, 10, Colours(4), beyond, 12, 10, 1, 1),
+        make("no colour table at all", 12, 10, {}, Frame(0, 0, 12, 10, 4), 12, 10, 0, 0),
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TDecoded decoded = Decode(c.File);
+        ASSERT_TRUE(decoded.Read);
+        ASSERT_EQ(decoded.Width, c.Width);
+        ASSERT_EQ(decoded.Height, c.Height);
+        // Row by row, each compared as a whole.
+        bool opaque = true;
+        std::vector<uint32_t> expected(size_t(c.Width));
+        for (int32_t y = 0; y < c.Height; ++y) {
+            const int32_t fy = y - c.Top;
+            for (int32_t x = 0; x < c.Width; ++x) {
+                const int32_t fx = x - c.Left;
+                uint32_t colour = 0;
+                if (fx >= 0 && fy >= 0 && fx < c.Frame.Width && fy < c.Frame.Height) {
+                    const uint8_t index = c.Frame.Indices[size_t(fy) * c.Frame.Width + size_t(fx)];
+                    colour = index < c.Colours.size() ? c.Colours[index] : 0;
+                }
+                expected[size_t(x)] = colour;
+                opaque = opaque && colour >> 24 == 0xFF;
+                // Rows the frame leaves out are all alike.
+                if (fy < 0 || fy >= c.Frame.Height) {
+                    std::fill(expected.begin(), expected.end(), 0);
+                    opaque = false;
+                    break;
+                }
+            }
+            const uint32_t* row = decoded.Pixels.data() + size_t(y) * size_t(c.Width);
+            ASSERT_TRUE(std::equal(expected.begin(), expected.end(), row)) << "row " << y;
+        }
+        EXPECT_EQ(decoded.Opaque, opaque);
+    }
+}
+
+// Image data of LZW codes all 3 bits wide, for a table of 4 colours: 4 is
+// the clear code, 5 the end, 6 the first the table defines.
+QByteArray Codes(const std::vector<uint32_t>& Codes)
+{
+    QByteArray packed;
+    uint32_t bits = 0;
+    int count = 0;
+    for (const uint32_t code : Codes) {
+        bits |= code << count;
+        for (count += 3; count >= 8; count -= 8, bits >>= 8)
+            packed.append(char(bits));
+    }
+    if (count > 0)
+        packed.append(char(bits));
+    return QByteArray(1, '\x02') + char(packed.size()) + packed + '\0';
+}
+
+TEST(GifReader, DamagedFramesAreRefusedAndWhatFollowsAFrameIsLeft)
+{
+    const std::vector<uint32_t> colours = Colours(4);
+    // One row of Width pixels.
+    const auto gif = [&](uint16_t Width, const QByteArray& Data, const QByteArray& After = ";") {
+        return GifScreen(Width, 1, colours) + QByteArray(",\0\0\0\0", 5) + char(Width) + char(Width >> 8) +
+               QByteArray("\x01\0\0", 3) + Data + After;
+    };
+    // Each index a code of its own after a single clear code: the table
+    // fills up, and its codes stay 12 bits wide until the end code.
+    std::vector<uint8_t> literals;
+    for (int i = 0; i < 4200; ++i)
+        literals.push_back(uint8_t(i * 7 / 3 % 4));
+    QByteArray full;
+    {
+        uint32_t bits = 0;
+        int count = 0, width = 3, next = 6;
+        const auto put = [&](uint32_t Code) {
+            bits |= Code << count;
+            for (count += width; count >= 8; count -= 8, bits >>= 8)
+                full.append(char(bits));
+        };
+        put(4);
+        for (size_t i = 0; i < literals.size(); ++i) {
+            put(literals[i]);
+            if (i > 0 && next < 4096 && ++next == 1 << width && width < 12)
+                ++width;
+        }
+        put(5);
+        if (count > 0)
+            full.append(char(bits));
+        QByteArray blocks(1, '\x02');
+        for (qsizetype i = 0; i < full.size(); i += 255)
+            blocks += char(full.mid(i, 255).size()) + full.mid(i, 255);
+        full = blocks + '\0';
+    }
+    // Two runs of "0, 1" and a last "0", with clear codes between: 24 bits
+    // that fill 3 bytes, so no padding reads as a code.
+    const std::vector<uint32_t> runs = {4, 0, 1, 4, 0, 1, 4, 0};
+    // Once the table holds code 7, codes grow to 4 bits: 3 bits hold three
+    // codes after the first.
+    const QByteArray whole = gif(3, Codes({4, 0, 1, 2, 5}));
+    struct TCase {
+        const char* Name;
+        QByteArray File;
+        // The indices it gives; none when it is refused.
+        std::vector<uint8_t> Indices;
+    };
+    const TCase cases[] = {
+        {"a whole frame", whole, {0, 1, 2}},
+        {"a code the table does not hold yet", gif(3, Codes({4, 0, 7, 5})), {}},
+        {"a first code that is no index", gif(3, Codes({4, 6, 5})), {}},
+        {"the end code before the last pixel", gif(3, Codes({4, 0, 1, 5})), {}},
+        {"the blocks end before the last pixel", gif(6, Codes(runs)), {}},
+        {"the file ends after the code size", whole.left(13 + 12 + 10 + 1), {}},
+        {"the file ends after the frame's descriptor", whole.left(13 + 12 + 10), {}},
+        {"no frame before the trailer", GifScreen(4, 1, colours) + ';', {}},
+        {"a block of no known kind before the frame", GifScreen(4, 1, colours) + '\x07' + whole.mid(25), {}},
+        {"code size 0", gif(3, QByteArray(1, '\0') + Codes({4, 0, 1, 2, 5}).mid(1)), {}},
+        {"code size 12", gif(3, QByteArray(1, '\x0C') + Codes({4, 0, 1, 2, 5}).mid(1)), {}},
+        {"no end code after the last pixel", gif(5, Codes(runs)), {0, 1, 0, 1, 0}},
+        {"codes after the last pixel", gif(2, Codes({4, 0, 1, 2, 3, 1, 5})), {0, 1}},
+        {"a clear code between pixels", gif(2, Codes({4, 0, 4, 1, 5})), {0, 1}},
+        {"the code being defined", gif(3, Codes({4, 0, 6, 5})), {0, 0, 0}},
+        {"a full table kept without a clear code", gif(uint16_t(literals.size()), full), literals},
+        {"a screen beyond the largest picture",
+         GifScreen(16001, 16000, colours) + whole.mid(13 + 12), {}},
+        {"no trailer", whole.chopped(1), {0, 1, 2}},
+        {"junk after the frame", gif(3, Codes({4, 0, 1, 2, 5}), "\x07junk"), {0, 1, 2}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TDecoded decoded = Decode(c.File);
+        if (c.Indices.empty()) {
+            EXPECT_FALSE(decoded.Read);
+            continue;
+        }
+        ASSERT_TRUE(decoded.Read);
+        std::vector<uint32_t> expected;
+        for (const uint8_t i : c.Indices)
+            expected.push_back(colours[i]);
+        EXPECT_EQ(decoded.Pixels, expected);
+        EXPECT_TRUE(decoded.Opaque);
+    }
+}
+
+TEST(GifReader, DecodingHoldsNoMoreThanTheBufferAndABand)
+{
+    if (!Corvanith::Testing::ResidentMemoryTells)
+        GTEST_SKIP() << "resident memory tells nothing under the address sanitizer";
+    constexpr uint16_t W = 4000, H = 4000;
+    TGifFrame frame;
+    frame.Width = W;
+    frame.Height = H;
+    frame.Indices.assign(size_t(W) * H, 3);
+    const QByteArray file = Gif(W, H, Colours(4), frame);
+    Corvanith::Platform::TMemoryStream stream(std::vector<uint8_t>(file.begin(), file.end()));
+    Corvanith::Platform::TStreamAdapter adapter(stream);
+    Corvanith::Platform::TImageDecoder decoder(adapter);
+    ASSERT_TRUE(decoder.Valid());
+    // 64 MB of pixels, every page of it taken before the peak is reset.
+    std::vector<uint32_t> pixels(size_t(W) * H, 1);
+    Corvanith::Testing::ResetResidentPeak();
+    const int64_t before = Corvanith::Testing::ResidentBytes();
+    ASSERT_TRUE(decoder.Read(reinterpret_cast<uint8_t*>(pixels.data()), W * 4));
+    const int64_t peak = Corvanith::Testing::ResidentBytes("VmHWM:");
+    EXPECT_LT(peak - before, int64_t(8) << 20);
+    EXPECT_EQ(std::count(pixels.begin(), pixels.end(), Colours(4)[3]), ptrdiff_t(pixels.size()));
+}
+
+} // namespace
