@@ -129,8 +129,10 @@ const TDecodedFormat* SniffFormat(const QByteArray& Head)
         return &Gif;
     if (Head.startsWith("BM"))
         return &Bmp;
-    if (Head.startsWith(QByteArray("II*\0", 4)) || Head.startsWith(QByteArray("MM\0*", 4)))
-        return &Tiff;
+    // Classic TIFF and BigTIFF, either byte order.
+    for (const char* tiff : {"II*\0", "MM\0*", "II+\0", "MM\0+"})
+        if (Head.startsWith(QByteArray(tiff, 4)))
+            return &Tiff;
     return nullptr;
 }
 
@@ -276,6 +278,9 @@ TImageDecoder::TImageDecoder(IStream& Stream) : FStream(Stream)
         FDevice->Hide(probe.KeyChunkOffset, probe.KeyChunkLength);
         FColourKey = probe.ColourKey;
     }
+    if (probe.TiffGreyAlpha != TAlphaInPixels::None)
+        FAlphaFormat = probe.TiffGreyAlpha == TAlphaInPixels::Straight ? QImage::Format_ARGB32
+                                                                       : QImage::Format_ARGB32_Premultiplied;
     FReader = std::make_unique<QImageReader>(FDevice.get(), format->QtFormat);
     FReader->setAutoDetectImageFormat(false);
     // Pixels as stored, not turned by an orientation tag.
@@ -338,6 +343,8 @@ bool TImageDecoder::Read(uint8_t* Bits, int32_t Stride)
         return Refuse();
     if (FColourKey)
         ApplyColourKey(image, *FColourKey);
+    if (FAlphaFormat != QImage::Format_Invalid && image.format() == QImage::Format_RGB32)
+        image.reinterpretAsFormat(FAlphaFormat);
     FOpaque = !image.hasAlphaChannel();
     // Colours are matched where the pixels are held most exactly: in an
     // image of the reader's own, before its conversion; in ours, after it.
