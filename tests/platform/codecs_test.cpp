@@ -230,4 +230,69 @@ TEST(Codecs, SixteenBitPngTransparentColourIsTransparent)
     }
 }
 
+TEST(Codecs, GreyTiffWithAlphaKeepsItsAlpha)
+{
+    // 8-bit grey and alpha samples, the alpha straight (unassociated) or
+    // premultiplied (associated), the grey stored from black or from white,
+    // the samples side by side or in planes of their own.
+    constexpr uint32_t W = 40, H = 3;
+    const auto grey = [](uint32_t X, uint32_t Y) { return uint8_t(X * 7 + Y * 40); };
+    const auto alpha = [](uint32_t X, uint32_t Y) { return uint8_t(128 + (X * 5 + Y * 11) % 128); };
+    struct TCase {
+        const char* Name;
+        uint16_t Photometric;
+        uint16_t ExtraSample;
+        bool Planes;
+    };
+    const TCase cases[] = {
+        {"straight", 1, 2, false},
+        {"premultiplied", 1, 1, false},
+        {"from white", 0, 2, false},
+        {"premultiplied from white", 0, 1, false},
+        {"in planes", 1, 2, true},
+        {"premultiplied in planes", 1, 1, true},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        QByteArray greys, alphas;
+        std::vector<uint32_t> expected;
+        for (uint32_t y = 0; y < H; ++y)
+            for (uint32_t x = 0; x < W; ++x) {
+                const uint8_t g = grey(x, y), a = alpha(x, y);
+                const auto stored = uint8_t(c.ExtraSample == 1 ? (g * a + 127) / 255 : g);
+                greys.append(char(c.Photometric == 0 ? 255 - stored : stored));
+                alphas.append(char(a));
+                expected.push_back(uint32_t(a) << 24 | uint32_t(g) * 0x010101u);
+            }
+        QByteArray data;
+        if (c.Planes) {
+            data = greys + alphas;
+        } else {
+            for (qsizetype i = 0; i < greys.size(); ++i)
+                data.append(greys[i]).append(alphas[i]);
+        }
+        const uint64_t at = Corvanith::Tests::TiffDataOffset(false);
+        const std::vector<uint64_t> offsets = c.Planes ? std::vector<uint64_t>{at, at + W * H} : std::vector<uint64_t>{at};
+        const std::vector<uint64_t> counts =
+            c.Planes ? std::vector<uint64_t>{W * H, W * H} : std::vector<uint64_t>{2 * W * H};
+        const QByteArray file = Corvanith::Tests::TiffFile(
+            {{256, 4, {W}}, {257, 4, {H}}, {258, 3, {8, 8}}, {259, 3, {1}}, {262, 3, {c.Photometric}},
+             {273, 4, offsets}, {277, 3, {2}}, {278, 4, {H}}, {279, 4, counts}, {284, 3, {c.Planes ? 2u : 1u}},
+             {338, 3, {c.ExtraSample}}},
+            data, false);
+        TMemoryStream stream(std::vector<uint8_t>(file.begin(), file.end()));
+        TStreamAdapter adapter(stream);
+        TImageDecoder decoder(adapter);
+        std::vector<uint32_t> pixels(W * H);
+        ASSERT_TRUE(decoder.Read(reinterpret_cast<uint8_t*>(pixels.data()), W * 4));
+        EXPECT_FALSE(decoder.Opaque());
+        // Premultiplied samples come back within one step.
+        for (size_t i = 0; i < pixels.size(); ++i) {
+            EXPECT_EQ(pixels[i] >> 24, expected[i] >> 24) << i;
+            for (const int shift : {0, 8, 16})
+                EXPECT_NEAR(int(pixels[i] >> shift & 0xFF), int(expected[i] >> shift & 0xFF), 1) << i;
+        }
+    }
+}
+
 } // namespace
