@@ -234,6 +234,19 @@ void ApplyColourKey(QImage& Image, const std::array<uint16_t, 3>& Key)
     Image.reinterpretAsFormat(QImage::Format_RGBA64);
 }
 
+// Premultiplied grey that counts from white: the grey from black is the
+// alpha less it.
+void TurnGreyFromWhite(QImage& Image)
+{
+    for (int y = 0; y < Image.height(); ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(Image.scanLine(y));
+        for (int x = 0; x < Image.width(); ++x) {
+            const uint32_t alpha = row[x] >> 24;
+            row[x] = alpha << 24 | (alpha - std::min(alpha, row[x] & 0xFF)) * 0x010101u;
+        }
+    }
+}
+
 void SetDecodeLimit()
 {
     // Qt's limit is in MiB of decoded pixels; room for MaxDecodedSide squared
@@ -281,6 +294,7 @@ TImageDecoder::TImageDecoder(IStream& Stream) : FStream(Stream)
     if (probe.TiffGreyAlpha != TAlphaInPixels::None)
         FAlphaFormat = probe.TiffGreyAlpha == TAlphaInPixels::Straight ? QImage::Format_ARGB32
                                                                        : QImage::Format_ARGB32_Premultiplied;
+    FGreyFromWhite = probe.TiffGreyAlpha == TAlphaInPixels::PremultipliedFromWhite;
     FReader = std::make_unique<QImageReader>(FDevice.get(), format->QtFormat);
     FReader->setAutoDetectImageFormat(false);
     // Pixels as stored, not turned by an orientation tag.
@@ -343,8 +357,11 @@ bool TImageDecoder::Read(uint8_t* Bits, int32_t Stride)
         return Refuse();
     if (FColourKey)
         ApplyColourKey(image, *FColourKey);
-    if (FAlphaFormat != QImage::Format_Invalid && image.format() == QImage::Format_RGB32)
+    if (FAlphaFormat != QImage::Format_Invalid && image.format() == QImage::Format_RGB32) {
         image.reinterpretAsFormat(FAlphaFormat);
+        if (FGreyFromWhite)
+            TurnGreyFromWhite(image);
+    }
     FOpaque = !image.hasAlphaChannel();
     // Colours are matched where the pixels are held most exactly: in an
     // image of the reader's own, before its conversion; in ours, after it.

@@ -87,6 +87,8 @@ private:
     std::optional<std::array<uint16_t, 3>> FColourKey;
     // How to take the pixels of a reader that leaves alpha in RGB32.
     QImage::Format FAlphaFormat = QImage::Format_Invalid;
+    // Those pixels' grey counts from white.
+    bool FGreyFromWhite = false;
 };
 
 // Largest picture the decoder accepts, in pixels per side of a square.

@@ -571,16 +571,22 @@ private:
         return ratio == 0 || data * ratio >= rowBytes * height * (luma ? 1 : planes);
     }
 
-    // libtiff hands Qt an 8-bit grey picture with an alpha sample as RGB32
-    // whose high bytes hold the alpha; it premultiplies an unassociated one
-    // only when the samples lie in planes of their own.
+    // libtiff hands Qt a grey picture with an alpha sample as RGB32 whose
+    // high bytes hold the alpha. Samples side by side keep it at 8 bits
+    // only; samples in planes of their own keep it at 8 and 16 bits, with
+    // an unassociated alpha premultiplied and grey stored from white left
+    // unturned.
     TAlphaInPixels GreyAlpha() const
     {
         constexpr uint32_t MinIsWhite = 0, MinIsBlack = 1, Associated = 1, Unassociated = 2;
-        if ((FPhotometric != MinIsWhite && FPhotometric != MinIsBlack) || FSamples != 2 || FBitsPerSample != 8 ||
-            (FExtraSample != Associated && FExtraSample != Unassociated))
+        const bool planes = FPlanar == 2;
+        if ((FPhotometric != MinIsWhite && FPhotometric != MinIsBlack) || FSamples != 2 ||
+            (FExtraSample != Associated && FExtraSample != Unassociated) ||
+            (FBitsPerSample != 8 && !(planes && FBitsPerSample == 16)))
             return TAlphaInPixels::None;
-        return FExtraSample == Associated || FPlanar == 2 ? TAlphaInPixels::Premultiplied : TAlphaInPixels::Straight;
+        if (!planes)
+            return FExtraSample == Associated ? TAlphaInPixels::Premultiplied : TAlphaInPixels::Straight;
+        return FPhotometric == MinIsWhite ? TAlphaInPixels::PremultipliedFromWhite : TAlphaInPixels::Premultiplied;
     }
 
     // The most a byte of the scheme's data can decompress to; 0 for no bound.

@@ -18,8 +18,9 @@ namespace Corvanith::Platform {
 
 enum class TImageKind : uint8_t { Png, Jpeg, Gif, Bmp, Tiff };
 
-// Alpha that Qt's reader leaves in the high bytes of pixels it calls opaque.
-enum class TAlphaInPixels : uint8_t { None, Straight, Premultiplied };
+// Alpha that Qt's reader leaves in the high bytes of pixels it calls opaque;
+// premultiplied grey may still count from white, as stored.
+enum class TAlphaInPixels : uint8_t { None, Straight, Premultiplied, PremultipliedFromWhite };
 
 struct TImageProbe {
     // False: the file cannot be a valid picture of the size it claims.

@@ -232,9 +232,10 @@ TEST(Codecs, SixteenBitPngTransparentColourIsTransparent)
 
 TEST(Codecs, GreyTiffWithAlphaKeepsItsAlpha)
 {
-    // 8-bit grey and alpha samples, the alpha straight (unassociated) or
+    // Grey and alpha samples, the alpha straight (unassociated) or
     // premultiplied (associated), the grey stored from black or from white,
-    // the samples side by side or in planes of their own.
+    // the samples side by side or in planes of their own, of 8 bits or, in
+    // planes, of 16.
     constexpr uint32_t W = 40, H = 3;
     const auto grey = [](uint32_t X, uint32_t Y) { return uint8_t(X * 7 + Y * 40); };
     const auto alpha = [](uint32_t X, uint32_t Y) { return uint8_t(128 + (X * 5 + Y * 11) % 128); };
@@ -243,43 +244,51 @@ TEST(Codecs, GreyTiffWithAlphaKeepsItsAlpha)
         uint16_t Photometric;
         uint16_t ExtraSample;
         bool Planes;
+        uint16_t Bits;
     };
     const TCase cases[] = {
-        {"straight", 1, 2, false},
-        {"premultiplied", 1, 1, false},
-        {"from white", 0, 2, false},
-        {"premultiplied from white", 0, 1, false},
-        {"in planes", 1, 2, true},
-        {"premultiplied in planes", 1, 1, true},
+        {"straight", 1, 2, false, 8},
+        {"premultiplied", 1, 1, false, 8},
+        {"from white", 0, 2, false, 8},
+        {"premultiplied from white", 0, 1, false, 8},
+        {"in planes", 1, 2, true, 8},
+        {"premultiplied in planes", 1, 1, true, 8},
+        {"from white in planes", 0, 2, true, 8},
+        {"16 bits in planes", 1, 2, true, 16},
+        {"16 bits premultiplied in planes", 1, 1, true, 16},
+        {"16 bits from white in planes", 0, 2, true, 16},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
-        QByteArray greys, alphas;
+        // Samples little-endian, 8-bit values v stored as v * 257 in 16 bits.
+        const int bytes = c.Bits / 8;
+        const auto put = [bytes](QByteArray& To, uint8_t Value) {
+            To.append(char(Value));
+            if (bytes == 2)
+                To.append(char(Value));
+        };
+        QByteArray greys, alphas, sideBySide;
         std::vector<uint32_t> expected;
         for (uint32_t y = 0; y < H; ++y)
             for (uint32_t x = 0; x < W; ++x) {
                 const uint8_t g = grey(x, y), a = alpha(x, y);
                 const auto stored = uint8_t(c.ExtraSample == 1 ? (g * a + 127) / 255 : g);
-                greys.append(char(c.Photometric == 0 ? 255 - stored : stored));
-                alphas.append(char(a));
+                const auto value = uint8_t(c.Photometric == 0 ? 255 - stored : stored);
+                put(greys, value);
+                put(alphas, a);
+                put(sideBySide, value);
+                put(sideBySide, a);
                 expected.push_back(uint32_t(a) << 24 | uint32_t(g) * 0x010101u);
             }
-        QByteArray data;
-        if (c.Planes) {
-            data = greys + alphas;
-        } else {
-            for (qsizetype i = 0; i < greys.size(); ++i)
-                data.append(greys[i]).append(alphas[i]);
-        }
         const uint64_t at = Corvanith::Tests::TiffDataOffset(false);
-        const std::vector<uint64_t> offsets = c.Planes ? std::vector<uint64_t>{at, at + W * H} : std::vector<uint64_t>{at};
-        const std::vector<uint64_t> counts =
-            c.Planes ? std::vector<uint64_t>{W * H, W * H} : std::vector<uint64_t>{2 * W * H};
+        const uint64_t plane = uint64_t(greys.size());
+        const std::vector<uint64_t> offsets = c.Planes ? std::vector<uint64_t>{at, at + plane} : std::vector<uint64_t>{at};
+        const std::vector<uint64_t> counts = c.Planes ? std::vector<uint64_t>{plane, plane} : std::vector<uint64_t>{2 * plane};
         const QByteArray file = Corvanith::Tests::TiffFile(
-            {{256, 4, {W}}, {257, 4, {H}}, {258, 3, {8, 8}}, {259, 3, {1}}, {262, 3, {c.Photometric}},
+            {{256, 4, {W}}, {257, 4, {H}}, {258, 3, {c.Bits, c.Bits}}, {259, 3, {1}}, {262, 3, {c.Photometric}},
              {273, 4, offsets}, {277, 3, {2}}, {278, 4, {H}}, {279, 4, counts}, {284, 3, {c.Planes ? 2u : 1u}},
              {338, 3, {c.ExtraSample}}},
-            data, false);
+            c.Planes ? greys + alphas : sideBySide, false);
         TMemoryStream stream(std::vector<uint8_t>(file.begin(), file.end()));
         TStreamAdapter adapter(stream);
         TImageDecoder decoder(adapter);
