@@ -3,6 +3,7 @@
 #include "graphics/errors.h"
 #include "platform/imageprobe.h"
 #include "platform/imaging.h"
+#include "platform/tiffreader.h"
 
 #include <QColorSpace>
 #include <QIODevice>
@@ -234,19 +235,6 @@ void ApplyColourKey(QImage& Image, const std::array<uint16_t, 3>& Key)
     Image.reinterpretAsFormat(QImage::Format_RGBA64);
 }
 
-// Premultiplied grey that counts from white: the grey from black is the
-// alpha less it.
-void TurnGreyFromWhite(QImage& Image)
-{
-    for (int y = 0; y < Image.height(); ++y) {
-        auto* row = reinterpret_cast<uint32_t*>(Image.scanLine(y));
-        for (int x = 0; x < Image.width(); ++x) {
-            const uint32_t alpha = row[x] >> 24;
-            row[x] = alpha << 24 | (alpha - std::min(alpha, row[x] & 0xFF)) * 0x010101u;
-        }
-    }
-}
-
 void SetDecodeLimit()
 {
     // Qt's limit is in MiB of decoded pixels; room for MaxDecodedSide squared
@@ -291,10 +279,7 @@ TImageDecoder::TImageDecoder(IStream& Stream) : FStream(Stream)
         FDevice->Hide(probe.KeyChunkOffset, probe.KeyChunkLength);
         FColourKey = probe.ColourKey;
     }
-    if (probe.TiffGreyAlpha != TAlphaInPixels::None)
-        FAlphaFormat = probe.TiffGreyAlpha == TAlphaInPixels::Straight ? QImage::Format_ARGB32
-                                                                       : QImage::Format_ARGB32_Premultiplied;
-    FGreyFromWhite = probe.TiffGreyAlpha == TAlphaInPixels::PremultipliedFromWhite;
+    FTiffGreyAlpha = probe.TiffGreyAlpha;
     FReader = std::make_unique<QImageReader>(FDevice.get(), format->QtFormat);
     FReader->setAutoDetectImageFormat(false);
     // Pixels as stored, not turned by an orientation tag.
@@ -352,16 +337,12 @@ bool TImageDecoder::Read(uint8_t* Bits, int32_t Stride)
     // BMP, JPEG and GIF readers report success for a file that ends early,
     // filling the rest with grey or leaving it as it was: a damaged file is
     // refused like any other.
-    if (!FReader->read(&image) || image.size() != QSize(FWidth, FHeight) ||
+    const bool read = FTiffGreyAlpha ? ReadGreyAlphaTiff(*FDevice, image) : FReader->read(&image);
+    if (!read || image.size() != QSize(FWidth, FHeight) ||
         (FExactReads ? FDevice->ShortRead() : FDevice->ReadAtEnd()) || watch.DataEndedEarly())
         return Refuse();
     if (FColourKey)
         ApplyColourKey(image, *FColourKey);
-    if (FAlphaFormat != QImage::Format_Invalid && image.format() == QImage::Format_RGB32) {
-        image.reinterpretAsFormat(FAlphaFormat);
-        if (FGreyFromWhite)
-            TurnGreyFromWhite(image);
-    }
     FOpaque = !image.hasAlphaChannel();
     // Colours are matched where the pixels are held most exactly: in an
     // image of the reader's own, before its conversion; in ours, after it.

@@ -85,10 +85,8 @@ private:
     bool FOpaque = false;
     // A transparent colour Qt's reader does not apply itself.
     std::optional<std::array<uint16_t, 3>> FColourKey;
-    // How to take the pixels of a reader that leaves alpha in RGB32.
-    QImage::Format FAlphaFormat = QImage::Format_Invalid;
-    // Those pixels' grey counts from white.
-    bool FGreyFromWhite = false;
+    // Read through libtiff, not Qt's reader.
+    bool FTiffGreyAlpha = false;
 };
 
 // Largest picture the decoder accepts, in pixels per side of a square.

@@ -1,5 +1,7 @@
 #include "platform/imageprobe.h"
 
+#include "platform/tiffreader.h"
+
 #include <QString>
 
 #include <algorithm>
@@ -487,38 +489,9 @@ private:
         return Array.At >= 0 && Array.Count <= uint64_t(FFile.Size() - std::min(Array.At, FFile.Size())) / uint64_t(Array.Unit);
     }
 
-    // The schemes libtiff decodes, as Debian builds it.
-    static bool Decodable(uint32_t Scheme)
-    {
-        static constexpr uint32_t Schemes[] = {
-            1,     // none
-            2,     // CCITT modified Huffman
-            3,     // CCITT Group 3 fax
-            4,     // CCITT Group 4 fax
-            5,     // LZW
-            6,     // old-style JPEG
-            7,     // JPEG
-            8,     // Deflate
-            32766, // NeXT
-            32771, // CCITT modified Huffman, word-aligned
-            32773, // PackBits
-            32809, // ThunderScan
-            32909, // Pixar log
-            32946, // Deflate, old code
-            34661, // JBIG
-            34676, // SGI log
-            34677, // SGI log, 24 bits
-            34887, // LERC
-            34925, // LZMA
-            50000, // Zstandard
-            50001, // WebP
-        };
-        return std::find(std::begin(Schemes), std::end(Schemes), Scheme) != std::end(Schemes);
-    }
-
     bool CheckData()
     {
-        if (!Decodable(FCompression))
+        if (!TiffSchemeDecodable(FCompression))
             return false;
         if (FBitsArray.Count > 1 && FBitsArray.At >= 0) {
             FFile.Seek(FBitsArray.At);
@@ -571,22 +544,13 @@ private:
         return ratio == 0 || data * ratio >= rowBytes * height * (luma ? 1 : planes);
     }
 
-    // libtiff hands Qt a grey picture with an alpha sample as RGB32 whose
-    // high bytes hold the alpha. Samples side by side keep it at 8 bits
-    // only; samples in planes of their own keep it at 8 and 16 bits, with
-    // an unassociated alpha premultiplied and grey stored from white left
-    // unturned.
-    TAlphaInPixels GreyAlpha() const
+    // Grey with an alpha sample of 8 or 16 bits, associated or not.
+    bool GreyAlpha() const
     {
         constexpr uint32_t MinIsWhite = 0, MinIsBlack = 1, Associated = 1, Unassociated = 2;
-        const bool planes = FPlanar == 2;
-        if ((FPhotometric != MinIsWhite && FPhotometric != MinIsBlack) || FSamples != 2 ||
-            (FExtraSample != Associated && FExtraSample != Unassociated) ||
-            (FBitsPerSample != 8 && !(planes && FBitsPerSample == 16)))
-            return TAlphaInPixels::None;
-        if (!planes)
-            return FExtraSample == Associated ? TAlphaInPixels::Premultiplied : TAlphaInPixels::Straight;
-        return FPhotometric == MinIsWhite ? TAlphaInPixels::PremultipliedFromWhite : TAlphaInPixels::Premultiplied;
+        return (FPhotometric == MinIsWhite || FPhotometric == MinIsBlack) && FSamples == 2 &&
+               (FBitsPerSample == 8 || FBitsPerSample == 16) &&
+               (FExtraSample == Associated || FExtraSample == Unassociated);
     }
 
     // The most a byte of the scheme's data can decompress to; 0 for no bound.

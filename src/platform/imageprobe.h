@@ -18,10 +18,6 @@ namespace Corvanith::Platform {
 
 enum class TImageKind : uint8_t { Png, Jpeg, Gif, Bmp, Tiff };
 
-// Alpha that Qt's reader leaves in the high bytes of pixels it calls opaque;
-// premultiplied grey may still count from white, as stored.
-enum class TAlphaInPixels : uint8_t { None, Straight, Premultiplied, PremultipliedFromWhite };
-
 struct TImageProbe {
     // False: the file cannot be a valid picture of the size it claims.
     bool Plausible = true;
@@ -32,8 +28,9 @@ struct TImageProbe {
     std::optional<std::array<uint16_t, 3>> ColourKey;
     int64_t KeyChunkOffset = 0;
     int64_t KeyChunkLength = 0;
-    // A grey TIFF with an alpha sample, which Qt reads as RGB32.
-    TAlphaInPixels TiffGreyAlpha = TAlphaInPixels::None;
+    // A grey TIFF with an alpha sample, which Qt's reader gets wrong: the
+    // decoder reads it through libtiff itself.
+    bool TiffGreyAlpha = false;
 };
 
 // Probes the picture of the given kind at the stream's current position,
