@@ -377,7 +377,7 @@ public:
         if (entries > UINT16_MAX)
             return false;
         for (uint64_t i = 0; i < entries; ++i) {
-            uint8_t entry[20];
+            uint8_t entry[20] = {};
             if (!FFile.Read(entry, size_t(entrySize)))
                 return true;
             ReadEntry(entry, directory + countSize + entrySize * int64_t(i));
@@ -486,7 +486,8 @@ private:
     // The array's elements lie within the file.
     bool InFile(const TArray& Array) const
     {
-        return Array.At >= 0 && Array.Count <= uint64_t(FFile.Size() - std::min(Array.At, FFile.Size())) / uint64_t(Array.Unit);
+        const int64_t left = FFile.Size() - std::min(Array.At, FFile.Size());
+        return Array.At >= 0 && Array.Count <= uint64_t(left) / uint64_t(Array.Unit);
     }
 
     bool CheckData()
@@ -503,7 +504,8 @@ private:
         const uint64_t width = uint64_t(FWidth), height = uint64_t(FHeight);
         const bool tiled = FTileWidth > 0 && FTileLength > 0;
         const uint64_t rows = FRowsPerStrip == 0 ? height : std::min<uint64_t>(FRowsPerStrip, height);
-        const uint64_t perPlane = tiled ? (width + FTileWidth - 1) / FTileWidth * ((height + FTileLength - 1) / FTileLength)
+        const uint64_t perPlane = tiled ? (width + FTileWidth - 1) / FTileWidth *
+                                              ((height + FTileLength - 1) / FTileLength)
                                         : (height + rows - 1) / rows;
         const uint64_t pieces = perPlane * planes;
         // YCbCr may store its chroma subsampled: only the luma is sure.

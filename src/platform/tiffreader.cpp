@@ -46,9 +46,10 @@ template <typename T>
 void PutRow(const TIFFRGBAImage& Image, uint32_t* To, uint32_t Width, const T* Grey, const T* Alpha, int Step)
 {
     const bool fromWhite = Image.photometric == PHOTOMETRIC_MINISWHITE;
-    for (uint32_t x = 0; x < Width; ++x, Grey += Step, Alpha += Step) {
-        const uint32_t grey = fromWhite ? 255 - Eight(*Grey) : Eight(*Grey);
-        To[x] = Eight(*Alpha) << 24 | grey * 0x010101u;
+    for (uint32_t x = 0; x < Width; ++x) {
+        const size_t at = size_t(x) * size_t(Step);
+        const uint32_t grey = fromWhite ? 255 - Eight(Grey[at]) : Eight(Grey[at]);
+        To[x] = Eight(Alpha[at]) << 24 | grey * 0x010101u;
     }
 }
 
@@ -146,8 +147,10 @@ bool ReadGreyAlphaTiff(QIODevice& Device, QImage& Image)
                                                                     : QImage::Format_ARGB32);
     uint32_t profileSize = 0;
     void* profile = nullptr;
-    if (TIFFGetField(tiff.get(), TIFFTAG_ICCPROFILE, &profileSize, &profile) && profile != nullptr)
-        Image.setColorSpace(QColorSpace::fromIccProfile(QByteArray(static_cast<const char*>(profile), int(profileSize))));
+    if (TIFFGetField(tiff.get(), TIFFTAG_ICCPROFILE, &profileSize, &profile) && profile != nullptr) {
+        const QByteArray icc(static_cast<const char*>(profile), qsizetype(profileSize));
+        Image.setColorSpace(QColorSpace::fromIccProfile(icc));
+    }
     return true;
 }
 

@@ -417,8 +417,8 @@ TEST(ImageProbe, BigTiffDecodesAndIsCheckedAsClassicTiff)
         SCOPED_TRACE(bigEndian ? "big-endian" : "little-endian");
         // Strips of 10 rows, offsets and counts as LONG8 beyond the entries.
         const auto strips = [&](uint32_t Width, uint32_t Height, uint64_t LastCount) {
-            return TiffFile(GreyStrips(Width, Height, 10, 1, true, {data, data + 400, data + 800}, {400, 400, LastCount}),
-                            grey.Samples, true, bigEndian);
+            const std::vector<uint64_t> offsets = {data, data + 400, data + 800}, counts = {400, 400, LastCount};
+            return TiffFile(GreyStrips(Width, Height, 10, 1, true, offsets, counts), grey.Samples, true, bigEndian);
         };
         ExpectDecodes(strips(40, 24, 160), grey.Image, 0);
         // Too few strips for the rows claimed; strips running past the end.
