@@ -4,7 +4,7 @@ CORVANITH_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libqt6svg6
     qt6-webengine-dev libqt6webenginecore6-bin
-    libgl-dev libxkbcommon-dev
+    libgl-dev libxkbcommon-dev libtiff-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libxcb1-dev libxcb-shape0-dev
     xvfb xauth xdotool python3

@@ -4,6 +4,7 @@
 #include "platform/gifreader.h"
 #include "platform/imageprobe.h"
 #include "platform/imaging.h"
+#include "platform/tiffreader.h"
 
 #include <QColorSpace>
 #include <QIODevice>
@@ -131,8 +132,10 @@ const TDecodedFormat* SniffFormat(const QByteArray& Head)
         return &Gif;
     if (Head.startsWith("BM"))
         return &Bmp;
-    if (Head.startsWith(QByteArray("II*\0", 4)) || Head.startsWith(QByteArray("MM\0*", 4)))
-        return &Tiff;
+    // Classic TIFF and BigTIFF, either byte order.
+    for (const char* tiff : {"II*\0", "MM\0*", "II+\0", "MM\0+"})
+        if (Head.startsWith(QByteArray(tiff, 4)))
+            return &Tiff;
     return nullptr;
 }
 
@@ -322,6 +325,7 @@ TImageDecoder::TImageDecoder(IStream& Stream) : FStream(Stream)
         size = format->Format == ImageFormatBMP ? BmpSize(start, FReader->size()) : FReader->size();
     }
     FBmpMasks = probe.BmpMasks;
+    FTiffGreyAlpha = probe.TiffGreyAlpha;
     // The picture is decoded into a buffer the caller allocates from this
     // size, so Qt's own allocation limit never sees it.
     if (!size.isValid() || size.isEmpty() || size.width() > MaxDecodedExtent || size.height() > MaxDecodedExtent ||
@@ -381,7 +385,8 @@ bool TImageDecoder::Read(uint8_t* Bits, int32_t Stride)
     // BMP and JPEG readers report success for a file that ends early,
     // filling the rest with grey or leaving it as it was: a damaged file is
     // refused like any other.
-    if (!FReader->read(&image) || image.size() != QSize(FWidth, FHeight) ||
+    const bool read = FTiffGreyAlpha ? ReadGreyAlphaTiff(*FDevice, image) : FReader->read(&image);
+    if (!read || image.size() != QSize(FWidth, FHeight) ||
         (FExactReads ? FDevice->ShortRead() : FDevice->ReadAtEnd()) || watch.DataEndedEarly())
         return Refuse();
     if (FColourKey)

@@ -92,6 +92,8 @@ private:
     std::optional<std::array<uint16_t, 3>> FColourKey;
     // The masks of a BMP whose short fields Qt's reader leaves short.
     std::optional<std::array<uint32_t, 4>> FBmpMasks;
+    // Read through libtiff, not Qt's reader.
+    bool FTiffGreyAlpha = false;
 };
 
 // Largest picture the decoder accepts, in pixels per side of a square.

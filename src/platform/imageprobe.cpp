@@ -1,5 +1,7 @@
 #include "platform/imageprobe.h"
 
+#include "platform/tiffreader.h"
+
 #include <QString>
 
 #include <algorithm>
@@ -441,32 +443,49 @@ bool ProbeBmp(TProbeCursor& File, TImageProbe& Probe)
 // TIFF: the strips or tiles a picture of its size needs must all be listed
 // and lie within the file, and their bytes, decompressed at the most a
 // scheme can expand, must reach the picture's bytes. Schemes without a
-// sound bound (fax codes, LZMA, Zstandard and others) get no such check.
+// sound bound (fax codes, LZMA, Zstandard and others) get no such check;
+// a scheme libtiff cannot decode is refused. Classic TIFF and BigTIFF
+// differ only in the width of offsets, counts and directory entries.
 class TTiffProbe {
 public:
     TTiffProbe(TProbeCursor& File, TProbeCursor& Counts) : FFile(File), FCounts(Counts) {}
 
-    bool Plausible()
+    bool Plausible(TImageProbe& Probe)
     {
-        uint8_t head[8];
-        if (!FFile.Read(head, sizeof(head)))
+        uint8_t head[16];
+        if (!FFile.Read(head, 8))
             return true;
         FLittle = head[0] == 'I';
-        if (Value16(head + 2) != 42)
-            return true; // BigTIFF: left to libtiff
-        const int64_t directory = Value32(head + 4);
-        FFile.Seek(directory);
-        uint8_t size[2];
-        if (!FFile.Read(size, sizeof(size)))
-            return true;
-        const int entries = Value16(size);
-        for (int i = 0; i < entries; ++i) {
-            uint8_t entry[12];
-            if (!FFile.Read(entry, sizeof(entry)))
+        int64_t directory = Value32(head + 4);
+        if (Value16(head + 2) == 43) {
+            // BigTIFF: offsets of 8 bytes, the only width libtiff reads.
+            if (Value16(head + 4) != 8 || !FFile.Read(head + 8, 8))
                 return true;
-            ReadEntry(entry, directory + 2 + 12 * int64_t(i));
+            FBig = true;
+            directory = int64_t(std::min<uint64_t>(Value64(head + 8), INT64_MAX));
+        } else if (Value16(head + 2) != 42) {
+            return true;
         }
-        return CheckData();
+        FFile.Seek(directory);
+        const int countSize = FBig ? 8 : 2;
+        uint8_t size[8];
+        if (!FFile.Read(size, size_t(countSize)))
+            return true;
+        const uint64_t entries = FBig ? Value64(size) : Value16(size);
+        const int64_t entrySize = FBig ? 20 : 12;
+        // No picture has more tags than a classic directory can hold.
+        if (entries > UINT16_MAX)
+            return false;
+        for (uint64_t i = 0; i < entries; ++i) {
+            uint8_t entry[20] = {};
+            if (!FFile.Read(entry, size_t(entrySize)))
+                return true;
+            ReadEntry(entry, directory + countSize + entrySize * int64_t(i));
+        }
+        if (!CheckData())
+            return false;
+        Probe.TiffGreyAlpha = GreyAlpha();
+        return true;
     }
 
 private:
@@ -485,28 +504,59 @@ private:
         TileLength = 323,
         TileOffsets = 324,
         TileByteCounts = 325,
+        ExtraSamples = 338,
     };
 
     struct TArray {
         int64_t At = -1;
-        uint32_t Count = 0;
-        int Type = 0;
+        uint64_t Count = 0;
+        int Unit = 4;
     };
+
+    int OffsetSize() const { return FBig ? 8 : 4; }
 
     uint16_t Value16(const uint8_t* p) const { return FLittle ? LittleEndian16(p) : BigEndian16(p); }
     uint32_t Value32(const uint8_t* p) const
     {
         return FLittle ? uint32_t(LittleEndian16(p)) | uint32_t(LittleEndian16(p + 2)) << 16 : BigEndian32(p);
     }
+    uint64_t Value64(const uint8_t* p) const
+    {
+        return FLittle ? uint64_t(Value32(p)) | uint64_t(Value32(p + 4)) << 32
+                       : uint64_t(Value32(p)) << 32 | Value32(p + 4);
+    }
+    uint64_t Value(const uint8_t* p, int Unit) const
+    {
+        switch (Unit) {
+        case 1: return *p;
+        case 2: return Value16(p);
+        case 8: return Value64(p);
+        default: return Value32(p);
+        }
+    }
+
+    // Bytes an element of a field type takes: BYTE, SHORT, LONG8 and IFD8
+    // are the unsigned integer types beside LONG.
+    static int UnitOf(int Type)
+    {
+        switch (Type) {
+        case 1: return 1;
+        case 3: return 2;
+        case 16: case 18: return 8;
+        default: return 4;
+        }
+    }
 
     void ReadEntry(const uint8_t* Entry, int64_t EntryAt)
     {
-        TArray array{EntryAt + 8, Value32(Entry + 4), Value16(Entry + 2)};
-        const int unit = array.Type == 3 ? 2 : 4;
-        if (uint64_t(array.Count) * unit > 4)
-            array.At = Value32(Entry + 8);
+        const uint8_t* count = Entry + 4;
+        const uint8_t* value = Entry + 4 + OffsetSize();
+        TArray array{EntryAt + 4 + OffsetSize(), FBig ? Value64(count) : Value32(count), UnitOf(Value16(Entry + 2))};
+        const bool inEntry = array.Count <= uint64_t(OffsetSize() / array.Unit);
+        if (!inEntry)
+            array.At = int64_t(std::min<uint64_t>(Value(value, OffsetSize()), INT64_MAX));
         // A single value is the first element of its array.
-        const uint32_t first = array.Type == 3 ? Value16(Entry + 8) : Value32(Entry + 8);
+        const auto first = uint32_t(std::min<uint64_t>(Value(value, array.Unit), UINT32_MAX));
         switch (Value16(Entry)) {
         case ImageWidth: FWidth = first; break;
         case ImageLength: FHeight = first; break;
@@ -520,6 +570,7 @@ private:
         case PlanarConfiguration: FPlanar = first; break;
         case TileWidth: FTileWidth = first; break;
         case TileLength: FTileLength = first; break;
+        case ExtraSamples: FExtraSample = array.Count > 0 && inEntry ? first : 0; break;
         default: break;
         }
     }
@@ -527,56 +578,81 @@ private:
     // The next element of the array the cursor stands in.
     uint64_t Element(TProbeCursor& Cursor, const TArray& Array) const
     {
-        uint8_t v[4] = {};
-        if (Array.Type == 3) {
-            Cursor.Read(v, 2);
-            return Value16(v);
-        }
-        Cursor.Read(v, 4);
-        return Value32(v);
+        uint8_t v[8] = {};
+        Cursor.Read(v, size_t(Array.Unit));
+        return Value(v, Array.Unit);
+    }
+
+    // The array's elements lie within the file.
+    bool InFile(const TArray& Array) const
+    {
+        const int64_t left = FFile.Size() - std::min(Array.At, FFile.Size());
+        return Array.At >= 0 && Array.Count <= uint64_t(left) / uint64_t(Array.Unit);
     }
 
     bool CheckData()
     {
+        if (!TiffSchemeDecodable(FCompression))
+            return false;
         if (FBitsArray.Count > 1 && FBitsArray.At >= 0) {
             FFile.Seek(FBitsArray.At);
-            FBitsPerSample = uint32_t(Element(FFile, FBitsArray));
+            FBitsPerSample = uint32_t(std::min<uint64_t>(Element(FFile, FBitsArray), UINT32_MAX));
         }
         if (FWidth == 0 || FHeight == 0)
             return true; // no picture for libtiff either
         const uint64_t planes = FPlanar == 2 ? FSamples : 1;
         const uint64_t width = uint64_t(FWidth), height = uint64_t(FHeight);
-        uint64_t pieces = 0;
-        if (FTileWidth > 0 && FTileLength > 0) {
-            pieces = (width + FTileWidth - 1) / FTileWidth * ((height + FTileLength - 1) / FTileLength) * planes;
-        } else {
-            const uint64_t rows = FRowsPerStrip == 0 ? height : std::min<uint64_t>(FRowsPerStrip, height);
-            pieces = (height + rows - 1) / rows * planes;
-        }
-        const uint64_t unit = FOffsets.Type == 3 ? 2 : 4;
-        if (FOffsets.Count < pieces || FOffsets.At + int64_t(FOffsets.Count * unit) > FFile.Size())
-            return false;
-        if (FByteCounts.Count == 0)
-            return true; // libtiff works them out itself
-        const uint64_t countUnit = FByteCounts.Type == 3 ? 2 : 4;
-        if (FByteCounts.Count < pieces || FByteCounts.At + int64_t(FByteCounts.Count * countUnit) > FFile.Size())
+        const bool tiled = FTileWidth > 0 && FTileLength > 0;
+        const uint64_t rows = FRowsPerStrip == 0 ? height : std::min<uint64_t>(FRowsPerStrip, height);
+        const uint64_t perPlane = tiled ? (width + FTileWidth - 1) / FTileWidth *
+                                              ((height + FTileLength - 1) / FTileLength)
+                                        : (height + rows - 1) / rows;
+        const uint64_t pieces = perPlane * planes;
+        // YCbCr may store its chroma subsampled: only the luma is sure.
+        constexpr uint32_t YCbCr = 6;
+        const bool luma = FPhotometric == YCbCr;
+        const uint64_t pixelBits = uint64_t(FBitsPerSample) * (luma ? 1 : FSamples / planes);
+        if (FOffsets.Count < pieces || !InFile(FOffsets))
             return false;
         FFile.Seek(FOffsets.At);
+        if (FByteCounts.Count == 0) {
+            // libtiff works the counts out itself; that bounds nothing but
+            // rows stored as they are.
+            if (FCompression != 1)
+                return false;
+            for (uint64_t i = 0; i < pieces; ++i) {
+                const uint64_t offset = Element(FFile, FOffsets);
+                const uint64_t strip = i % perPlane;
+                const uint64_t bytes = tiled ? (uint64_t(FTileWidth) * pixelBits + 7) / 8 * FTileLength
+                                             : (width * pixelBits + 7) / 8 * std::min(rows, height - strip * rows);
+                if (offset > uint64_t(FFile.Size()) || bytes > uint64_t(FFile.Size()) - offset)
+                    return false;
+            }
+            return true;
+        }
+        if (FByteCounts.Count < pieces || !InFile(FByteCounts))
+            return false;
         FCounts.Seek(FByteCounts.At);
         uint64_t data = 0;
         for (uint64_t i = 0; i < pieces; ++i) {
             const uint64_t offset = Element(FFile, FOffsets);
             const uint64_t count = Element(FCounts, FByteCounts);
-            if (offset + count > uint64_t(FFile.Size()))
+            if (offset > uint64_t(FFile.Size()) || count > uint64_t(FFile.Size()) - offset)
                 return false;
             data += count;
         }
         const uint64_t ratio = MaxExpansion();
-        // YCbCr may store its chroma subsampled: only the luma is sure.
-        constexpr uint32_t YCbCr = 6;
-        const bool luma = FPhotometric == YCbCr;
-        const uint64_t rowBytes = (width * FBitsPerSample * (luma ? 1 : FSamples / planes) + 7) / 8;
+        const uint64_t rowBytes = (width * pixelBits + 7) / 8;
         return ratio == 0 || data * ratio >= rowBytes * height * (luma ? 1 : planes);
+    }
+
+    // Grey with an alpha sample of 8 or 16 bits, associated or not.
+    bool GreyAlpha() const
+    {
+        constexpr uint32_t MinIsWhite = 0, MinIsBlack = 1, Associated = 1, Unassociated = 2;
+        return (FPhotometric == MinIsWhite || FPhotometric == MinIsBlack) && FSamples == 2 &&
+               (FBitsPerSample == 8 || FBitsPerSample == 16) &&
+               (FExtraSample == Associated || FExtraSample == Unassociated);
     }
 
     // The most a byte of the scheme's data can decompress to; 0 for no bound.
@@ -597,15 +673,17 @@ private:
     uint32_t FWidth = 0;
     uint32_t FHeight = 0;
     bool FLittle = true;
+    bool FBig = false;
     uint32_t FBitsPerSample = 1;
     TArray FBitsArray;
     uint32_t FCompression = 1;
-    uint32_t FPhotometric = 0;
+    uint32_t FPhotometric = UINT32_MAX;
     uint32_t FSamples = 1;
     uint32_t FRowsPerStrip = UINT32_MAX;
     uint32_t FPlanar = 1;
     uint32_t FTileWidth = 0;
     uint32_t FTileLength = 0;
+    uint32_t FExtraSample = 0;
     TArray FOffsets;
     TArray FByteCounts;
 };
@@ -634,7 +712,7 @@ TImageProbe ProbeImage(IStream& Stream, TImageKind Kind)
     case TImageKind::Tiff: {
         TProbeCursor file(Stream, 4096);
         TProbeCursor counts(Stream, 4096);
-        probe.Plausible = TTiffProbe(file, counts).Plausible();
+        probe.Plausible = TTiffProbe(file, counts).Plausible(probe);
         break;
     }
     case TImageKind::Bmp: {

@@ -32,6 +32,9 @@ struct TImageProbe {
     // masks its pixels are read by. Qt's reader widens a field narrower than
     // 8 bits by a shift alone, so the decoder stretches it to the full range.
     std::optional<std::array<uint32_t, 4>> BmpMasks;
+    // A grey TIFF with an alpha sample, which Qt's reader gets wrong: the
+    // decoder reads it through libtiff itself.
+    bool TiffGreyAlpha = false;
 };
 
 // Probes the picture of the given kind at the stream's current position,

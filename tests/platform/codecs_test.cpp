@@ -312,4 +312,100 @@ TEST(Codecs, SixteenBitPngTransparentColourIsTransparent)
     }
 }
 
+TEST(Codecs, GreyTiffWithAlphaKeepsItsAlpha)
+{
+    // Grey and alpha samples of 8 or 16 bits, the alpha straight
+    // (unassociated) or premultiplied (associated), the grey stored from
+    // black or from white, the samples side by side or in planes of their
+    // own, in one strip or in tiles that the picture's edges cut.
+    constexpr uint32_t W = 40, H = 3, Tile = 32;
+    const auto grey = [](uint32_t X, uint32_t Y) { return uint8_t(X * 7 + Y * 40); };
+    const auto alpha = [](uint32_t X, uint32_t Y) { return uint8_t(128 + (X * 5 + Y * 11) % 128); };
+    struct TCase {
+        const char* Name;
+        uint16_t Photometric;
+        uint16_t ExtraSample;
+        bool Planes;
+        uint16_t Bits;
+        bool Tiled;
+        bool BigEndian;
+    };
+    const TCase cases[] = {
+        {"straight", 1, 2, false, 8, false, false},
+        {"premultiplied", 1, 1, false, 8, false, false},
+        {"from white", 0, 2, false, 8, false, false},
+        {"premultiplied from white", 0, 1, false, 8, false, false},
+        {"in planes", 1, 2, true, 8, false, false},
+        {"premultiplied in planes", 1, 1, true, 8, false, false},
+        {"from white in planes", 0, 2, true, 8, false, false},
+        {"in tiles", 1, 2, false, 8, true, false},
+        {"16 bits", 1, 2, false, 16, false, false},
+        {"16 bits premultiplied", 1, 1, false, 16, false, false},
+        {"16 bits from white", 0, 2, false, 16, false, false},
+        {"16 bits big-endian in tiles", 1, 2, false, 16, true, true},
+        {"16 bits in planes", 1, 2, true, 16, false, false},
+        {"16 bits premultiplied in planes", 1, 1, true, 16, false, false},
+        {"16 bits from white in planes", 0, 2, true, 16, false, false},
+        {"16 bits big-endian in planes of tiles", 1, 2, true, 16, true, true},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        // The stored sample of each pixel: grey (0) or alpha (1).
+        const auto sample = [&](uint32_t X, uint32_t Y, int Which) {
+            const uint8_t g = grey(X, Y), a = alpha(X, Y);
+            if (Which == 1)
+                return a;
+            const auto stored = uint8_t(c.ExtraSample == 1 ? (g * a + 127) / 255 : g);
+            return uint8_t(c.Photometric == 0 ? 255 - stored : stored);
+        };
+        // A 16-bit sample's low byte differs from its high byte: swapped
+        // bytes would show.
+        const auto put = [&](QByteArray& To, uint8_t Value) {
+            const uint16_t v = c.Bits == 8 ? Value : uint16_t(Value << 8 | 0x80);
+            for (int i = c.Bits / 8 - 1; i >= 0; --i)
+                To.append(char(v >> (8 * (c.BigEndian ? i : c.Bits / 8 - 1 - i))));
+        };
+        // Each plane's pieces in turn, and in a piece each of its samples;
+        // what a tile holds beyond the picture is zero.
+        const uint32_t pieceWidth = c.Tiled ? Tile : W, pieceHeight = c.Tiled ? Tile : H;
+        QByteArray data;
+        std::vector<uint64_t> offsets, counts;
+        for (const int plane : c.Planes ? std::vector<int>{0, 1} : std::vector<int>{-1})
+            for (uint32_t top = 0; top < H; top += pieceHeight)
+                for (uint32_t left = 0; left < W; left += pieceWidth) {
+                    offsets.push_back(Corvanith::Tests::TiffDataOffset(false) + uint64_t(data.size()));
+                    for (uint32_t y = top; y < top + pieceHeight; ++y)
+                        for (uint32_t x = left; x < left + pieceWidth; ++x)
+                            for (const int which : {0, 1})
+                                if (plane < 0 || plane == which)
+                                    put(data, x < W && y < H ? sample(x, y, which) : 0);
+                    counts.push_back(Corvanith::Tests::TiffDataOffset(false) + uint64_t(data.size()) - offsets.back());
+                }
+        std::vector<Corvanith::Tests::TTiffTag> tags = {
+            {256, 4, {W}},  {257, 4, {H}},      {258, 3, {c.Bits, c.Bits}}, {259, 3, {1}},
+            {262, 3, {c.Photometric}},          {277, 3, {2}},              {284, 3, {c.Planes ? 2u : 1u}},
+            {338, 3, {c.ExtraSample}}};
+        if (c.Tiled) {
+            tags.insert(tags.end(), {{322, 3, {Tile}}, {323, 3, {Tile}}, {324, 4, offsets}, {325, 4, counts}});
+        } else {
+            tags.insert(tags.end(), {{273, 4, offsets}, {278, 4, {H}}, {279, 4, counts}});
+        }
+        const QByteArray file = Corvanith::Tests::TiffFile(tags, data, false, c.BigEndian);
+        TMemoryStream stream(std::vector<uint8_t>(file.begin(), file.end()));
+        TStreamAdapter adapter(stream);
+        TImageDecoder decoder(adapter);
+        std::vector<uint32_t> pixels(W * H);
+        ASSERT_TRUE(decoder.Read(reinterpret_cast<uint8_t*>(pixels.data()), W * 4));
+        EXPECT_FALSE(decoder.Opaque());
+        // Premultiplied and 16-bit samples come back within one step.
+        for (uint32_t y = 0; y < H; ++y)
+            for (uint32_t x = 0; x < W; ++x) {
+                const uint32_t pixel = pixels[y * W + x];
+                EXPECT_EQ(pixel >> 24, alpha(x, y)) << x << ", " << y;
+                for (const int shift : {0, 8, 16})
+                    EXPECT_NEAR(int(pixel >> shift & 0xFF), grey(x, y), 1) << x << ", " << y;
+            }
+    }
+}
+
 } // namespace

@@ -231,6 +231,60 @@ inline QByteArray GifFrame(const TGifFrame& Frame)
     return gif + GifImageData(stored, codeSize);
 }
 
+// One tag of a TIFF directory: its field type (3 SHORT, 4 LONG, 16 LONG8)
+// and its values.
+struct TTiffTag {
+    uint16_t Tag;
+    uint16_t Type;
+    std::vector<uint64_t> Values;
+};
+
+// Where a TiffFile's Data starts.
+inline uint64_t TiffDataOffset(bool Big) { return Big ? 16 : 8; }
+
+// A classic TIFF or a BigTIFF in either byte order: the header, Data, then
+// one directory of Tags in order of their numbers, then the values that do
+// not fit in their entries.
+inline QByteArray TiffFile(std::vector<TTiffTag> Tags, const QByteArray& Data, bool Big, bool BigEndian = false)
+{
+    const auto put = [BigEndian](QByteArray& To, uint64_t Value, int Bytes) {
+        for (int i = 0; i < Bytes; ++i)
+            To.append(char(Value >> (8 * (BigEndian ? Bytes - 1 - i : i))));
+    };
+    const int offsetSize = Big ? 8 : 4;
+    QByteArray file(BigEndian ? "MM" : "II");
+    put(file, Big ? 43 : 42, 2);
+    if (Big) {
+        put(file, 8, 2);
+        put(file, 0, 2);
+    }
+    const uint64_t directory = TiffDataOffset(Big) + uint64_t(Data.size());
+    put(file, directory, offsetSize);
+    file += Data;
+    std::sort(Tags.begin(), Tags.end(), [](const TTiffTag& A, const TTiffTag& B) { return A.Tag < B.Tag; });
+    const int countSize = Big ? 8 : 2, entrySize = Big ? 20 : 12;
+    const uint64_t valuesAt = directory + uint64_t(countSize + entrySize * int(Tags.size()) + offsetSize);
+    QByteArray entries, values;
+    put(entries, Tags.size(), countSize);
+    for (const TTiffTag& t : Tags) {
+        const int unit = t.Type == 3 ? 2 : t.Type == 16 ? 8 : 4;
+        QByteArray v;
+        for (const uint64_t x : t.Values)
+            put(v, x, unit);
+        put(entries, t.Tag, 2);
+        put(entries, t.Type, 2);
+        put(entries, t.Values.size(), offsetSize);
+        if (v.size() <= offsetSize) {
+            entries += v + QByteArray(offsetSize - v.size(), '\0');
+        } else {
+            put(entries, valuesAt + uint64_t(values.size()), offsetSize);
+            values += v;
+        }
+    }
+    put(entries, 0, offsetSize);
+    return file + entries + values;
+}
+
 struct TDecoded {
     // The header was taken: a surface of the size would be allocated.
     bool Valid = false;

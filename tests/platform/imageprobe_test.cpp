@@ -462,4 +462,115 @@ TEST(ImageProbe, TiffFrameLargerThanItsStripsIsRefused)
     }
 }
 
+// The tags of a Width x Height picture of 8-bit grey in strips of Rows
+// rows, whose Offsets and Counts are given (none: the tag is left out).
+std::vector<TTiffTag> GreyStrips(uint32_t Width, uint32_t Height, uint32_t Rows, uint64_t Compression, bool Big,
+                                 std::vector<uint64_t> Offsets, std::vector<uint64_t> Counts)
+{
+    const uint16_t offsetType = Big ? 16 : 4;
+    std::vector<TTiffTag> tags = {{256, 4, {Width}}, {257, 4, {Height}}, {258, 3, {8}}, {259, 3, {Compression}},
+                                  {262, 3, {1}},     {277, 3, {1}},      {278, 4, {Rows}}};
+    tags.push_back({273, offsetType, std::move(Offsets)});
+    if (!Counts.empty())
+        tags.push_back({279, offsetType, std::move(Counts)});
+    return tags;
+}
+
+// A grey picture whose samples the test knows, as the rows of a file.
+struct TGreyPicture {
+    QImage Image;
+    QByteArray Samples;
+
+    TGreyPicture(int Width, int Height) : Image(Width, Height, QImage::Format_RGB32)
+    {
+        for (int y = 0; y < Height; ++y)
+            for (int x = 0; x < Width; ++x) {
+                const auto v = uint8_t(x * 5 + y * 3);
+                Samples.append(char(v));
+                Image.setPixel(x, y, qRgb(v, v, v));
+            }
+    }
+};
+
+TEST(ImageProbe, TiffWhoseStripsCannotBeBoundedIsRefusedBeforeAnySurface)
+{
+    const QByteArray few(40, '\x80');
+    for (const bool big : {false, true}) {
+        SCOPED_TRACE(big ? "BigTIFF" : "classic");
+        const uint64_t data = TiffDataOffset(big);
+        struct TCase {
+            const char* Name;
+            uint32_t Side;
+            uint64_t Compression;
+            std::vector<uint64_t> Counts;
+        };
+        // Each claims a side of Side pixels from 40 bytes.
+        const TCase cases[] = {
+            {"uncompressed without byte counts", 16000, 1, {}},
+            {"LZW without byte counts", 16000, 5, {}},
+            {"Deflate without byte counts", 100, 8, {}},
+            {"a scheme libtiff does not know", 16000, 12345, {40}},
+            {"a small picture in a scheme libtiff does not know", 4, 12345, {16}},
+        };
+        Corvanith::Testing::ResetResidentPeak();
+        const int64_t before = Corvanith::Testing::ResidentBytes();
+        for (const TCase& c : cases) {
+            SCOPED_TRACE(c.Name);
+            const QByteArray file =
+                TiffFile(GreyStrips(c.Side, c.Side, c.Side, c.Compression, big, {data}, c.Counts), few, big);
+            EXPECT_FALSE(Decode(file).Valid);
+        }
+        if (Corvanith::Testing::ResidentMemoryTells) {
+            EXPECT_LT(Corvanith::Testing::ResidentBytes("VmHWM:") - before, int64_t(64) << 20);
+        }
+        // Rows stored as they are need no counts while they lie in the
+        // file: libtiff works them out from the picture's size.
+        const TGreyPicture grey(64, 48);
+        const QByteArray whole = TiffFile(GreyStrips(64, 48, 48, 1, big, {data}, {}), grey.Samples, big);
+        ExpectDecodes(whole, grey.Image, 0);
+        // The strip moved on by more than the directory after it holds.
+        EXPECT_FALSE(Decode(TiffFile(GreyStrips(64, 48, 48, 1, big, {data + 400}, {}), grey.Samples, big)).Valid);
+    }
+}
+
+TEST(ImageProbe, BigTiffDecodesAndIsCheckedAsClassicTiff)
+{
+    const TGreyPicture grey(40, 24);
+    const uint64_t data = TiffDataOffset(true);
+    for (const bool bigEndian : {false, true}) {
+        SCOPED_TRACE(bigEndian ? "big-endian" : "little-endian");
+        // Strips of 10 rows, offsets and counts as LONG8 beyond the entries.
+        const auto strips = [&](uint32_t Width, uint32_t Height, uint64_t LastCount) {
+            const std::vector<uint64_t> offsets = {data, data + 400, data + 800}, counts = {400, 400, LastCount};
+            return TiffFile(GreyStrips(Width, Height, 10, 1, true, offsets, counts), grey.Samples, true, bigEndian);
+        };
+        ExpectDecodes(strips(40, 24, 160), grey.Image, 0);
+        // Too few strips for the rows claimed; strips running past the end.
+        EXPECT_FALSE(Decode(strips(15000, 15000, 160)).Valid);
+        EXPECT_FALSE(Decode(strips(40, 24, 1 << 20)).Valid);
+        EXPECT_FALSE(Decode(strips(40, 24, uint64_t(1) << 62)).Valid);
+
+        // Tiles of 16 x 16, Deflate-compressed, offsets and counts as LONG.
+        QByteArray tiles;
+        std::vector<uint64_t> offsets, counts;
+        for (int ty = 0; ty < 24; ty += 16)
+            for (int tx = 0; tx < 40; tx += 16) {
+                QByteArray tile;
+                for (int y = ty; y < ty + 16; ++y)
+                    for (int x = tx; x < tx + 16; ++x)
+                        tile.append(x < 40 && y < 24 ? grey.Samples[y * 40 + x] : '\0');
+                offsets.push_back(data + uint64_t(tiles.size()));
+                tiles += Zlib(tile);
+                counts.push_back(uint64_t(tiles.size()) + data - offsets.back());
+            }
+        std::vector<TTiffTag> tags = {{256, 4, {40}},  {257, 4, {24}},    {258, 3, {8}},     {259, 3, {8}},
+                                      {262, 3, {1}},   {277, 3, {1}},     {322, 3, {16}},    {323, 3, {16}},
+                                      {324, 4, offsets}, {325, 4, counts}};
+        ExpectDecodes(TiffFile(tags, tiles, true, bigEndian), grey.Image, 0);
+        // The same tiles for a picture of 4000 x 4000.
+        tags[0].Values = tags[1].Values = {4000};
+        EXPECT_FALSE(Decode(TiffFile(tags, tiles, true, bigEndian)).Valid);
+    }
+}
+
 } // namespace
