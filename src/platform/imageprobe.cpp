@@ -94,6 +94,18 @@ constexpr uint32_t ChunkType(const char (&Name)[5])
            uint8_t(Name[3]);
 }
 
+// The PNG checksum of a chunk's type and data.
+uint32_t PngCrc(const uint8_t* Data, size_t Count)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < Count; ++i) {
+        crc ^= Data[i];
+        for (int k = 0; k < 8; ++k)
+            crc = crc >> 1 ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
 // Bits a pixel of the colour type takes; 0 for a type libpng refuses.
 uint64_t PngPixelBits(int ColourType, int Depth)
 {
@@ -135,12 +147,13 @@ bool PngRowsFit(uint64_t Width, uint64_t Height, uint64_t PixelBits, bool Interl
 // to 2 GB for a text chunk: no chunk may claim more than the file holds.
 // The final checksum may be missing, which Qt's reader tolerates. Deflate
 // yields at most 258 bytes for a code of 2 bits, so the image data must be
-// at least 1/1032 of the rows it inflates to.
+// at least 1/1032 of the rows it inflates to. libpng takes the first valid
+// "tRNS" chunk before the image data and ignores any other.
 bool ProbePng(TProbeCursor& File, TImageProbe& Probe)
 {
     constexpr uint64_t MostInflatedPerByte = 1032;
     uint64_t width = 0, height = 0, pixelBits = 0;
-    bool interlaced = false, hidesKey = false;
+    bool interlaced = false, hidesKey = false, imageData = false;
     uint64_t dataBytes = 0;
     const auto rowsFit = [&] {
         return PngRowsFit(width, height, pixelBits, interlaced, dataBytes * MostInflatedPerByte);
@@ -166,13 +179,21 @@ bool ProbePng(TProbeCursor& File, TImageProbe& Probe)
             interlaced = ihdr[12] != 0;
             hidesKey = ihdr[8] == 16 && ihdr[9] == 2;
         } else if (type == ChunkType("IDAT")) {
+            imageData = true;
             dataBytes += length;
-        } else if (type == ChunkType("tRNS") && hidesKey && length == 6 && !Probe.ColourKey) {
-            uint8_t key[6];
-            File.Read(key, sizeof(key));
-            Probe.ColourKey = {BigEndian16(key), BigEndian16(key + 2), BigEndian16(key + 4)};
-            Probe.KeyChunkOffset = at;
-            Probe.KeyChunkLength = 12 + int64_t(length);
+        } else if (type == ChunkType("tRNS") && hidesKey && !imageData) {
+            const int64_t chunkLength = 12 + int64_t(length);
+            if (!Probe.KeyChunks.empty() &&
+                Probe.KeyChunks.back().Offset + Probe.KeyChunks.back().Length == at)
+                Probe.KeyChunks.back().Length += chunkLength;
+            else
+                Probe.KeyChunks.push_back({at, chunkLength});
+            // Type, key and checksum; libpng ignores a key whose checksum fails.
+            uint8_t chunk[14];
+            std::memcpy(chunk, head + 4, 4);
+            if (length == 6 && !Probe.ColourKey && File.Read(chunk + 4, 10) &&
+                PngCrc(chunk, 10) == BigEndian32(chunk + 10))
+                Probe.ColourKey = {BigEndian16(chunk + 4), BigEndian16(chunk + 6), BigEndian16(chunk + 8)};
         }
         at += 12 + int64_t(length);
     }
@@ -567,7 +588,8 @@ TImageProbe ProbeImage(IStream& Stream, TImageKind Kind)
     TImageProbe probe;
     switch (Kind) {
     case TImageKind::Png: {
-        TProbeCursor file(Stream, 16);
+        // Large enough that a file of tiny chunks is not read a chunk at a time.
+        TProbeCursor file(Stream, 4096);
         probe.Plausible = ProbePng(file, probe);
         break;
     }
