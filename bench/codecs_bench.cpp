@@ -1,6 +1,9 @@
 // Decoding and encoding a 4000 x 3000 picture through our stream layers,
-// beside Qt's own QImage doing the same from and to memory.
+// beside Qt's own QImage doing the same from and to memory; and decoding a
+// 640 x 480 16-bit PNG with a transparent colour from a file, its image data
+// in one chunk or in chunks of one byte.
 #include "graphics/surface.h"
+#include "platform/imagefiles.h"
 #include "platform/streams.h"
 
 #include <benchmark/benchmark.h>
@@ -8,9 +11,12 @@
 #include <QBuffer>
 #include <QGuiApplication>
 #include <QImage>
+#include <QTemporaryFile>
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
 
 using namespace Corvanith;
 using namespace Corvanith::Graphics;
@@ -104,10 +110,70 @@ void EncodeOurs(benchmark::State& state, const char* Format)
     }
 }
 
+// The file of a noisy 16-bit RGB picture with a transparent colour in
+// blocks, its image data in chunks of DataChunk bytes (one chunk for 0).
+QString KeyedPngFile(int DataChunk)
+{
+    using namespace Corvanith::Tests;
+    static std::map<int, std::unique_ptr<QTemporaryFile>> files;
+    auto& file = files[DataChunk];
+    if (!file) {
+        constexpr int W = 640, H = 480;
+        const uint16_t key[3] = {0xABAB, 0x1234, 0x5678};
+        uint32_t seed = 1;
+        QByteArray raw;
+        for (int y = 0; y < H; ++y) {
+            raw += '\0';
+            for (int x = 0; x < W; ++x)
+                for (int c = 0; c < 3; ++c) {
+                    seed = seed * 1103515245u + 12345u;
+                    const bool keyed = (x / 8 + y / 8) % 4 == 0;
+                    PutBigEndian(raw, keyed ? key[c] : seed >> 16, 2);
+                }
+        }
+        QByteArray trns;
+        for (const uint16_t k : key)
+            PutBigEndian(trns, k, 2);
+        const QByteArray data = Zlib(raw);
+        const qsizetype step = DataChunk > 0 ? DataChunk : data.size();
+        QByteArray png = PngSignature() + PngHeader(W, H, 16, 2) + PngChunk("tRNS", trns);
+        for (qsizetype i = 0; i < data.size(); i += step)
+            png += PngChunk("IDAT", data.mid(i, step));
+        png += PngChunk("IEND", {});
+        file = std::make_unique<QTemporaryFile>();
+        file->open();
+        file->write(png);
+        file->close();
+    }
+    return file->fileName();
+}
+
+void DecodeKeyedQt(benchmark::State& state, int DataChunk)
+{
+    const QString name = KeyedPngFile(DataChunk);
+    for (auto _ : state) {
+        QImage image(name, "png");
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+
+void DecodeKeyedOurs(benchmark::State& state, int DataChunk)
+{
+    const QString name = KeyedPngFile(DataChunk);
+    for (auto _ : state) {
+        auto s = TCorvSurface::CreateFromFile(name, [](const void*, int32_t, int32_t) {});
+        benchmark::DoNotOptimize(s->Bits());
+    }
+}
+
 BENCHMARK_CAPTURE(DecodeQt, png, "png")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(DecodeOurs, png, "png")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(DecodeQt, jpeg, "jpeg")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(DecodeOurs, jpeg, "jpeg")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DecodeKeyedQt, png16_key, 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DecodeKeyedOurs, png16_key, 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DecodeKeyedQt, png16_key_1byte_chunks, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DecodeKeyedOurs, png16_key_1byte_chunks, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(EncodeQt, png, "png")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(EncodeOurs, png, "png")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(EncodeQt, jpeg, "jpeg")->Unit(benchmark::kMillisecond);

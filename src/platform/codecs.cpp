@@ -23,26 +23,32 @@ namespace Corvanith::Platform {
 // Qt's codecs read and write a QIODevice; this one passes everything on to
 // the stream interface. Offsets count from the stream position at opening, so
 // a picture in the middle of a larger stream reads as if it stood alone.
-// Unbuffered: every read of a codec reaches the stream at once, and progress
-// follows the codec's real reads.
+// Unbuffered unless told to read ahead: every read of a codec reaches the
+// stream at once, and progress follows the codec's real reads. Reading ahead,
+// a codec's small reads are served from a buffer filled ReadAhead bytes at a
+// time. The stream is only moved when a read would not start where the last
+// one ended.
 class TStreamDevice : public QIODevice {
 public:
-    TStreamDevice(IStream& Stream, OpenMode Mode) : FStream(Stream)
+    TStreamDevice(IStream& Stream, OpenMode Mode, size_t ReadAhead = 0) : FStream(Stream), FAhead(ReadAhead)
     {
         uint64_t position = 0;
         if (Succeeded(FStream.Seek(0, 1, &position)))
             FBase = int64_t(position);
+        else
+            FStreamAt = -1;
         open(Mode | QIODevice::Unbuffered);
     }
 
     bool isSequential() const override { return false; }
 
-    // Length bytes from Offset on are left out: the codec reads the stream
-    // as if they were not there.
+    // Length bytes from Offset on (in the stream, from the opening position)
+    // are left out: the codec reads the stream as if they were not there.
+    // Ranges are hidden in the order they lie in and never overlap.
     void Hide(int64_t Offset, int64_t Length)
     {
-        FHiddenAt = Offset;
-        FHiddenLength = Length;
+        const int64_t before = HiddenBytes();
+        FHidden.push_back({Offset - before, before + Length});
     }
 
     // Whether a read came back with fewer bytes than asked, and whether one
@@ -55,7 +61,7 @@ public:
     {
         if (!QIODevice::seek(pos))
             return false;
-        return Succeeded(FStream.Seek(FBase + StreamOffset(pos), 0, nullptr));
+        return MoveStream(StreamOffset(pos));
     }
 
     qint64 size() const override
@@ -63,42 +69,114 @@ public:
         TStatStg status{};
         if (!Succeeded(FStream.Stat(&status, 0)))
             return 0;
-        return std::max<qint64>(0, qint64(status.cbSize) - FBase - FHiddenLength);
+        return std::max<qint64>(0, qint64(status.cbSize) - FBase - HiddenBytes());
     }
 
 protected:
+    // After a short read, Qt's PNG reader reads the rest over the bytes it
+    // got: a read comes back whole unless the stream ends.
     qint64 readData(char* data, qint64 maxSize) override
     {
-        // A read that reaches the hidden bytes stops before them; the next
-        // one starts after them.
-        if (pos() < FHiddenAt)
-            maxSize = std::min<qint64>(maxSize, FHiddenAt - pos());
-        else if (FHiddenLength > 0 && !Succeeded(FStream.Seek(FBase + StreamOffset(pos()), 0, nullptr)))
-            return -1;
-        uint32_t got = 0;
-        const auto asked = uint32_t(std::min<qint64>(maxSize, INT32_MAX));
-        if (!Succeeded(FStream.Read(data, asked, &got)))
-            return -1;
-        FShortRead = FShortRead || got < asked;
-        FReadAtEnd = FReadAtEnd || (asked > 0 && got == 0);
-        return got;
+        qint64 done = 0;
+        while (done < maxSize) {
+            const qint64 at = pos() + done;
+            if (at >= FAheadAt && at < FAheadAt + FAheadFilled) {
+                const qint64 count = std::min(maxSize - done, FAheadAt + FAheadFilled - at);
+                std::memcpy(data + done, FAhead.data() + (at - FAheadAt), size_t(count));
+                done += count;
+                continue;
+            }
+            const bool straight = maxSize - done >= qint64(FAhead.size());
+            FAheadFilled = 0;
+            const qint64 got = straight ? ReadStream(at, data + done, maxSize - done)
+                                        : ReadStream(at, FAhead.data(), qint64(FAhead.size()));
+            if (got < 0)
+                return -1;
+            if (got == 0)
+                break;
+            if (straight) {
+                done += got;
+            } else {
+                FAheadAt = at;
+                FAheadFilled = got;
+            }
+        }
+        FShortRead = FShortRead || done < maxSize;
+        FReadAtEnd = FReadAtEnd || (maxSize > 0 && done == 0);
+        return done;
     }
 
     qint64 writeData(const char* data, qint64 maxSize) override
     {
         uint32_t written = 0;
-        if (!Succeeded(FStream.Write(data, uint32_t(std::min<qint64>(maxSize, INT32_MAX)), &written)))
+        if (!Succeeded(FStream.Write(data, uint32_t(std::min<qint64>(maxSize, INT32_MAX)), &written))) {
+            FStreamAt = -1;
             return -1;
+        }
+        FStreamAt += written;
         return written;
     }
 
 private:
-    int64_t StreamOffset(qint64 Pos) const { return Pos < FHiddenAt ? Pos : Pos + FHiddenLength; }
+    struct THidden {
+        // Where the range lies as the codec sees the stream.
+        int64_t At;
+        // The bytes hidden up to its end, its own included.
+        int64_t Through;
+    };
+
+    int64_t HiddenBytes() const { return FHidden.empty() ? 0 : FHidden.back().Through; }
+
+    // The first range that lies after Pos.
+    std::vector<THidden>::const_iterator NextHidden(qint64 Pos) const
+    {
+        return std::upper_bound(FHidden.begin(), FHidden.end(), Pos,
+                                [](qint64 P, const THidden& Range) { return P < Range.At; });
+    }
+
+    int64_t StreamOffset(qint64 Pos) const
+    {
+        const auto next = NextHidden(Pos);
+        return next == FHidden.begin() ? Pos : Pos + std::prev(next)->Through;
+    }
+
+    // One read of the stream at At as the codec sees it; it stops before
+    // hidden bytes, and the next one starts after them.
+    qint64 ReadStream(qint64 At, char* Data, qint64 MaxSize)
+    {
+        const auto next = NextHidden(At);
+        if (next != FHidden.end())
+            MaxSize = std::min<qint64>(MaxSize, next->At - At);
+        if (!MoveStream(StreamOffset(At)))
+            return -1;
+        uint32_t got = 0;
+        const auto asked = uint32_t(std::min<qint64>(MaxSize, INT32_MAX));
+        if (!Succeeded(FStream.Read(Data, asked, &got))) {
+            FStreamAt = -1;
+            return -1;
+        }
+        got = std::min(got, asked);
+        FStreamAt += got;
+        return got;
+    }
+
+    bool MoveStream(int64_t Offset)
+    {
+        if (Offset == FStreamAt)
+            return true;
+        FStreamAt = Succeeded(FStream.Seek(FBase + Offset, 0, nullptr)) ? Offset : -1;
+        return FStreamAt >= 0;
+    }
 
     IStream& FStream;
     int64_t FBase = 0;
-    int64_t FHiddenAt = INT64_MAX;
-    int64_t FHiddenLength = 0;
+    // Where the stream stands, from the opening position; -1 when unknown.
+    int64_t FStreamAt = 0;
+    std::vector<THidden> FHidden;
+    // Bytes read ahead, from FAheadAt as the codec sees the stream.
+    std::vector<char> FAhead;
+    qint64 FAheadAt = 0;
+    qint64 FAheadFilled = 0;
     bool FShortRead = false;
     bool FReadAtEnd = false;
 };
@@ -313,11 +391,14 @@ TImageDecoder::TImageDecoder(IStream& Stream) : FStream(Stream)
         FGif = std::make_unique<TGifReader>(FStream);
         size = QSize(FGif->Width(), FGif->Height());
     } else {
-        FDevice = std::make_unique<TStreamDevice>(FStream, QIODevice::ReadOnly);
-        if (probe.ColourKey) {
-            FDevice->Hide(probe.KeyChunkOffset, probe.KeyChunkLength);
-            FColourKey = probe.ColourKey;
-        }
+        // libpng reads each chunk's head, data and checksum apart: a file of
+        // tiny chunks would reach the stream a few bytes at a time.
+        constexpr size_t PngReadAhead = 1 << 16;
+        FDevice = std::make_unique<TStreamDevice>(FStream, QIODevice::ReadOnly,
+                                                  format->Kind == TImageKind::Png ? PngReadAhead : 0);
+        for (const TImageProbe::TByteRange& chunk : probe.KeyChunks)
+            FDevice->Hide(chunk.Offset, chunk.Length);
+        FColourKey = probe.ColourKey;
         FReader = std::make_unique<QImageReader>(FDevice.get(), format->QtFormat);
         FReader->setAutoDetectImageFormat(false);
         // Pixels as stored, not turned by an orientation tag.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <span>
 #include <vector>
 
 namespace Corvanith::Platform {
@@ -95,36 +96,106 @@ constexpr uint32_t ChunkType(const char (&Name)[5])
            uint8_t(Name[3]);
 }
 
+// The PNG checksum of a chunk's type and data.
+uint32_t PngCrc(const uint8_t* Data, size_t Count)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < Count; ++i) {
+        crc ^= Data[i];
+        for (int k = 0; k < 8; ++k)
+            crc = crc >> 1 ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
+// Bits a pixel of the colour type takes; 0 for a type libpng refuses.
+uint64_t PngPixelBits(int ColourType, int Depth)
+{
+    switch (ColourType) {
+    case 0: case 3: return uint64_t(Depth);
+    case 2: return 3 * uint64_t(Depth);
+    case 4: return 2 * uint64_t(Depth);
+    case 6: return 4 * uint64_t(Depth);
+    default: return 0;
+    }
+}
+
+// Whether Inflated bytes can hold the rows libpng inflates: each row has a
+// filter byte before its pixels, and an interlaced picture is stored as
+// seven passes of smaller rows, a pass without pixels having none. Spent
+// pass by pass, so no product can overflow.
+bool PngRowsFit(uint64_t Width, uint64_t Height, uint64_t PixelBits, bool Interlaced, uint64_t Inflated)
+{
+    struct TPass {
+        uint8_t X, Y, StepX, StepY;
+    };
+    static constexpr TPass Whole[] = {{0, 0, 1, 1}};
+    static constexpr TPass Adam7[] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                      {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    for (const TPass& pass : Interlaced ? std::span<const TPass>(Adam7) : std::span<const TPass>(Whole)) {
+        const uint64_t columns = Width > pass.X ? (Width - pass.X + pass.StepX - 1) / pass.StepX : 0;
+        const uint64_t rows = Height > pass.Y ? (Height - pass.Y + pass.StepY - 1) / pass.StepY : 0;
+        if (columns == 0 || rows == 0)
+            continue;
+        const uint64_t rowBytes = 1 + (columns * PixelBits + 7) / 8;
+        if (rows > Inflated / rowBytes)
+            return false;
+        Inflated -= rows * rowBytes;
+    }
+    return true;
+}
+
 // libpng allocates the length a chunk states before it reads the data, up
 // to 2 GB for a text chunk: no chunk may claim more than the file holds.
-// The final checksum may be missing, which Qt's reader tolerates.
+// The final checksum may be missing, which Qt's reader tolerates. Deflate
+// yields at most 258 bytes for a code of 2 bits, so the image data must be
+// at least 1/1032 of the rows it inflates to. libpng takes the first valid
+// "tRNS" chunk before the image data and ignores any other.
 bool ProbePng(TProbeCursor& File, TImageProbe& Probe)
 {
-    int depth = 0;
-    int colourType = -1;
+    constexpr uint64_t MostInflatedPerByte = 1032;
+    uint64_t width = 0, height = 0, pixelBits = 0;
+    bool interlaced = false, hidesKey = false, imageData = false;
+    uint64_t dataBytes = 0;
+    const auto rowsFit = [&] {
+        return PngRowsFit(width, height, pixelBits, interlaced, dataBytes * MostInflatedPerByte);
+    };
     int64_t at = 8;
     for (;;) {
         File.Seek(at);
         uint8_t head[8];
         if (!File.Read(head, sizeof(head)))
-            return true;
+            return rowsFit();
         const uint32_t length = BigEndian32(head);
         if (int64_t(length) > File.Size() - at - 8)
             return false;
         const uint32_t type = BigEndian32(head + 4);
         if (type == ChunkType("IEND"))
-            return true;
+            return rowsFit();
         if (type == ChunkType("IHDR") && length >= 13) {
             uint8_t ihdr[13];
             File.Read(ihdr, sizeof(ihdr));
-            depth = ihdr[8];
-            colourType = ihdr[9];
-        } else if (type == ChunkType("tRNS") && depth == 16 && colourType == 2 && length == 6 && !Probe.ColourKey) {
-            uint8_t key[6];
-            File.Read(key, sizeof(key));
-            Probe.ColourKey = {BigEndian16(key), BigEndian16(key + 2), BigEndian16(key + 4)};
-            Probe.KeyChunkOffset = at;
-            Probe.KeyChunkLength = 12 + int64_t(length);
+            width = BigEndian32(ihdr);
+            height = BigEndian32(ihdr + 4);
+            pixelBits = PngPixelBits(ihdr[9], ihdr[8]);
+            interlaced = ihdr[12] != 0;
+            hidesKey = ihdr[8] == 16 && ihdr[9] == 2;
+        } else if (type == ChunkType("IDAT")) {
+            imageData = true;
+            dataBytes += length;
+        } else if (type == ChunkType("tRNS") && hidesKey && !imageData) {
+            const int64_t chunkLength = 12 + int64_t(length);
+            if (!Probe.KeyChunks.empty() &&
+                Probe.KeyChunks.back().Offset + Probe.KeyChunks.back().Length == at)
+                Probe.KeyChunks.back().Length += chunkLength;
+            else
+                Probe.KeyChunks.push_back({at, chunkLength});
+            // Type, key and checksum; libpng ignores a key whose checksum fails.
+            uint8_t chunk[14];
+            std::memcpy(chunk, head + 4, 4);
+            if (length == 6 && !Probe.ColourKey && File.Read(chunk + 4, 10) &&
+                PngCrc(chunk, 10) == BigEndian32(chunk + 10))
+                Probe.ColourKey = {BigEndian16(chunk + 4), BigEndian16(chunk + 6), BigEndian16(chunk + 8)};
         }
         at += 12 + int64_t(length);
     }
@@ -695,7 +766,8 @@ TImageProbe ProbeImage(IStream& Stream, TImageKind Kind)
     TImageProbe probe;
     switch (Kind) {
     case TImageKind::Png: {
-        TProbeCursor file(Stream, 16);
+        // Large enough that a file of tiny chunks is not read a chunk at a time.
+        TProbeCursor file(Stream, 4096);
         probe.Plausible = ProbePng(file, probe);
         break;
     }

@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace Corvanith::Platform {
 
@@ -21,13 +22,17 @@ enum class TImageKind : uint8_t { Png, Jpeg, Gif, Bmp, Tiff };
 struct TImageProbe {
     // False: the file cannot be a valid picture of the size it claims.
     bool Plausible = true;
-    // A 16-bit RGB PNG with a transparent colour: the key, and where its
-    // "tRNS" chunk lies (from the picture's start). Qt reads such a file
-    // wrongly while it sees that chunk, so the decoder hides the chunk and
-    // applies the key itself.
+    // A 16-bit RGB PNG with a transparent colour: the key, as libpng takes
+    // it, and where the "tRNS" chunks before the image data lie (from the
+    // picture's start, in order, adjacent ones joined). Qt reads such a file
+    // wrongly while libpng takes a key, so the decoder hides every one of
+    // them and applies the key itself.
+    struct TByteRange {
+        int64_t Offset;
+        int64_t Length;
+    };
     std::optional<std::array<uint16_t, 3>> ColourKey;
-    int64_t KeyChunkOffset = 0;
-    int64_t KeyChunkLength = 0;
+    std::vector<TByteRange> KeyChunks;
     // A BMP of 16-bit pixels or of bit fields: the red, green, blue and alpha
     // masks its pixels are read by. Qt's reader widens a field narrower than
     // 8 bits by a shift alone, so the decoder stretches it to the full range.

@@ -14,6 +14,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <optional>
 
 #include <malloc.h>
 
@@ -405,6 +406,167 @@ TEST(Codecs, GreyTiffWithAlphaKeepsItsAlpha)
                 for (const int shift : {0, 8, 16})
                     EXPECT_NEAR(int(pixel >> shift & 0xFF), grey(x, y), 1) << x << ", " << y;
             }
+    }
+}
+
+// ---- PNG colour keys as libpng takes them ----
+
+// 16-bit samples; an 8-bit file stores each as its high byte.
+using TSamples = std::array<uint16_t, 3>;
+
+// Grey takes the first sample only; a key's samples always take 2 bytes.
+QByteArray SamplesOf(const TSamples& Pixel, bool Colour, int Depth, int Bytes)
+{
+    QByteArray bytes;
+    for (int i = 0; i < (Colour ? 3 : 1); ++i)
+        Corvanith::Tests::PutBigEndian(bytes, Depth == 8 ? Pixel[size_t(i)] >> 8 : Pixel[size_t(i)], Bytes);
+    return bytes;
+}
+
+// A grey or RGB PNG of Rows, with Before and After around its image data,
+// which is split into chunks of DataChunk bytes (one chunk for 0).
+QByteArray KeyedPng(int Depth, bool Colour, const std::vector<std::vector<TSamples>>& Rows, const QByteArray& Before,
+                    const QByteArray& After, int DataChunk)
+{
+    using namespace Corvanith::Tests;
+    QByteArray raw;
+    for (const auto& row : Rows) {
+        raw += '\0';
+        for (const TSamples& pixel : row)
+            raw += SamplesOf(pixel, Colour, Depth, Depth / 8);
+    }
+    const QByteArray data = Zlib(raw);
+    QByteArray chunks;
+    const qsizetype step = DataChunk > 0 ? DataChunk : data.size();
+    for (qsizetype i = 0; i < data.size(); i += step)
+        chunks += PngChunk("IDAT", data.mid(i, step));
+    return PngSignature() + PngHeader(uint32_t(Rows[0].size()), uint32_t(Rows.size()), Depth, Colour ? 2 : 0) +
+           Before + chunks + After + PngChunk("IEND", {});
+}
+
+const TSamples KeyA{0x1111, 0x2222, 0x3333}, KeyB{0x4444, 0x5555, 0x6666}, Other{0x7777, 0x8888, 0x9999};
+
+enum class TKeyChunk { A, B, DamagedA, LongA, Text };
+
+QByteArray KeyChunk(TKeyChunk Kind, int Depth, bool Colour)
+{
+    using Corvanith::Tests::PngChunk;
+    switch (Kind) {
+    case TKeyChunk::A: return PngChunk("tRNS", SamplesOf(KeyA, Colour, Depth, 2));
+    case TKeyChunk::B: return PngChunk("tRNS", SamplesOf(KeyB, Colour, Depth, 2));
+    case TKeyChunk::DamagedA: {
+        QByteArray chunk = PngChunk("tRNS", SamplesOf(KeyA, Colour, Depth, 2));
+        chunk[chunk.size() - 1] = char(chunk[chunk.size() - 1] ^ 1);
+        return chunk;
+    }
+    case TKeyChunk::LongA: return PngChunk("tRNS", SamplesOf(KeyA, Colour, Depth, 2) + QByteArray(2, '\0'));
+    case TKeyChunk::Text: return PngChunk("tEXt", QByteArray("Comment\0key", 11));
+    }
+    return {};
+}
+
+TEST(Codecs, PngTakesTheFirstValidKeyBeforeTheImageData)
+{
+    const std::vector<std::vector<TSamples>> rows = {{KeyA, KeyB, Other, KeyB, KeyA, Other},
+                                                     {Other, KeyA, KeyA, KeyB, Other, KeyB}};
+    using enum TKeyChunk;
+    struct TCase {
+        const char* Name;
+        std::vector<TKeyChunk> Before, After;
+        std::optional<TSamples> Key;
+    };
+    const TCase cases[] = {
+        {"one key", {A}, {}, KeyA},
+        {"two keys", {A, B}, {}, KeyA},
+        {"two keys apart", {A, Text, B}, {}, KeyA},
+        {"a key after the image data", {}, {A}, std::nullopt},
+        {"keys before and after the image data", {A}, {B}, KeyA},
+        {"a damaged key first", {DamagedA, B}, {}, KeyB},
+        {"a key of the wrong length first", {LongA, B}, {}, KeyB},
+        {"only a damaged key", {DamagedA}, {}, std::nullopt},
+    };
+    for (const TCase& k : cases)
+        for (const int depth : {8, 16})
+            for (const bool colour : {false, true})
+                for (const int dataChunk : {0, 1}) {
+                    SCOPED_TRACE(std::string(k.Name) + ", " + std::to_string(depth) + "-bit " +
+                                 (colour ? "RGB" : "grey") + (dataChunk > 0 ? ", image data in 1-byte chunks" : ""));
+                    QByteArray before, after;
+                    for (const TKeyChunk chunk : k.Before)
+                        before += KeyChunk(chunk, depth, colour);
+                    for (const TKeyChunk chunk : k.After)
+                        after += KeyChunk(chunk, depth, colour);
+                    // Transparent pixels as 0: their colour is the reader's.
+                    std::vector<uint32_t> expected;
+                    for (const auto& row : rows)
+                        for (const TSamples& pixel : row) {
+                            const TSamples shown = colour ? pixel : TSamples{pixel[0], pixel[0], pixel[0]};
+                            const bool transparent =
+                                k.Key && (colour ? pixel == *k.Key : pixel[0] == (*k.Key)[0]);
+                            // Each sample n * 0x1111 is n * 0x11 in 8 bits.
+                            const uint32_t opaque = 0xFF000000u | uint32_t(shown[0] >> 8) << 16 |
+                                                    uint32_t(shown[1] >> 8) << 8 | uint32_t(shown[2] >> 8);
+                            expected.push_back(transparent ? 0u : opaque);
+                        }
+                    Corvanith::Tests::TDecoded decoded =
+                        Corvanith::Tests::Decode(KeyedPng(depth, colour, rows, before, after, dataChunk));
+                    ASSERT_TRUE(decoded.Valid && decoded.Read);
+                    for (uint32_t& pixel : decoded.Pixels)
+                        pixel = pixel >> 24 == 0 ? 0 : pixel;
+                    EXPECT_EQ(decoded.Pixels, expected);
+                }
+}
+
+// Counts what a decoder asks of its stream.
+class TCountingStream : public TMemoryStream {
+public:
+    using TMemoryStream::TMemoryStream;
+    using TStream::Seek;
+
+    int32_t Read(void* Buffer, int32_t Count) override
+    {
+        ++Reads;
+        return TMemoryStream::Read(Buffer, Count);
+    }
+    int64_t Seek(int64_t Offset, TSeekOrigin Origin) override
+    {
+        ++Seeks;
+        return TMemoryStream::Seek(Offset, Origin);
+    }
+
+    int64_t Reads = 0;
+    int64_t Seeks = 0;
+};
+
+TEST(Codecs, PngOfTinyChunksIsReadInBlocks)
+{
+    // libpng reads each chunk's head, data and checksum apart; a hidden key
+    // chunk must not make every read seek first.
+    constexpr int W = 64, H = 64;
+    const TSamples key{0xABAB, 0x1234, 0x5678};
+    std::vector<std::vector<TSamples>> rows(H);
+    uint32_t seed = 1;
+    for (auto& row : rows)
+        for (int x = 0; x < W; ++x) {
+            seed = seed * 1103515245u + 12345u;
+            row.push_back(x % 5 == 0 ? key : TSamples{uint16_t(seed >> 16), uint16_t(seed >> 8), uint16_t(seed)});
+        }
+    for (const bool keyed : {false, true}) {
+        SCOPED_TRACE(keyed ? "with a key" : "without a key");
+        const QByteArray trns = keyed ? Corvanith::Tests::PngChunk("tRNS", SamplesOf(key, true, 16, 2)) : QByteArray();
+        const QByteArray file = KeyedPng(16, true, rows, trns, {}, 1);
+        const int64_t chunks = file.size() / 13;
+        ASSERT_GT(chunks, 10000);
+        TCountingStream stream(std::vector<uint8_t>(file.begin(), file.end()));
+        TStreamAdapter adapter(stream);
+        TImageDecoder decoder(adapter);
+        ASSERT_TRUE(decoder.Valid());
+        std::vector<uint32_t> pixels(size_t(W) * H);
+        ASSERT_TRUE(decoder.Read(reinterpret_cast<uint8_t*>(pixels.data()), W * 4));
+        EXPECT_EQ(pixels[0] >> 24, keyed ? 0u : 0xFFu);
+        EXPECT_EQ(pixels[1] >> 24, 0xFFu);
+        EXPECT_LT(stream.Reads, chunks / 100);
+        EXPECT_LT(stream.Seeks, chunks / 100);
     }
 }
 

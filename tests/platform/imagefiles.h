@@ -60,12 +60,12 @@ inline QByteArray PngChunk(const char* Type, const QByteArray& Data, int64_t Len
 
 inline QByteArray PngSignature() { return QByteArray("\x89PNG\r\n\x1A\n", 8); }
 
-inline QByteArray PngHeader(uint32_t Width, uint32_t Height, int Depth, int ColourType)
+inline QByteArray PngHeader(uint32_t Width, uint32_t Height, int Depth, int ColourType, bool Interlaced = false)
 {
     QByteArray ihdr;
     PutBigEndian(ihdr, Width, 4);
     PutBigEndian(ihdr, Height, 4);
-    ihdr.append(char(Depth)).append(char(ColourType)).append(3, '\0');
+    ihdr.append(char(Depth)).append(char(ColourType)).append(2, '\0').append(char(Interlaced ? 1 : 0));
     return PngChunk("IHDR", ihdr);
 }
 

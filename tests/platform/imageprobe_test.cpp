@@ -161,6 +161,90 @@ TEST(ImageProbe, PngTextInflatingToHundredsOfMegabytesStaysBoundedByLibpng)
     }
 }
 
+// The bytes of the rows a PNG's image data inflates to, each with its
+// filter byte; interlaced rows counted pixel by pixel from the pass pattern.
+uint64_t FilteredBytes(uint32_t Width, uint32_t Height, uint32_t PixelBits, bool Interlaced)
+{
+    if (!Interlaced)
+        return uint64_t(Height) * (1 + (uint64_t(Width) * PixelBits + 7) / 8);
+    static constexpr uint8_t Pass[8][8] = {
+        {1, 6, 4, 6, 2, 6, 4, 6}, {7, 7, 7, 7, 7, 7, 7, 7}, {5, 6, 5, 6, 5, 6, 5, 6}, {7, 7, 7, 7, 7, 7, 7, 7},
+        {3, 6, 4, 6, 3, 6, 4, 6}, {7, 7, 7, 7, 7, 7, 7, 7}, {5, 6, 5, 6, 5, 6, 5, 6}, {7, 7, 7, 7, 7, 7, 7, 7},
+    };
+    uint64_t bytes = 0;
+    for (uint8_t pass = 1; pass <= 7; ++pass)
+        for (uint32_t y = 0; y < Height; ++y) {
+            uint64_t pixels = 0;
+            for (uint32_t x = 0; x < Width; ++x)
+                pixels += Pass[y % 8][x % 8] == pass;
+            if (pixels > 0)
+                bytes += 1 + (pixels * PixelBits + 7) / 8;
+        }
+    return bytes;
+}
+
+QByteArray PngWithImageData(uint32_t Width, uint32_t Height, int Depth, int ColourType, bool Interlaced,
+                            const QByteArray& Data)
+{
+    const QByteArray palette = ColourType == 3 ? PngChunk("PLTE", QByteArray(3, '\0')) : QByteArray();
+    return PngSignature() + PngHeader(Width, Height, Depth, ColourType, Interlaced) + palette +
+           PngChunk("IDAT", Data) + PngChunk("IEND", {});
+}
+
+TEST(ImageProbe, PngImageDataTooShortForItsRowsIsRefused)
+{
+    // Deflate gives at most 1032 bytes for each byte it reads.
+    constexpr uint64_t MostInflated = 1032;
+    struct TCase {
+        int ColourType, Depth;
+        bool Interlaced;
+        uint32_t Width, Height;
+    };
+    const TCase cases[] = {
+        {0, 1, true, 3, 4000},    // tall: interlaced rows are many more than plain ones
+        {6, 16, false, 100, 50},
+        {3, 2, true, 999, 33},
+        {2, 8, true, 1, 5000},    // passes without columns
+        {4, 8, true, 5000, 1},    // passes without rows
+        {0, 16, false, 2000, 3},
+        {2, 16, true, 37, 201},
+        {0, 8, false, 4000, 2500}, // zeros as tightly as zlib packs them
+    };
+    const auto channels = [](int ColourType) {
+        return ColourType == 2 ? 3 : ColourType == 4 ? 2 : ColourType == 6 ? 4 : 1;
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.Width) + " x " + std::to_string(c.Height) + ", colour type " +
+                     std::to_string(c.ColourType) + ", depth " + std::to_string(c.Depth) +
+                     (c.Interlaced ? ", interlaced" : ""));
+        const uint64_t rows =
+            FilteredBytes(c.Width, c.Height, uint32_t(c.Depth * channels(c.ColourType)), c.Interlaced);
+        const auto least = qsizetype((rows + MostInflated - 1) / MostInflated);
+        const auto file = [&](const QByteArray& Data) {
+            return PngWithImageData(c.Width, c.Height, c.Depth, c.ColourType, c.Interlaced, Data);
+        };
+        // The rows themselves, all zero, as zlib packs them: a valid picture.
+        const TDecoded valid = Decode(file(Zlib(QByteArray(qsizetype(rows), '\0'))));
+        EXPECT_TRUE(valid.Valid && valid.Read);
+        EXPECT_FALSE(Decode(file(QByteArray(least - 1, '\0'))).Valid);
+        EXPECT_TRUE(Decode(file(QByteArray(least, '\0'))).Valid);
+    }
+}
+
+TEST(ImageProbe, TinyPngClaimingAHugePictureIsRefusedBeforeAnySurface)
+{
+    // 16000 x 16000 RGBA from twelve bytes of image data.
+    const QByteArray file = PngSignature() + PngHeader(16000, 16000, 8, 6) +
+                            PngChunk("IDAT", Zlib(QByteArray(1000, '\0')).left(12)) + PngChunk("IEND", {});
+    ASSERT_EQ(file.size(), 69);
+    Corvanith::Testing::ResetResidentPeak();
+    const int64_t before = Corvanith::Testing::ResidentBytes();
+    EXPECT_FALSE(Decode(file).Valid);
+    if (Corvanith::Testing::ResidentMemoryTells) {
+        EXPECT_LT(Corvanith::Testing::ResidentBytes("VmHWM:") - before, int64_t(64) << 20);
+    }
+}
+
 // ---- JPEG ----
 
 // The frame header of a JPEG written by Qt changed to claim Width x Height.
