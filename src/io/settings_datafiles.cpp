@@ -15,8 +15,8 @@
 #include <QSysInfo>
 #include <QThread>
 
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 
 #include <sys/stat.h>
@@ -86,8 +86,7 @@ TLockPlace ClearLockPlace(const QString& FileName, QString& Failure)
     struct stat place {};
     if (::lstat(path.constData(), &place) != 0)
         return TLockPlace::Usable;
-    const bool regular = S_ISREG(place.st_mode);
-    if (regular && place.st_size <= MaxLockFileSize) {
+    if (S_ISREG(place.st_mode) && place.st_size <= MaxLockFileSize) {
         if (::access(path.constData(), R_OK | W_OK) == 0)
             return TLockPlace::Usable;
         if (::chmod(path.constData(), (place.st_mode & 07777) | S_IRUSR | S_IWUSR) != 0)
@@ -134,7 +133,10 @@ TFolderLock LockFolder(const QString& FileName)
                 break;
             const int error = errno;
             if (lock->error() != QLockFile::LockFailedError) {
-                result.Failure = FailureText(FileName, qt_error_string(error));
+                // A data folder that could not be made is not reported; one
+                // that cannot be written is.
+                if (QFileInfo(QFileInfo(FileName).path()).isDir())
+                    result.Failure = FailureText(FileName, qt_error_string(error));
                 return result;
             }
         }
