@@ -8,6 +8,7 @@
 #include "forms/resize.h"
 #include "forms/shield.h"
 #include "graphics/surface.h"
+#include "platform/codecs.h"
 #include "retargeting/seam_iterative_resizer.h"
 #include "view/documentview.h"
 
@@ -30,6 +31,8 @@ namespace {
 
 // Decreasing needs more than this many pixels.
 constexpr int32_t MinDecreasableSide = 3;
+// Increasing stops at the longest side that can be opened again once saved.
+constexpr int32_t MaxIncreasableSide = Platform::MaxDecodedExtent;
 
 } // namespace
 
@@ -139,8 +142,8 @@ void TMainForm::ResizeMenuPopup()
     ResizeMenuItem->setEnabled(open && !FResizing);
     DecWidthMenuItem->setEnabled(open && FDocument->ImageLayer().GetWidth() > MinDecreasableSide);
     DecHeightMenuItem->setEnabled(open && FDocument->ImageLayer().GetHeight() > MinDecreasableSide);
-    IncWidthMenuItem->setEnabled(open);
-    IncHeightMenuItem->setEnabled(open);
+    IncWidthMenuItem->setEnabled(open && FDocument->ImageLayer().GetWidth() < MaxIncreasableSide);
+    IncHeightMenuItem->setEnabled(open && FDocument->ImageLayer().GetHeight() < MaxIncreasableSide);
 }
 
 void TMainForm::UpdateRetargetingToolbar()
@@ -149,8 +152,8 @@ void TMainForm::UpdateRetargetingToolbar()
     ResizeToolbarItem->setEnabled(open);
     DecreaseWidthToolbarItem->setEnabled(open && FDocument->ImageLayer().GetWidth() > MinDecreasableSide);
     DecreaseHeightToolbarItem->setEnabled(open && FDocument->ImageLayer().GetHeight() > MinDecreasableSide);
-    IncreaseWidthToolbarItem->setEnabled(open);
-    IncreaseHeightToolbarItem->setEnabled(open);
+    IncreaseWidthToolbarItem->setEnabled(open && FDocument->ImageLayer().GetWidth() < MaxIncreasableSide);
+    IncreaseHeightToolbarItem->setEnabled(open && FDocument->ImageLayer().GetHeight() < MaxIncreasableSide);
     SeamReuseLabel->setEnabled(open);
     SeamReuseSpinEdit->setEnabled(open);
 }
@@ -232,20 +235,20 @@ void TMainForm::ResizeMenuItemClick()
                 break;
             // Read afresh: a stroke made during the run is carved from then on.
             FResizer->SetMask(PreserveMask());
-            // Seams removed by the arrow keys meanwhile count against the
-            // run's removals: the picture keeps the 3 pixels the dialog asks for.
+            // Seams changed by the arrow keys meanwhile count against the
+            // run's: the picture keeps within the sides the dialog allows.
             const Graphics::TCorvSurface& picture = doc->ImageLayer().Surface();
             if (i < std::abs(dW)) {
-                if (dW >= 0)
-                    FResizer->InsertVerticalSeams(1, HorzReuse);
-                else if (picture.Width() > MinDecreasableSide)
+                if (dW < 0 && picture.Width() > MinDecreasableSide)
                     FResizer->RemoveVerticalSeams(1);
+                else if (dW >= 0 && picture.Width() < MaxIncreasableSide)
+                    FResizer->InsertVerticalSeams(1, HorzReuse);
             }
             if (i < std::abs(dH)) {
-                if (dH >= 0)
-                    FResizer->InsertHorizontalSeams(1, VertReuse);
-                else if (picture.Height() > MinDecreasableSide)
+                if (dH < 0 && picture.Height() > MinDecreasableSide)
                     FResizer->RemoveHorizontalSeams(1);
+                else if (dH >= 0 && picture.Height() < MaxIncreasableSide)
+                    FResizer->InsertHorizontalSeams(1, VertReuse);
             }
             if (i % 2 == 0) {
                 ImageSizeChanged();

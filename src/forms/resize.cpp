@@ -2,6 +2,7 @@
 
 #include "forms/forms.h"
 #include "io/utils.h"
+#include "platform/codecs.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -67,6 +68,14 @@ std::optional<int32_t> RoundedSize(double Value)
     if (!(rounded >= INT32_MIN && rounded <= INT32_MAX))
         return std::nullopt;
     return int32_t(rounded);
+}
+
+// The longest side a picture may have and still open again once saved.
+QString ExtentTooLargeMessage(const char* Side)
+{
+    return QStringLiteral("Image should be at most %1 pixels in %2.")
+        .arg(Platform::MaxDecodedExtent)
+        .arg(QLatin1String(Side));
 }
 
 std::optional<double> ParseReuse(const QString& S, QString& Message)
@@ -147,10 +156,14 @@ TResizeCheck CheckResizeEntries(const QString& Width, const QString& Height, con
         return refuse(TResizeEntry::Width, QString::fromUtf8(NotAnIntegerMessage));
     if (check.NewWidth < 3)
         return refuse(TResizeEntry::Width, QString::fromUtf8(WidthTooSmallMessage));
+    if (check.NewWidth > Platform::MaxDecodedExtent)
+        return refuse(TResizeEntry::Width, ExtentTooLargeMessage("width"));
     if (!ParseSizeValue(Height, OriginalHeight, check.NewHeight))
         return refuse(TResizeEntry::Height, QString::fromUtf8(NotAnIntegerMessage));
     if (check.NewHeight < 3)
         return refuse(TResizeEntry::Height, QString::fromUtf8(HeightTooSmallMessage));
+    if (check.NewHeight > Platform::MaxDecodedExtent)
+        return refuse(TResizeEntry::Height, ExtentTooLargeMessage("height"));
     // A picture that big could not be held; growing towards it would only
     // fail after a long run. The entry that was changed is the one to blame.
     if (int64_t(check.NewWidth) * check.NewHeight > MaxImagePixels)

@@ -19,6 +19,9 @@ void StartProgram()
     Graphics::LoadShadowCorners();
     Settings::InitializeSettings();
     Settings::InitializeDataFiles();
+    // Said once, before the window shows: this run keeps no recent documents.
+    if (const QString& failure = Settings::DataFiles().LockFailure(); !failure.isEmpty())
+        QMessageBox::warning(nullptr, QString::fromUtf8(Settings::ApplicationName), failure);
 }
 
 void EndProgram()

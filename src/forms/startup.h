@@ -16,6 +16,8 @@ void SetProgramFolderAsWorkingDirectory();
 // process's random generator is seeded, the shadow corners are loaded, the
 // fixed settings are assigned, and the data files (the recent-documents list
 // and the file cache) are opened in the user's application-data folder.
+// When their folder cannot be locked although no other instance holds it,
+// a message box says so.
 void StartProgram();
 // Saves and frees the data files, then frees the shadow corners; throws
 // EStreamError when a data file cannot be written.

@@ -105,7 +105,8 @@ inline constexpr int32_t MruCapacity = 7;
 // and not when an entry is replaced by the same source).
 //
 // The first owner of a folder holds a lock on it for its life; a lock file
-// that no living instance holds (left by a crash) is taken over. A second
+// that no living instance holds (left by a crash) is taken over, and so is
+// whatever else lies in its place when it can be cleared. A second
 // owner (another instance of the program) works with what it read but
 // replaces neither file and deletes only the cache files it made itself.
 // Whatever a run cached is kept only when both files are replaced, so that
@@ -132,6 +133,10 @@ public:
 
     // Whether this owner holds the folder's lock.
     bool OwnsFolder() const { return FLock != nullptr; }
+    // For the user, when the lock could not be taken although no living
+    // instance holds it (something in its place that cannot be cleared, a
+    // folder that cannot be written); empty otherwise.
+    const QString& LockFailure() const { return FLockFailure; }
 
     // Makes the folders again (they may have gone meanwhile) and replaces
     // both files, when this owner may; both are tried, then the first
@@ -143,6 +148,7 @@ private:
     QString FApplicationDataPath;
     QString FCachePath;
     std::unique_ptr<QLockFile> FLock;
+    QString FLockFailure;
     std::unique_ptr<IO::TCorvFileCache> FFileCache;
     std::unique_ptr<IO::TCorvMruList> FMruList;
     bool FKeepMruFile = false;

@@ -9,13 +9,18 @@
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QSysInfo>
 #include <QThread>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace Corvanith::Settings {
 
@@ -55,34 +60,105 @@ TLockState JudgeLock(const QLockFile& Lock, const QString& FileName)
     return thisMachine && pid == QCoreApplication::applicationPid() ? TLockState::LeftBehind : TLockState::Held;
 }
 
+// Qt makes its lock as a new regular file and writes a few short lines
+// into it; it reads whatever lies in that place in full before it judges
+// it, and waits forever on a pipe. A place it could not have written is
+// cleared first.
+constexpr qint64 MaxLockFileSize = 4096;
+
+enum class TLockPlace : uint8_t { Usable, Cleared, Busy };
+
+QString FailureText(const QString& FileName, const QString& Reason)
+{
+    return QStringLiteral("The data folder cannot be locked: %1: %2. The recent documents of this run will not be "
+                          "saved.")
+        .arg(QDir::toNativeSeparators(FileName), Reason);
+}
+
+// Not a lock of any instance: anything but a regular file (a folder, a pipe,
+// a link, dangling or not) and a file larger than Qt ever writes. It is
+// removed under Qt's ".rmlock", as a lock left behind is; a folder only when
+// it is empty. An unreadable lock gets its owner's reading and writing back,
+// so that its holder can be judged as any other's. Failure fills Failure.
+TLockPlace ClearLockPlace(const QString& FileName, QString& Failure)
+{
+    const QByteArray path = QFile::encodeName(FileName);
+    struct stat place {};
+    if (::lstat(path.constData(), &place) != 0)
+        return TLockPlace::Usable;
+    if (S_ISREG(place.st_mode) && place.st_size <= MaxLockFileSize) {
+        if (::access(path.constData(), R_OK | W_OK) == 0)
+            return TLockPlace::Usable;
+        if (::chmod(path.constData(), (place.st_mode & 07777) | S_IRUSR | S_IWUSR) != 0)
+            Failure = FailureText(FileName, qt_error_string(errno));
+        return TLockPlace::Cleared;
+    }
+    QLockFile removal(FileName + QStringLiteral(".rmlock"));
+    if (!removal.tryLock(0))
+        return TLockPlace::Busy;
+    // Judged again under the removal lock: another instance may have cleared
+    // the place and made its lock meanwhile.
+    if (::lstat(path.constData(), &place) != 0 || (S_ISREG(place.st_mode) && place.st_size <= MaxLockFileSize))
+        return TLockPlace::Cleared;
+    const int removed = S_ISDIR(place.st_mode) ? ::rmdir(path.constData()) : ::unlink(path.constData());
+    if (removed != 0)
+        Failure = FailureText(FileName, qt_error_string(errno));
+    return TLockPlace::Cleared;
+}
+
+struct TFolderLock {
+    std::unique_ptr<QLockFile> Lock;
+    // Why no lock was taken although no living instance holds one.
+    QString Failure;
+};
+
 // The folder's lock, or none when a living instance holds it. A lock left
 // behind is judged again and removed under Qt's own ".rmlock", so that
 // instances starting together remove one after the other and never a lock
 // another one has just made; the removal itself fails while the owner still
 // holds its lock file open, so a wrong judgement never takes a living lock.
-std::unique_ptr<QLockFile> LockFolder(const QString& FileName)
+TFolderLock LockFolder(const QString& FileName)
 {
+    TFolderLock result;
     auto lock = std::make_unique<QLockFile>(FileName);
     // Never taken for stale by its age while its owner runs, however long.
     lock->setStaleLockTime(0);
     const QDeadlineTimer deadline(2 * LockWritingTime);
-    while (!lock->tryLock(0)) {
-        if (lock->error() != QLockFile::LockFailedError || deadline.hasExpired())
-            return nullptr;
-        const TLockState state = JudgeLock(*lock, FileName);
+    for (;;) {
+        const TLockPlace place = ClearLockPlace(FileName, result.Failure);
+        if (!result.Failure.isEmpty())
+            return result;
+        if (place == TLockPlace::Usable) {
+            if (lock->tryLock(0))
+                break;
+            const int error = errno;
+            if (lock->error() != QLockFile::LockFailedError) {
+                // A data folder that could not be made is not reported; one
+                // that cannot be written is.
+                if (QFileInfo(QFileInfo(FileName).path()).isDir())
+                    result.Failure = FailureText(FileName, qt_error_string(error));
+                return result;
+            }
+        }
+        if (deadline.hasExpired())
+            return result;
+        if (place == TLockPlace::Cleared)
+            continue;
+        const TLockState state = place == TLockPlace::Busy ? TLockState::BeingWritten : JudgeLock(*lock, FileName);
         if (state == TLockState::Held)
-            return nullptr;
+            return result;
         if (state == TLockState::LeftBehind) {
             QLockFile removal(FileName + QStringLiteral(".rmlock"));
             if (removal.tryLock(0)) {
                 if (JudgeLock(*lock, FileName) == TLockState::LeftBehind && !lock->removeStaleLockFile())
-                    return nullptr;
+                    return result;
                 continue;
             }
         }
         QThread::msleep(20);
     }
-    return lock;
+    result.Lock = std::move(lock);
+    return result;
 }
 
 } // namespace
@@ -92,7 +168,9 @@ TDataFiles::TDataFiles(const QString& ApplicationDataFolder)
       FCachePath(FApplicationDataPath + QStringLiteral("Cache/"))
 {
     MakeFolders(*this);
-    FLock = LockFolder(FApplicationDataPath + QStringLiteral("Corvanith.lock"));
+    TFolderLock lock = LockFolder(FApplicationDataPath + QStringLiteral("Corvanith.lock"));
+    FLock = std::move(lock.Lock);
+    FLockFailure = std::move(lock.Failure);
     // A damaged file is read as far as it is whole; one that cannot be
     // opened at all must not keep the program from starting.
     // Such a file is then left as it is at the end, so that what it holds is

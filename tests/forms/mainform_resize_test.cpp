@@ -292,6 +292,47 @@ TEST_F(MainFormTest, NumericResizeAndArrowKeysTogetherStopAtThreePixels)
     EXPECT_EQ(SizeText(), "3 x 8");
 }
 
+// A longer side would be saved but could not be opened again.
+TEST_F(MainFormTest, IncreasingStopsAtTheLongestSideThatOpensAgain)
+{
+    struct TCase {
+        int Width, Height;
+        int Key;
+        QAction* TMainForm::*Button;
+        const char* Longest;
+    };
+    const TCase cases[] = {
+        {65534, 3, Qt::Key_Right, &TMainForm::IncreaseWidthToolbarItem, "65535 x 3"},
+        {3, 65534, Qt::Key_Up, &TMainForm::IncreaseHeightToolbarItem, "3 x 65535"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Longest);
+        Open(WritePicture(QStringLiteral("long%1x%2.png").arg(c.Width).arg(c.Height), c.Width, c.Height));
+        ASSERT_NE(Form().GetDocument(), nullptr);
+        EXPECT_TRUE((Form().*c.Button)->isEnabled());
+        Key(c.Key);
+        EXPECT_EQ(SizeText(), c.Longest);
+        EXPECT_FALSE((Form().*c.Button)->isEnabled());
+        Key(c.Key);
+        (Form().*c.Button)->trigger();
+        EXPECT_EQ(SizeText(), c.Longest);
+    }
+}
+
+TEST_F(MainFormTest, NumericResizeAndArrowKeysTogetherStopAtTheLongestSide)
+{
+    Open(WritePicture("long.png", 65528, 3));
+    AnswerResizeDialog("65535", "3");
+    // Right is pressed while the run grows the width towards the longest side.
+    WhileTheRunHandlesMessages(Form(), [&] {
+        QApplication::setActiveWindow(&Form());
+        for (int i = 0; i < 6; ++i)
+            Key(Qt::Key_Right);
+    });
+    Key(Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(SizeText(), "65535 x 3");
+}
+
 TEST_F(MainFormTest, PicturesOneOrTwoPixelsThinResizeEveryWay)
 {
     struct TCase {

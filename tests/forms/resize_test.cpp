@@ -148,10 +148,17 @@ TEST(CheckResizeEntriesTest, ReportsTheFirstBadEntry)
         {"500", "300", "33%", "0", TResizeEntry::HorzReuse, NotAnIntegerMessage},
         {"500", "300", "33", "101", TResizeEntry::VertReuse, ReuseRangeMessage},
         {"500", "300", "33", "", TResizeEntry::VertReuse, NotAnIntegerMessage},
+        // Sides longer than a saved picture may have to open again.
+        {"65536", "300", "33", "33", TResizeEntry::Width, "Image should be at most 65535 pixels in width."},
+        {"66000", "x", "0", "0", TResizeEntry::Width, "Image should be at most 65535 pixels in width."},
+        {"999999", "3", "33", "33", TResizeEntry::Width, "Image should be at most 65535 pixels in width."},
+        {"2147483647", "3", "33", "33", TResizeEntry::Width, "Image should be at most 65535 pixels in width."},
+        {"+65036", "300", "33", "33", TResizeEntry::Width, "Image should be at most 65535 pixels in width."},
+        {"13108%", "300", "33", "33", TResizeEntry::Width, "Image should be at most 65535 pixels in width."},
+        {"500", "65536", "0", "0", TResizeEntry::Height, "Image should be at most 65535 pixels in height."},
+        {"3", "999999", "33", "33", TResizeEntry::Height, "Image should be at most 65535 pixels in height."},
         // Sizes no picture can have; the changed entry is blamed.
-        {"1000000", "1000", "33", "33", TResizeEntry::Height, ImageTooLargeMessage},
-        {"2000000", "300", "33", "33", TResizeEntry::Width, ImageTooLargeMessage},
-        {"2147483647", "3", "33", "33", TResizeEntry::Height, ImageTooLargeMessage},
+        {"65535", "8193", "33", "33", TResizeEntry::Height, ImageTooLargeMessage},
     };
     for (const Case& c : cases) {
         const TResizeCheck check = CheckResizeEntries(c.Width, c.Height, c.HorzReuse, c.VertReuse, 500, 300);
@@ -159,10 +166,12 @@ TEST(CheckResizeEntriesTest, ReportsTheFirstBadEntry)
         EXPECT_EQ(*check.BadEntry, c.Entry) << c.Width << " x " << c.Height;
         EXPECT_EQ(check.Message, QString::fromUtf8(c.Message)) << c.Width << " x " << c.Height;
     }
+    EXPECT_EQ(CheckResizeEntries("60000", "9000", "33", "33", 500, 9000).BadEntry, TResizeEntry::Width);
     EXPECT_TRUE(QString::fromUtf8(ImageTooLargeMessage).contains(QString::number(MaxImagePixels)));
-    // The largest picture that fits is still accepted.
-    EXPECT_FALSE(CheckResizeEntries(QString::number(MaxImagePixels / 3), "3", "33", "33", 500, 300).BadEntry);
-    EXPECT_TRUE(CheckResizeEntries(QString::number(MaxImagePixels / 3 + 1), "3", "33", "33", 500, 300).BadEntry);
+    // The largest pictures that fit are still accepted.
+    EXPECT_FALSE(CheckResizeEntries("65535", "3", "33", "33", 500, 300).BadEntry);
+    EXPECT_FALSE(CheckResizeEntries("3", "65535", "33", "33", 500, 300).BadEntry);
+    EXPECT_FALSE(CheckResizeEntries("65535", QString::number(MaxImagePixels / 65535), "33", "33", 500, 300).BadEntry);
 }
 
 TEST(NumericEditTest, RightAlignedAndTakesAnyText)
@@ -283,7 +292,9 @@ TEST_F(ResizeFormTest, RefusedEntryKeepsTheDialogOpenWithABalloon)
 {
     const std::tuple<TNumericEdit*, const char*, const char*> cases[] = {
         {&Form.WidthEdit(), "2", WidthTooSmallMessage},
+        {&Form.WidthEdit(), "66000", "Image should be at most 65535 pixels in width."},
         {&Form.HeightEdit(), "abc", NotAnIntegerMessage},
+        {&Form.HeightEdit(), "999999", "Image should be at most 65535 pixels in height."},
         {&Form.HorzReuseEdit(), "0", ReuseRangeMessage},
         {&Form.VertReuseEdit(), "101", ReuseRangeMessage},
     };

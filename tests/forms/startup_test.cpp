@@ -13,8 +13,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QProcess>
 #include <QThread>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -112,6 +114,46 @@ TEST_F(StartupTest, TwoProgramsOnOneDataFolderKeepTheFirstOnesData)
     const auto cache = IO::TCorvFileCache::CreateFromIndex(AppDataPath() + "Cache/Index.data", AppDataPath() + "Cache");
     EXPECT_EQ(cache->Count(), 3);
     EXPECT_EQ(QDir(AppDataPath() + "Cache").entryList({QStringLiteral("Fci*")}, QDir::Files).size(), 3);
+}
+
+// The program started over a data folder whose lock place holds a folder
+// with a file in it, which no instance made and none may clear; every
+// message box it shows is noted and closed.
+class StartupBlockedLockTest : public ProgramTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(QDir().mkpath(LockName()));
+        ASSERT_TRUE(QFile(LockName() + "/kept").open(QIODevice::WriteOnly));
+        QObject::connect(&FBoxCloser, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                FShown << box->windowTitle() + "|" + box->text();
+                FIcons << box->icon();
+                box->accept();
+            }
+        });
+        FBoxCloser.start(10);
+        ProgramTest::SetUp();
+    }
+
+    QString LockName() const { return AppDataPath() + "Corvanith.lock"; }
+
+    QTimer FBoxCloser;
+    QStringList FShown;
+    QList<QMessageBox::Icon> FIcons;
+};
+
+TEST_F(StartupBlockedLockTest, SaysOnceThatTheRecentListIsNotKept)
+{
+    ASSERT_EQ(FShown.size(), 1);
+    EXPECT_TRUE(FShown[0].startsWith("Corvanith|")) << FShown[0].toStdString();
+    EXPECT_TRUE(FShown[0].contains(LockName())) << FShown[0].toStdString();
+    EXPECT_EQ(FIcons[0], QMessageBox::Warning);
+    EXPECT_FALSE(Settings::DataFiles().OwnsFolder());
+    OpenCapture(QStringLiteral("screenshot://blocked/1"));
+    EndProgram();
+    EXPECT_EQ(FShown.size(), 1);
+    EXPECT_TRUE(QFileInfo::exists(LockName() + "/kept"));
 }
 
 TEST(StartupWorkingDirectoryTest, ProgramFolderBecomesTheWorkingDirectory)

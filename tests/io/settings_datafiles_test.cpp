@@ -1,5 +1,8 @@
 #include "io/settings.h"
 
+#include "helperprocess.h"
+#include "residentmemory.h"
+
 #include "graphics/errors.h"
 #include "graphics/surface.h"
 #include "io/filecache.h"
@@ -18,9 +21,16 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cstdio>
+#include <functional>
 #include <latch>
 #include <thread>
 #include <vector>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -185,6 +195,7 @@ TEST_F(DataFolderTest, ASecondOwnerOfTheFolderChangesNothingStored)
     {
         TDataFiles second(FDir.path());
         EXPECT_FALSE(second.OwnsFolder());
+        EXPECT_EQ(second.LockFailure(), QString());
         ASSERT_EQ(second.MruList().GetCount(), 1);
         Open(first, 1);
         Open(first, 2);
@@ -289,6 +300,145 @@ TEST_F(DataFolderTest, InstancesStartingTogetherOverALeftLockHaveOneOwner)
                 thread.join();
             EXPECT_EQ(std::count_if(files.begin(), files.end(), [](const auto& f) { return f->OwnsFolder(); }), 1);
         }
+    }
+}
+
+// Things another tool or a bad restore can leave where the lock belongs.
+// None may keep the program waiting or from saving its list; what cannot be
+// cleared is said, and stays as it was.
+TEST_F(DataFolderTest, WhatLiesInTheLocksPlaceIsClearedOrReported)
+{
+    const QString lockName = Folder() + QStringLiteral("Corvanith.lock");
+    const struct {
+        const char* Kind;
+        std::function<bool()> Make;
+        bool Cleared;
+    } places[] = {
+        {"a folder", [&] { return QDir().mkdir(lockName); }, true},
+        {"a sparse file of 2 GB without a line end",
+         [&] {
+             QFile file(lockName);
+             return file.open(QIODevice::WriteOnly) && file.resize((qint64(2) << 30) + 1);
+         },
+         true},
+        {"a named pipe", [&] { return ::mkfifo(QFile::encodeName(lockName).constData(), 0600) == 0; }, true},
+        {"a dangling link", [&] { return QFile::link(Folder() + QStringLiteral("gone"), lockName); }, true},
+        {"a link to a named pipe",
+         [&] {
+             const QString pipe = FDir.path() + QStringLiteral("/pipe");
+             return ::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0 && QFile::link(pipe, lockName);
+         },
+         true},
+        {"a folder with a file in it",
+         [&] {
+             return QDir().mkpath(lockName) && QFile(lockName + QStringLiteral("/kept")).open(QIODevice::WriteOnly);
+         },
+         false},
+    };
+    for (const auto& place : places) {
+        SCOPED_TRACE(place.Kind);
+        ASSERT_TRUE(QDir(Folder()).removeRecursively());
+        ASSERT_TRUE(QDir().mkpath(Folder()));
+        ASSERT_TRUE(place.Make());
+        Testing::ResetResidentPeak();
+        const int64_t before = Testing::ResidentBytes();
+        {
+            TDataFiles files(FDir.path());
+            if (Testing::ResidentMemoryTells) {
+                EXPECT_LT(Testing::ResidentBytes("VmHWM:") - before, int64_t(64) << 20);
+            }
+            EXPECT_EQ(files.OwnsFolder(), place.Cleared);
+            if (place.Cleared) {
+                EXPECT_EQ(files.LockFailure(), QString());
+            } else {
+                EXPECT_TRUE(files.LockFailure().contains(lockName)) << files.LockFailure().toStdString();
+            }
+            Open(files, 1);
+            files.Save();
+        }
+        TDataFiles next(FDir.path());
+        EXPECT_EQ(next.OwnsFolder(), place.Cleared);
+        EXPECT_EQ(next.MruList().GetCount(), place.Cleared ? 1 : 0);
+        if (!place.Cleared) {
+            EXPECT_TRUE(QFileInfo::exists(lockName + QStringLiteral("/kept")));
+        }
+    }
+}
+
+// The helper as another user: it opens the data folder below Arguments[0],
+// opens one capture and saves, and tells whether it owned the folder and
+// what it said about the lock.
+int OpenDataFolder(const QStringList& Arguments)
+{
+    TDataFiles files(Arguments.value(0));
+    {
+        const auto stream = files.FileCache().OpenEntry(Capture(1).Location);
+        stream->WriteBuffer("png", 3);
+    }
+    files.MruList().Add(Capture(1), *Graphics::TCorvSurface::CreateFilled(20, 20, 0xFF808080));
+    files.Save();
+    std::printf("%s\n%s\n", files.OwnsFolder() ? "owner" : "second", qPrintable(files.LockFailure()));
+    return 0;
+}
+
+const bool OpenDataFolderRegistered = RegisterHelperProcess(QStringLiteral("OpenDataFolder"), &OpenDataFolder);
+
+TEST_F(DataFolderTest, AnUnreadableLockIsTakenOverWhenItIsTheUsersOwn)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "Making another user's lock file needs root";
+    const passwd* user = ::getpwnam("nobody");
+    ASSERT_NE(user, nullptr);
+    const uid_t uid = user->pw_uid;
+    const gid_t gid = user->pw_gid;
+    const QByteArray folder = QFile::encodeName(Folder());
+    const QByteArray lockName = folder + "Corvanith.lock";
+    const struct {
+        const char* Kind;
+        bool UsersOwn;
+        bool FolderWritable;
+        bool Cleared;
+    } locks[] = {
+        {"the user's own", true, true, true},
+        {"another user's", false, true, false},
+        {"none, in a folder the user cannot write", false, false, false},
+    };
+    for (const auto& lock : locks) {
+        SCOPED_TRACE(lock.Kind);
+        ASSERT_TRUE(QDir(Folder()).removeRecursively());
+        ASSERT_TRUE(QDir().mkpath(Folder() + QStringLiteral("Cache")));
+        ASSERT_EQ(::chown(QFile::encodeName(FDir.path()).constData(), uid, gid), 0);
+        ASSERT_EQ(::chown((folder + "Cache").constData(), uid, gid), 0);
+        if (lock.FolderWritable) {
+            ASSERT_EQ(::chown(folder.constData(), uid, gid), 0);
+            ASSERT_TRUE(QFile(QString::fromLocal8Bit(lockName)).open(QIODevice::WriteOnly));
+            if (lock.UsersOwn) {
+                ASSERT_EQ(::chown(lockName.constData(), uid, gid), 0);
+            }
+            ASSERT_EQ(::chmod(lockName.constData(), 0), 0);
+        }
+        QProcess other;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(HelperProcessVariable, QStringLiteral("OpenDataFolder"));
+        environment.insert(QStringLiteral("HOME"), FDir.path());
+        environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        other.setProcessEnvironment(environment);
+        other.setChildProcessModifier([uid, gid] {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+                ::_exit(99);
+        });
+        other.start(QCoreApplication::applicationFilePath(), {FDir.path()});
+        ASSERT_TRUE(other.waitForFinished(60000));
+        const QStringList told = QString::fromLocal8Bit(other.readAllStandardOutput()).split(u'\n');
+        ASSERT_EQ(other.exitCode(), 0) << other.readAllStandardError().toStdString();
+        ASSERT_GE(told.size(), 2);
+        EXPECT_EQ(told[0], lock.Cleared ? QStringLiteral("owner") : QStringLiteral("second"));
+        if (lock.Cleared) {
+            EXPECT_EQ(told[1], QString());
+        } else {
+            EXPECT_TRUE(told[1].contains(QString::fromLocal8Bit(lockName))) << told[1].toStdString();
+        }
+        EXPECT_EQ(QFileInfo::exists(Folder() + QStringLiteral("MruFiles.data")), lock.Cleared);
     }
 }
 
