@@ -3,6 +3,7 @@
 #include "graphics/errors.h"
 #include "platform/imageprobe.h"
 #include "platform/imaging.h"
+#include "platform/jpegreader.h"
 
 #include <QColorSpace>
 #include <QIODevice>
@@ -232,6 +233,26 @@ void ApplyColourKey(QImage& Image, const std::array<uint16_t, 3>& Key)
     Image.reinterpretAsFormat(QImage::Format_RGBA64);
 }
 
+// The picture is decoded into a buffer the caller allocates from its size,
+// so Qt's own allocation limit never sees it.
+bool SizeAllowed(const QSize& Size)
+{
+    return Size.isValid() && !Size.isEmpty() && Size.width() <= MaxDecodedExtent &&
+           Size.height() <= MaxDecodedExtent &&
+           int64_t(Size.width()) * Size.height() <= int64_t(MaxDecodedSide) * MaxDecodedSide;
+}
+
+// Pixels in Bits, as Space gives them, matched to sRGB where they lie.
+void MatchColoursInBuffer(const QColorSpace& Space, uint8_t* Bits, int32_t Width, int32_t Height, int32_t Stride,
+                          bool Opaque)
+{
+    if (!Space.isValid() || Space == QColorSpace(QColorSpace::SRgb))
+        return;
+    QImage converted(Bits, Width, Height, Stride, Opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32);
+    converted.setColorSpace(Space);
+    converted.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
+}
+
 void SetDecodeLimit()
 {
     // Qt's limit is in MiB of decoded pixels; room for MaxDecodedSide squared
@@ -271,6 +292,17 @@ TImageDecoder::TImageDecoder(IStream& Stream) : FStream(Stream)
     FStream.Seek(int64_t(FStart), 0, nullptr);
     if (!probe.Plausible)
         return;
+    if (format->Kind == TImageKind::Jpeg) {
+        FJpeg = std::make_unique<TJpegReader>(FStream);
+        if (!SizeAllowed(QSize(FJpeg->Width(), FJpeg->Height()))) {
+            Refuse();
+            return;
+        }
+        FWidth = FJpeg->Width();
+        FHeight = FJpeg->Height();
+        FRawFormat = format->Format;
+        return;
+    }
     FDevice = std::make_unique<TStreamDevice>(FStream, QIODevice::ReadOnly);
     if (probe.ColourKey) {
         FDevice->Hide(probe.KeyChunkOffset, probe.KeyChunkLength);
@@ -281,10 +313,7 @@ TImageDecoder::TImageDecoder(IStream& Stream) : FStream(Stream)
     // Pixels as stored, not turned by an orientation tag.
     FReader->setAutoTransform(false);
     const QSize size = format->Format == ImageFormatBMP ? BmpSize(start, FReader->size()) : FReader->size();
-    // The picture is decoded into a buffer the caller allocates from this
-    // size, so Qt's own allocation limit never sees it.
-    if (!size.isValid() || size.isEmpty() || size.width() > MaxDecodedExtent || size.height() > MaxDecodedExtent ||
-        int64_t(size.width()) * size.height() > int64_t(MaxDecodedSide) * MaxDecodedSide) {
+    if (!SizeAllowed(size)) {
         Refuse();
         return;
     }
@@ -298,6 +327,7 @@ TImageDecoder::~TImageDecoder() = default;
 
 bool TImageDecoder::Refuse()
 {
+    FJpeg.reset();
     FReader.reset();
     FDevice.reset();
     FStream.Seek(int64_t(FStart), 0, nullptr);
@@ -306,6 +336,13 @@ bool TImageDecoder::Refuse()
 
 bool TImageDecoder::Read(uint8_t* Bits, int32_t Stride)
 {
+    if (FJpeg) {
+        if (!FJpeg->Read(Bits, Stride))
+            return Refuse();
+        FOpaque = true;
+        MatchColoursInBuffer(FJpeg->ColourSpace(), Bits, FWidth, FHeight, Stride, FOpaque);
+        return true;
+    }
     if (!FReader)
         return false;
     // A reader fills an image of its own format and size as it stands, and
@@ -329,12 +366,10 @@ bool TImageDecoder::Read(uint8_t* Bits, int32_t Stride)
     }
     // Reading the header may have scanned to the end (GIF counts its frames).
     FDevice->ResetShortReads();
-    const TDataEndWatch watch;
-    // BMP, JPEG and GIF readers report success for a file that ends early,
-    // filling the rest with grey or leaving it as it was: a damaged file is
-    // refused like any other.
+    // BMP and GIF readers report success for a file that ends early, leaving
+    // the rest as it was: a damaged file is refused like any other.
     if (!FReader->read(&image) || image.size() != QSize(FWidth, FHeight) ||
-        (FExactReads ? FDevice->ShortRead() : FDevice->ReadAtEnd()) || watch.DataEndedEarly())
+        (FExactReads ? FDevice->ShortRead() : FDevice->ReadAtEnd()))
         return Refuse();
     if (FColourKey)
         ApplyColourKey(image, *FColourKey);
@@ -347,11 +382,8 @@ bool TImageDecoder::Read(uint8_t* Bits, int32_t Stride)
     if (matchColours && !inBuffer)
         image.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
     ConvertRows(image, Bits, Stride);
-    if (matchColours && inBuffer) {
-        QImage converted(Bits, FWidth, FHeight, Stride, FOpaque ? QImage::Format_RGB32 : QImage::Format_ARGB32);
-        converted.setColorSpace(space);
-        converted.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
-    }
+    if (inBuffer)
+        MatchColoursInBuffer(space, Bits, FWidth, FHeight, Stride, FOpaque);
     return true;
 }
 

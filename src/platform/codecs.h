@@ -42,6 +42,7 @@ private:
 };
 
 class TStreamDevice;
+class TJpegReader;
 
 // Decodes the picture at the stream's current position straight into the
 // caller's buffer. Only BMP, GIF, JPEG, PNG and TIFF are read, recognised by
@@ -51,7 +52,7 @@ class TStreamDevice;
 // where it was.
 class TImageDecoder {
 public:
-    // Reads the signature and the header only.
+    // Reads the signature and the header; a JPEG up to its first row.
     explicit TImageDecoder(IStream& Stream);
     TImageDecoder(const TImageDecoder&) = delete;
     TImageDecoder& operator=(const TImageDecoder&) = delete;
@@ -78,6 +79,7 @@ private:
     uint64_t FStart = 0;
     std::unique_ptr<TStreamDevice> FDevice;
     std::unique_ptr<QImageReader> FReader;
+    std::unique_ptr<TJpegReader> FJpeg;
     int32_t FWidth = -1;
     int32_t FHeight = -1;
     TGuid FRawFormat = ImageFormatUndefined;

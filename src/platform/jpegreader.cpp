@@ -1,0 +1,253 @@
+#include "platform/jpegreader.h"
+
+#include <QByteArray>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+#include <vector>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+namespace Corvanith::Platform {
+
+namespace {
+
+// The stream is read this many bytes at a time; progress follows each read.
+constexpr uint32_t ChunkBytes = 1 << 16;
+// Rows handed to libjpeg per call: more than any sampling outputs at once.
+constexpr int RowsPerCall = 16;
+
+// Arithmetic coding has no least cost for a block: a few bytes may claim a
+// frame of any size, and each scan may code all of it again. Such a file is
+// held to bounds no encoder's picture reaches. The coefficients of a file of
+// several scans must fit in 256 MiB: a progressive 8000 x 8000 picture of the
+// usual 4:2:0 sampling takes 192 MiB. All scans together may code 64 Mi
+// blocks: 32 passes over the most blocks those coefficients hold, where
+// encoders write some 10 scans of one pass or less, and four times the blocks
+// of the largest picture the decoder takes in one scan (16000 x 16000 CMYK).
+// Huffman codes cost at least a bit a block, which the probe checks.
+constexpr long ArithmeticCoefficientBytes = 256L << 20;
+constexpr uint64_t ArithmeticBlocks = uint64_t(64) << 20;
+
+} // namespace
+
+class TJpegReader::TDecompress {
+public:
+    explicit TDecompress(IStream& Stream) : FStream(Stream), FBuffer(ChunkBytes)
+    {
+        FInfo.err = jpeg_std_error(&FErrors);
+        FErrors.error_exit = ErrorExit;
+        FErrors.emit_message = EmitMessage;
+        FInfo.client_data = this;
+        FSource.init_source = [](j_decompress_ptr) {};
+        FSource.fill_input_buffer = FillInputBuffer;
+        FSource.skip_input_data = SkipInputData;
+        FSource.resync_to_restart = jpeg_resync_to_restart;
+        FSource.term_source = [](j_decompress_ptr) {};
+        FProgress.progress_monitor = CountScanBlocks;
+    }
+
+    ~TDecompress()
+    {
+        if (FCreated)
+            jpeg_destroy_decompress(&FInfo);
+    }
+
+    TDecompress(const TDecompress&) = delete;
+    TDecompress& operator=(const TDecompress&) = delete;
+
+    // Runs Step, in which libjpeg may give up on the file: false then, and
+    // when the data ended before the picture did. Step holds nothing that
+    // needs destroying, as libjpeg leaves it by a long jump.
+    template <class TStep> bool Guarded(const TStep& Step)
+    {
+        if (setjmp(FExit) != 0)
+            return false;
+        Step();
+        return true;
+    }
+
+    // Within Guarded: reads the headers, up to the first scan.
+    void ReadHeader()
+    {
+        jpeg_create_decompress(&FInfo);
+        FCreated = true;
+        FInfo.src = &FSource;
+        jpeg_save_markers(&FInfo, JPEG_APP0 + 2, 0xFFFF);
+        if (jpeg_read_header(&FInfo, TRUE) != JPEG_HEADER_OK)
+            ERREXIT(&FInfo, JERR_NO_IMAGE);
+        switch (FInfo.jpeg_color_space) {
+        case JCS_GRAYSCALE:
+        case JCS_YCbCr:
+        case JCS_RGB:
+            FInfo.out_color_space = JCS_EXT_BGRA;
+            break;
+        case JCS_CMYK:
+        case JCS_YCCK:
+            FInfo.out_color_space = JCS_CMYK;
+            break;
+        default:
+            ERREXIT(&FInfo, JERR_CONVERSION_NOTIMPL);
+        }
+        if (FInfo.arith_code) {
+            FInfo.mem->max_memory_to_use = ArithmeticCoefficientBytes;
+            FInfo.progress = &FProgress;
+        }
+        JOCTET* profile = nullptr;
+        unsigned int length = 0;
+        if (jpeg_read_icc_profile(&FInfo, &profile, &length)) {
+            FProfile = profile;
+            FProfileLength = length;
+        }
+    }
+
+    // The embedded colour profile, once: the caller owns it (std::free).
+    JOCTET* TakeProfile(unsigned int& Length)
+    {
+        Length = FProfileLength;
+        return std::exchange(FProfile, nullptr);
+    }
+
+    jpeg_decompress_struct& Info() { return FInfo; }
+
+private:
+    static TDecompress& Self(j_common_ptr Info) { return *static_cast<TDecompress*>(Info->client_data); }
+
+    [[noreturn]] static void ErrorExit(j_common_ptr Info) { std::longjmp(Self(Info).FExit, 1); }
+
+    // Warnings are no failure to libjpeg, which fills what it cannot decode
+    // with grey: a scan whose data ends before its blocks do is one here.
+    static void EmitMessage(j_common_ptr Info, int Level)
+    {
+        if (Level < 0 && Info->err->msg_code == JWRN_HIT_MARKER)
+            ErrorExit(Info);
+    }
+
+    // libjpeg reads on up to the end marker: a stream that ends first is
+    // cut short.
+    static boolean FillInputBuffer(j_decompress_ptr Info)
+    {
+        TDecompress& self = Self(reinterpret_cast<j_common_ptr>(Info));
+        uint32_t got = 0;
+        if (!Succeeded(self.FStream.Read(self.FBuffer.data(), ChunkBytes, &got)) || got == 0)
+            ERREXIT(Info, JERR_INPUT_EOF);
+        self.FSource.next_input_byte = self.FBuffer.data();
+        self.FSource.bytes_in_buffer = std::min(got, ChunkBytes);
+        return TRUE;
+    }
+
+    // Segments libjpeg does not keep are passed over without reading them.
+    static void SkipInputData(j_decompress_ptr Info, long Count)
+    {
+        TDecompress& self = Self(reinterpret_cast<j_common_ptr>(Info));
+        if (Count <= 0)
+            return;
+        if (size_t(Count) <= self.FSource.bytes_in_buffer) {
+            self.FSource.next_input_byte += Count;
+            self.FSource.bytes_in_buffer -= size_t(Count);
+            return;
+        }
+        const int64_t beyond = Count - int64_t(self.FSource.bytes_in_buffer);
+        self.FSource.bytes_in_buffer = 0;
+        self.FStream.Seek(beyond, 1, nullptr);
+    }
+
+    // Called before each row of a scan is decoded, and before each batch of
+    // output rows: each scan's blocks are counted once, before its data.
+    static void CountScanBlocks(j_common_ptr Common)
+    {
+        TDecompress& self = Self(Common);
+        const auto* info = reinterpret_cast<j_decompress_ptr>(Common);
+        if (info->input_scan_number == self.FScansCounted)
+            return;
+        self.FScansCounted = info->input_scan_number;
+        self.FBlocks += uint64_t(info->MCUs_per_row) * info->MCU_rows_in_scan * uint64_t(info->blocks_in_MCU);
+        if (self.FBlocks > ArithmeticBlocks)
+            ErrorExit(Common);
+    }
+
+    IStream& FStream;
+    std::vector<JOCTET> FBuffer;
+    jpeg_decompress_struct FInfo{};
+    jpeg_error_mgr FErrors{};
+    jpeg_source_mgr FSource{};
+    jpeg_progress_mgr FProgress{};
+    std::jmp_buf FExit{};
+    bool FCreated = false;
+    int FScansCounted = 0;
+    uint64_t FBlocks = 0;
+    JOCTET* FProfile = nullptr;
+    unsigned int FProfileLength = 0;
+};
+
+TJpegReader::TJpegReader(IStream& Stream) : FDecompress(std::make_unique<TDecompress>(Stream))
+{
+    TDecompress& d = *FDecompress;
+    const bool started = d.Guarded([&d] {
+        d.ReadHeader();
+        jpeg_start_decompress(&d.Info());
+    });
+    unsigned int length = 0;
+    if (JOCTET* profile = d.TakeProfile(length)) {
+        FColourSpace = QColorSpace::fromIccProfile(QByteArray(reinterpret_cast<const char*>(profile), int(length)));
+        std::free(profile);
+    }
+    if (!started) {
+        FDecompress.reset();
+        return;
+    }
+    FWidth = int32_t(d.Info().output_width);
+    FHeight = int32_t(d.Info().output_height);
+}
+
+TJpegReader::~TJpegReader() = default;
+
+namespace {
+
+// Adobe's writers store CMYK inverted, and Qt shows every CMYK file so:
+// each colour is its stored value times the stored black.
+void InvertedCmykToBgra(uint8_t* Row, uint32_t Width)
+{
+    for (uint8_t *p = Row, *end = Row + size_t(Width) * 4; p != end; p += 4) {
+        const unsigned c = p[0], m = p[1], y = p[2], k = p[3];
+        p[0] = uint8_t(k * y / 255);
+        p[1] = uint8_t(k * m / 255);
+        p[2] = uint8_t(k * c / 255);
+        p[3] = 0xFF;
+    }
+}
+
+} // namespace
+
+bool TJpegReader::Read(uint8_t* Bits, int32_t Stride)
+{
+    if (!FDecompress)
+        return false;
+    TDecompress& d = *FDecompress;
+    jpeg_decompress_struct& info = d.Info();
+    const bool cmyk = info.out_color_space == JCS_CMYK;
+    const bool read = d.Guarded([&] {
+        while (info.output_scanline < info.output_height) {
+            const JDIMENSION first = info.output_scanline;
+            const int count = int(std::min<JDIMENSION>(RowsPerCall, info.output_height - first));
+            JSAMPROW rows[RowsPerCall];
+            for (int i = 0; i < count; ++i)
+                rows[i] = Bits + int64_t(first + JDIMENSION(i)) * Stride;
+            const JDIMENSION got = jpeg_read_scanlines(&info, rows, JDIMENSION(count));
+            if (got == 0)
+                ERREXIT(&info, JERR_INPUT_EMPTY);
+            if (cmyk)
+                for (JDIMENSION i = 0; i < got; ++i)
+                    InvertedCmykToBgra(rows[i], info.output_width);
+        }
+        jpeg_finish_decompress(&info);
+    });
+    FDecompress.reset();
+    return read;
+}
+
+} // namespace Corvanith::Platform
