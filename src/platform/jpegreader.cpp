@@ -21,17 +21,19 @@ constexpr uint32_t ChunkBytes = 1 << 16;
 // Rows handed to libjpeg per call: more than any sampling outputs at once.
 constexpr int RowsPerCall = 16;
 
-// Arithmetic coding has no least cost for a block: a few bytes may claim a
-// frame of any size, and each scan may code all of it again. Such a file is
-// held to bounds no encoder's picture reaches. The coefficients of a file of
-// several scans must fit in 256 MiB: a progressive 8000 x 8000 picture of the
-// usual 4:2:0 sampling takes 192 MiB. All scans together may code 64 Mi
-// blocks: 32 passes over the most blocks those coefficients hold, where
-// encoders write some 10 scans of one pass or less, and four times the blocks
-// of the largest picture the decoder takes in one scan (16000 x 16000 CMYK).
-// Huffman codes cost at least a bit a block, which the probe checks.
+// A file of several scans may code every block again in each, and repeat its
+// scans as often as it likes: where end-of-band runs skip the blocks a scan
+// of Huffman codes takes a few bytes, one of arithmetic codes hardly any. All
+// scans together may code 16 times the frame's blocks, or 64 Mi blocks where
+// that is more; encoders write some 10 scans of one pass over the frame or
+// less. Arithmetic coding has no least cost for a block at all, so a few
+// bytes may claim a frame of any size: the coefficients of such a file of
+// several scans must fit in 256 MiB, which a progressive 8000 x 8000 picture
+// of the usual 4:2:0 sampling does (192 MiB). Huffman codes cost at least a
+// bit a block, which the probe checks.
+constexpr int ScanPasses = 16;
+constexpr uint64_t LeastScanBlocks = uint64_t(64) << 20;
 constexpr long ArithmeticCoefficientBytes = 256L << 20;
-constexpr uint64_t ArithmeticBlocks = uint64_t(64) << 20;
 
 } // namespace
 
@@ -93,10 +95,13 @@ public:
         default:
             ERREXIT(&FInfo, JERR_CONVERSION_NOTIMPL);
         }
-        if (FInfo.arith_code) {
+        uint64_t frameBlocks = 0;
+        for (int c = 0; c < FInfo.num_components; ++c)
+            frameBlocks += uint64_t(FInfo.comp_info[c].width_in_blocks) * FInfo.comp_info[c].height_in_blocks;
+        FBlocksLeft = std::max(LeastScanBlocks, ScanPasses * frameBlocks);
+        FInfo.progress = &FProgress;
+        if (FInfo.arith_code)
             FInfo.mem->max_memory_to_use = ArithmeticCoefficientBytes;
-            FInfo.progress = &FProgress;
-        }
         JOCTET* profile = nullptr;
         unsigned int length = 0;
         if (jpeg_read_icc_profile(&FInfo, &profile, &length)) {
@@ -165,9 +170,10 @@ private:
         if (info->input_scan_number == self.FScansCounted)
             return;
         self.FScansCounted = info->input_scan_number;
-        self.FBlocks += uint64_t(info->MCUs_per_row) * info->MCU_rows_in_scan * uint64_t(info->blocks_in_MCU);
-        if (self.FBlocks > ArithmeticBlocks)
+        const uint64_t blocks = uint64_t(info->MCUs_per_row) * info->MCU_rows_in_scan * uint64_t(info->blocks_in_MCU);
+        if (blocks > self.FBlocksLeft)
             ErrorExit(Common);
+        self.FBlocksLeft -= blocks;
     }
 
     IStream& FStream;
@@ -179,7 +185,8 @@ private:
     std::jmp_buf FExit{};
     bool FCreated = false;
     int FScansCounted = 0;
-    uint64_t FBlocks = 0;
+    // What the scans not yet begun may code.
+    uint64_t FBlocksLeft = 0;
     JOCTET* FProfile = nullptr;
     unsigned int FProfileLength = 0;
 };
@@ -238,8 +245,6 @@ bool TJpegReader::Read(uint8_t* Bits, int32_t Stride)
             for (int i = 0; i < count; ++i)
                 rows[i] = Bits + int64_t(first + JDIMENSION(i)) * Stride;
             const JDIMENSION got = jpeg_read_scanlines(&info, rows, JDIMENSION(count));
-            if (got == 0)
-                ERREXIT(&info, JERR_INPUT_EMPTY);
             if (cmyk)
                 for (JDIMENSION i = 0; i < got; ++i)
                     InvertedCmykToBgra(rows[i], info.output_width);
