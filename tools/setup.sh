@@ -7,6 +7,7 @@ CORVANITH_PACKAGES=(
     libgl-dev libxkbcommon-dev libtiff-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libxcb1-dev libxcb-shape0-dev
+    libjpeg62-turbo-dev
     xvfb xauth xdotool python3
 )
 

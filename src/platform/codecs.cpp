@@ -4,6 +4,7 @@
 #include "platform/gifreader.h"
 #include "platform/imageprobe.h"
 #include "platform/imaging.h"
+#include "platform/jpegreader.h"
 #include "platform/tiffreader.h"
 
 #include <QColorSpace>
@@ -347,6 +348,17 @@ void ApplyColourKey(QImage& Image, const std::array<uint16_t, 3>& Key)
     Image.reinterpretAsFormat(QImage::Format_RGBA64);
 }
 
+// Pixels in Bits, as Space gives them, matched to sRGB where they lie.
+void MatchColoursInBuffer(const QColorSpace& Space, uint8_t* Bits, int32_t Width, int32_t Height, int32_t Stride,
+                          bool Opaque)
+{
+    if (!Space.isValid() || Space == QColorSpace(QColorSpace::SRgb))
+        return;
+    QImage converted(Bits, Width, Height, Stride, Opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32);
+    converted.setColorSpace(Space);
+    converted.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
+}
+
 void SetDecodeLimit()
 {
     // Qt's limit is in MiB of decoded pixels; room for MaxDecodedSide squared
@@ -360,6 +372,14 @@ void SetDecodeLimit()
 }
 
 } // namespace
+
+// The picture is decoded into a buffer the caller allocates from its size,
+// so Qt's own allocation limit never sees it.
+bool DecodedSizeAllowed(int64_t Width, int64_t Height)
+{
+    return Width > 0 && Height > 0 && Width <= MaxDecodedExtent && Height <= MaxDecodedExtent &&
+           Width * Height <= int64_t(MaxDecodedSide) * MaxDecodedSide;
+}
 
 TBitmap::TBitmap(QImage Image, const TGuid& RawFormat) : FImage(std::move(Image)), FRawFormat(RawFormat) {}
 
@@ -387,7 +407,10 @@ TImageDecoder::TImageDecoder(IStream& Stream) : FStream(Stream)
     if (!probe.Plausible)
         return;
     QSize size;
-    if (format->Kind == TImageKind::Gif) {
+    if (format->Kind == TImageKind::Jpeg) {
+        FJpeg = std::make_unique<TJpegReader>(FStream);
+        size = QSize(FJpeg->Width(), FJpeg->Height());
+    } else if (format->Kind == TImageKind::Gif) {
         FGif = std::make_unique<TGifReader>(FStream);
         size = QSize(FGif->Width(), FGif->Height());
     } else {
@@ -407,10 +430,7 @@ TImageDecoder::TImageDecoder(IStream& Stream) : FStream(Stream)
     }
     FBmpMasks = probe.BmpMasks;
     FTiffGreyAlpha = probe.TiffGreyAlpha;
-    // The picture is decoded into a buffer the caller allocates from this
-    // size, so Qt's own allocation limit never sees it.
-    if (!size.isValid() || size.isEmpty() || size.width() > MaxDecodedExtent || size.height() > MaxDecodedExtent ||
-        int64_t(size.width()) * size.height() > int64_t(MaxDecodedSide) * MaxDecodedSide) {
+    if (!DecodedSizeAllowed(size.width(), size.height())) {
         Refuse();
         return;
     }
@@ -424,6 +444,7 @@ TImageDecoder::~TImageDecoder() = default;
 
 bool TImageDecoder::Refuse()
 {
+    FJpeg.reset();
     FGif.reset();
     FReader.reset();
     FDevice.reset();
@@ -433,6 +454,13 @@ bool TImageDecoder::Refuse()
 
 bool TImageDecoder::Read(uint8_t* Bits, int32_t Stride)
 {
+    if (FJpeg) {
+        if (!FJpeg->Read(Bits, Stride))
+            return Refuse();
+        FOpaque = true;
+        MatchColoursInBuffer(FJpeg->ColourSpace(), Bits, FWidth, FHeight, Stride, FOpaque);
+        return true;
+    }
     if (FGif) {
         if (!FGif->Read(Bits, Stride))
             return Refuse();
@@ -462,13 +490,11 @@ bool TImageDecoder::Read(uint8_t* Bits, int32_t Stride)
     }
     // Reading the header may have read ahead to the end.
     FDevice->ResetShortReads();
-    const TDataEndWatch watch;
-    // BMP and JPEG readers report success for a file that ends early,
-    // filling the rest with grey or leaving it as it was: a damaged file is
-    // refused like any other.
+    // The BMP reader reports success for a file that ends early, leaving the
+    // rest as it was: a damaged file is refused like any other.
     const bool read = FTiffGreyAlpha ? ReadGreyAlphaTiff(*FDevice, image) : FReader->read(&image);
     if (!read || image.size() != QSize(FWidth, FHeight) ||
-        (FExactReads ? FDevice->ShortRead() : FDevice->ReadAtEnd()) || watch.DataEndedEarly())
+        (FExactReads ? FDevice->ShortRead() : FDevice->ReadAtEnd()))
         return Refuse();
     if (FColourKey)
         ApplyColourKey(image, *FColourKey);
@@ -483,11 +509,8 @@ bool TImageDecoder::Read(uint8_t* Bits, int32_t Stride)
     if (matchColours && !inBuffer)
         image.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
     ConvertRows(image, Bits, Stride);
-    if (matchColours && inBuffer) {
-        QImage converted(Bits, FWidth, FHeight, Stride, FOpaque ? QImage::Format_RGB32 : QImage::Format_ARGB32);
-        converted.setColorSpace(space);
-        converted.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
-    }
+    if (inBuffer)
+        MatchColoursInBuffer(space, Bits, FWidth, FHeight, Stride, FOpaque);
     return true;
 }
 

@@ -43,6 +43,7 @@ private:
 
 class TStreamDevice;
 class TGifReader;
+class TJpegReader;
 
 // Decodes the picture at the stream's current position straight into the
 // caller's buffer. Only BMP, GIF, JPEG, PNG and TIFF are read, recognised by
@@ -52,7 +53,7 @@ class TGifReader;
 // where it was.
 class TImageDecoder {
 public:
-    // Reads the signature and the header only.
+    // Reads the signature and the header; a JPEG up to its first row.
     explicit TImageDecoder(IStream& Stream);
     TImageDecoder(const TImageDecoder&) = delete;
     TImageDecoder& operator=(const TImageDecoder&) = delete;
@@ -81,8 +82,10 @@ private:
     uint64_t FStart = 0;
     std::unique_ptr<TStreamDevice> FDevice;
     std::unique_ptr<QImageReader> FReader;
-    // GIF is read by a reader of our own, straight into the caller's buffer.
+    // GIF and JPEG are read by readers of our own, straight into the
+    // caller's buffer.
     std::unique_ptr<TGifReader> FGif;
+    std::unique_ptr<TJpegReader> FJpeg;
     int32_t FWidth = -1;
     int32_t FHeight = -1;
     TGuid FRawFormat = ImageFormatUndefined;
@@ -101,6 +104,9 @@ inline constexpr int32_t MaxDecodedSide = 16000;
 // Longest side the decoder accepts, whatever the other: the most JPEG and GIF
 // can store, well within what PNG and BMP write back and the view draws.
 inline constexpr int32_t MaxDecodedExtent = 65535;
+// Whether the decoder takes a picture of Width x Height: every reader asks
+// before it allocates or decodes anything of that size.
+bool DecodedSizeAllowed(int64_t Width, int64_t Height);
 
 struct TImageCodecInfo {
     TGuid Clsid;

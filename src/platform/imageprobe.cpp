@@ -2,10 +2,7 @@
 
 #include "platform/tiffreader.h"
 
-#include <QString>
-
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <span>
 #include <vector>
@@ -348,7 +345,11 @@ private:
                 continue;
             }
             const int64_t marker = FFile.Position() - 1;
-            const int next = FFile.Next();
+            // Any number of fill bytes may stand before a marker, a restart
+            // marker too.
+            int next = FFile.Next();
+            while (next == 0xFF)
+                next = FFile.Next();
             if (next == 0) {
                 ++bytes;
             } else if (next < 0xD0 || next > 0xD7) {
@@ -794,37 +795,6 @@ TImageProbe ProbeImage(IStream& Stream, TImageKind Kind)
     }
     }
     return probe;
-}
-
-namespace {
-
-thread_local TDataEndWatch* ActiveWatch = nullptr;
-// The handler that was installed before the first watch; messages go on to it.
-std::atomic<QtMessageHandler> PreviousHandler{nullptr};
-
-} // namespace
-
-void CatchDataEnd(QtMsgType Type, const QMessageLogContext& Context, const QString& Message)
-{
-    if (ActiveWatch != nullptr && Type == QtWarningMsg && Context.category != nullptr &&
-        std::strcmp(Context.category, "qt.gui.imageio.jpeg") == 0 &&
-        Message.contains(QLatin1String("premature end"), Qt::CaseInsensitive))
-        ActiveWatch->FEndedEarly = true;
-    if (const QtMessageHandler previous = PreviousHandler.load())
-        previous(Type, Context, Message);
-}
-
-TDataEndWatch::TDataEndWatch() : FPrevious(qInstallMessageHandler(CatchDataEnd)), FOuter(ActiveWatch)
-{
-    if (FPrevious != CatchDataEnd)
-        PreviousHandler = FPrevious;
-    ActiveWatch = this;
-}
-
-TDataEndWatch::~TDataEndWatch()
-{
-    ActiveWatch = FOuter;
-    qInstallMessageHandler(FPrevious);
 }
 
 } // namespace Corvanith::Platform

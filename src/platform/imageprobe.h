@@ -8,8 +8,6 @@
 // format's own least cost of coding it; it never refuses a valid file.
 #include "platform/streams.h"
 
-#include <QtGlobal>
-
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -45,27 +43,5 @@ struct TImageProbe {
 // Probes the picture of the given kind at the stream's current position,
 // before any reader has seen it; the position afterwards is undefined.
 TImageProbe ProbeImage(IStream& Stream, TImageKind Kind);
-
-// Qt's JPEG reader tells that the data ended before the frame did (libjpeg's
-// "premature end of data segment") only in a logged warning, and returns a
-// picture that is grey from there on. While a watch exists, it catches that
-// warning on its own thread; every message still goes on to the handler
-// installed before.
-class TDataEndWatch {
-public:
-    TDataEndWatch();
-    ~TDataEndWatch();
-    TDataEndWatch(const TDataEndWatch&) = delete;
-    TDataEndWatch& operator=(const TDataEndWatch&) = delete;
-
-    bool DataEndedEarly() const { return FEndedEarly; }
-
-private:
-    friend void CatchDataEnd(QtMsgType, const QMessageLogContext&, const QString&);
-
-    QtMessageHandler FPrevious;
-    TDataEndWatch* FOuter;
-    bool FEndedEarly = false;
-};
 
 } // namespace Corvanith::Platform

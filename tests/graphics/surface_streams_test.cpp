@@ -300,6 +300,34 @@ TEST(SurfaceDecode, PngWithAlphaReportsProgress)
     EXPECT_GE(last, int32_t(png.size()) - 4);
 }
 
+TEST(SurfaceDecode, JpegReportsProgressAsItReads)
+{
+    // Noise, so that the file takes several of the decoder's reads.
+    QImage noise(600, 400, QImage::Format_RGB32);
+    uint32_t seed = 1;
+    for (int y = 0; y < noise.height(); ++y)
+        for (int x = 0; x < noise.width(); ++x)
+            noise.setPixel(x, y, 0xFF000000u | (seed = seed * 1664525u + 1013904223u) >> 8);
+    const std::vector<uint8_t> jpeg = Encoded(noise, "jpeg", 95);
+    ASSERT_GT(jpeg.size(), 200000u);
+    TMemoryStream stream(jpeg);
+    TProgress progress;
+    auto s = TCorvSurface::CreateFromStream(stream, progress.Handler());
+    EXPECT_EQ(progress.Sender, s.get());
+    EXPECT_EQ(s->Width(), 600);
+    EXPECT_EQ(s->RawFormat(), ImageFormatJPEG);
+    ASSERT_GE(progress.Reports.size(), 4u);
+    EXPECT_EQ(progress.Reports.back(), std::make_pair(-1, -1));
+    int32_t last = 0;
+    for (size_t i = 0; i + 1 < progress.Reports.size(); ++i) {
+        EXPECT_GT(progress.Reports[i].first, last);
+        EXPECT_EQ(progress.Reports[i].second, int32_t(jpeg.size()));
+        last = progress.Reports[i].first;
+    }
+    // Every byte read, some twice: the header check walks the file first.
+    EXPECT_GE(last, int32_t(jpeg.size()));
+}
+
 TEST(SurfaceDecode, EveryFormatGivesItsPixelsAndRawFormat)
 {
     struct TCase {

@@ -1,6 +1,7 @@
 #include "bmpfile.h"
 #include "datalimit.h"
 #include "imagefiles.h"
+#include "jpegfiles.h"
 #include "platform/codecs.h"
 #include "platform/imaging.h"
 
@@ -226,6 +227,69 @@ TEST(Codecs, ColourProfilesAreMatchedToSrgbInEveryLayout)
                     EXPECT_NEAR(int(pixels[size_t(y) * W + size_t(x)] >> shift & 0xFF),
                                 int(expected.pixel(x, y) >> shift & 0xFF), 1)
                         << x << ", " << y;
+    }
+}
+
+// Segment (its marker and body) placed right after the start of File.
+QByteArray WithSegment(const QByteArray& File, uint8_t Marker, const QByteArray& Body)
+{
+    QByteArray segment("\xFF", 1);
+    segment.append(char(Marker));
+    Corvanith::Tests::PutBigEndian(segment, uint32_t(Body.size() + 2), 2);
+    return File.left(2) + segment + Body + File.mid(2);
+}
+
+TEST(Codecs, JpegDecodesAsQtShowsIt)
+{
+    using Corvanith::Tests::TJpegOptions;
+    // An odd size, so that the last blocks and MCUs are partly outside.
+    constexpr int W = 61, H = 37;
+    QImage picture(W, H, QImage::Format_RGB32);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            picture.setPixel(x, y, qRgb(x * 4, y * 6, ((x / 3) ^ (y / 2)) * 9 & 0xFF));
+    const auto file = [&](const TJpegOptions& Options) { return Corvanith::Tests::JpegFile(picture, Options); };
+    // An orientation tag that turns the picture a quarter: not applied.
+    QByteArray exif("Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\x06\0\0\0\0\0\0\0", 32);
+    // Comments longer than a read, which libjpeg passes over.
+    QByteArray comments = file(TJpegOptions());
+    for (int i = 0; i < 3; ++i)
+        comments = WithSegment(comments, 0xFE, QByteArray(65000, char('a' + i)));
+    struct TCase {
+        const char* Name;
+        QByteArray File;
+    };
+    const TCase cases[] = {
+        {"grey", file(TJpegOptions().Stored(JCS_GRAYSCALE).Sampled(1, 1))},
+        {"YCbCr 4:4:4", file(TJpegOptions().Sampled(1, 1))},
+        {"YCbCr 4:2:2", file(TJpegOptions().Sampled(2, 1))},
+        {"YCbCr 4:2:0", file(TJpegOptions())},
+        {"YCbCr 4:4:0", file(TJpegOptions().Sampled(1, 2))},
+        {"YCbCr 4:1:1", file(TJpegOptions().Sampled(4, 1))},
+        {"RGB", file(TJpegOptions().Stored(JCS_RGB).Sampled(1, 1))},
+        {"CMYK", file(TJpegOptions().Stored(JCS_CMYK).Sampled(1, 1))},
+        {"YCCK", file(TJpegOptions().Stored(JCS_YCCK))},
+        {"progressive", file(TJpegOptions().Progressive())},
+        {"progressive grey", file(TJpegOptions().Stored(JCS_GRAYSCALE).Sampled(1, 1).Progressive())},
+        {"arithmetic", file(TJpegOptions().Arithmetic())},
+        {"arithmetic progressive", file(TJpegOptions().Progressive().Arithmetic())},
+        {"restart markers", file(TJpegOptions().Restarts(3))},
+        {"progressive with restart markers", file(TJpegOptions().Progressive().Restarts(2))},
+        {"arithmetic with restart markers", file(TJpegOptions().Arithmetic().Restarts(5))},
+        {"colour profile", file(TJpegOptions().WithProfile(QColorSpace(QColorSpace::AdobeRgb).iccProfile()))},
+        {"written by Qt", Corvanith::Tests::Written(picture, "jpeg")},
+        {"orientation tag", WithSegment(file(TJpegOptions()), 0xE1, exif)},
+        {"long comments", comments},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const QImage expected = Corvanith::Tests::QtDecoded(c.File);
+        ASSERT_EQ(expected.size(), QSize(W, H));
+        const Corvanith::Tests::TDecoded decoded = Corvanith::Tests::Decode(c.File);
+        ASSERT_TRUE(decoded.Valid && decoded.Read);
+        ASSERT_EQ(decoded.Width, W);
+        ASSERT_EQ(decoded.Height, H);
+        EXPECT_EQ(decoded.Pixels, Corvanith::Tests::PixelsOf(expected));
     }
 }
 

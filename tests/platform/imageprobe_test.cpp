@@ -1,5 +1,6 @@
 #include "bmpfile.h"
 #include "imagefiles.h"
+#include "jpegfiles.h"
 #include "residentmemory.h"
 
 #include <gtest/gtest.h>
@@ -337,6 +338,146 @@ TEST(ImageProbe, JpegScansWithoutTheirDataAreRefused)
     for (int i = 0; i < 3000; ++i)
         scans += emptyScan;
     EXPECT_FALSE(Decode(file.chopped(2) + scans + "\xFF\xD9").Valid);
+}
+
+// Count fill bytes (0xFF) before the first restart marker of File, or before
+// every one.
+QByteArray WithFillBeforeRestarts(QByteArray File, int Count, bool Every)
+{
+    int filled = 0;
+    // Within entropy-coded data 0xFF stands only before a stuffed zero or a
+    // marker, so every 0xFF 0xD0 to 0xD7 is a restart marker.
+    for (qsizetype i = File.indexOf("\xFF\xDA"); i >= 0 && i + 1 < File.size(); ++i) {
+        if (uint8_t(File[i]) != 0xFF || (uint8_t(File[i + 1]) & 0xF8) != 0xD0)
+            continue;
+        File.insert(i, Count, '\xFF');
+        i += Count + 1;
+        if (++filled == 1 && !Every)
+            break;
+    }
+    EXPECT_GT(filled, Every ? 1 : 0);
+    return File;
+}
+
+TEST(ImageProbe, JpegWithFillBytesBeforeRestartMarkersDecodesAsLibjpegDoes)
+{
+    struct TCase {
+        const char* Name;
+        QByteArray File;
+    };
+    // A byte or so a block: the data before the first restart is far less
+    // than a bit for each block of the scan.
+    const QByteArray grey = JpegFile(Flat(256, 8), TJpegOptions().Stored(JCS_GRAYSCALE).Sampled(1, 1).Restarts(1));
+    const QByteArray baseline = JpegFile(Detailed(640, 480), TJpegOptions().Restarts(10));
+    const QByteArray progressive = JpegFile(Detailed(640, 480), TJpegOptions().Progressive().Restarts(10));
+    const TCase cases[] = {
+        {"grey, one before the first", WithFillBeforeRestarts(grey, 1, false)},
+        {"baseline, three before the first", WithFillBeforeRestarts(baseline, 3, false)},
+        {"baseline, one before every one", WithFillBeforeRestarts(baseline, 1, true)},
+        {"baseline, three before every one", WithFillBeforeRestarts(baseline, 3, true)},
+        {"progressive, one before the first", WithFillBeforeRestarts(progressive, 1, false)},
+        {"progressive, two before every one", WithFillBeforeRestarts(progressive, 2, true)},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const QImage expected = QtDecoded(c.File);
+        ASSERT_FALSE(expected.isNull());
+        const TDecoded decoded = Decode(c.File);
+        EXPECT_TRUE(decoded.Valid && decoded.Read);
+        EXPECT_EQ(decoded.Pixels, PixelsOf(expected));
+    }
+}
+
+// An arithmetic-coded JPEG of Width x Height with Components components
+// sampled 1 x 1, its frame of the Frame marker, and a scan of a few bytes
+// for each entry of Scans: the components it codes, its spectral selection
+// and its successive approximation.
+struct TArithmeticScan {
+    std::vector<uint8_t> Components;
+    uint8_t Start, End, Approximation;
+};
+
+QByteArray ArithmeticJpeg(uint16_t Width, uint16_t Height, int Components, uint8_t Frame,
+                          const std::vector<TArithmeticScan>& Scans)
+{
+    const auto segment = [](uint8_t Marker, const QByteArray& Body) {
+        QByteArray s("\xFF", 1);
+        s.append(char(Marker));
+        PutBigEndian(s, uint32_t(Body.size() + 2), 2);
+        return s + Body;
+    };
+    QByteArray file = QByteArray("\xFF\xD8", 2) + segment(0xDB, QByteArray(1, '\0') + QByteArray(64, '\1'));
+    QByteArray frame(1, char(8));
+    PutBigEndian(frame, Height, 2);
+    PutBigEndian(frame, Width, 2);
+    frame.append(char(Components));
+    for (int c = 1; c <= Components; ++c)
+        frame.append(char(c)).append(char(0x11)).append('\0');
+    file += segment(Frame, frame);
+    for (const TArithmeticScan& scan : Scans) {
+        QByteArray head(1, char(scan.Components.size()));
+        for (const uint8_t c : scan.Components)
+            head.append(char(c)).append('\0');
+        head.append(char(scan.Start)).append(char(scan.End)).append(char(scan.Approximation));
+        file += segment(0xDA, head) + QByteArray(8, '\0');
+    }
+    return file + QByteArray("\xFF\xD9", 2);
+}
+
+// File with its scan of index Scan (from 0) repeated to stand Times times.
+QByteArray WithScanRepeated(const QByteArray& File, int Scan, int Times)
+{
+    qsizetype start = -1;
+    for (int i = 0; i <= Scan; ++i)
+        start = File.indexOf("\xFF\xDA", start + 1);
+    // The scan ends at the first marker after its header that is no restart.
+    qsizetype end = start + 2 + (uint8_t(File[start + 2]) << 8 | uint8_t(File[start + 3]));
+    while (uint8_t(File[end]) != 0xFF || uint8_t(File[end + 1]) == 0 || (uint8_t(File[end + 1]) & 0xF8) == 0xD0)
+        ++end;
+    return File.left(end) + File.mid(start, end - start).repeated(Times - 1) + File.mid(end);
+}
+
+TEST(ImageProbe, JpegAskingTooMuchWorkIsRefusedBeforeAnySurface)
+{
+    // Arithmetic coding may code a block in far less than a bit: these few
+    // bytes hold whole frames of coefficients, each scan coding all of them.
+    constexpr uint8_t Sequential = 0xC9, Progressive = 0xCA;
+    const TArithmeticScan dc{{1, 2, 3}, 0, 0, 0};
+    std::vector<TArithmeticScan> dcAgain(100, {{1}, 0, 0, 0});
+    struct TCase {
+        const char* Name;
+        QByteArray File;
+    };
+    const TCase cases[] = {
+        {"16000 x 16000 in colour, a scan of DC", ArithmeticJpeg(16000, 16000, 3, Progressive, {dc})},
+        {"16000 x 16000 in colour, ten scans",
+         ArithmeticJpeg(16000, 16000, 3, Progressive,
+                        {{{1, 2, 3}, 0, 0, 1}, {{1}, 1, 5, 2}, {{3}, 1, 63, 1}, {{2}, 1, 63, 1}, {{1}, 6, 63, 2},
+                         {{1}, 1, 63, 0x21}, {{1, 2, 3}, 0, 0, 0x10}, {{3}, 1, 63, 0x10}, {{2}, 1, 63, 0x10},
+                         {{1}, 1, 63, 0x10}})},
+        {"16000 x 16000 in colour, sequential, a scan per component",
+         ArithmeticJpeg(16000, 16000, 3, Sequential, {{{1}, 0, 63, 0}, {{2}, 0, 63, 0}, {{3}, 0, 63, 0}})},
+        {"8000 x 8000 grey, a hundred scans of DC", ArithmeticJpeg(8000, 8000, 1, Progressive, dcAgain)},
+        // Huffman codes skip up to 32767 blocks with one end-of-band run: a
+        // scan of a flat picture's first AC coefficients takes some 340 bytes.
+        {"Huffman codes, 4000 x 4000, a scan of the luma repeated 300 times",
+         WithScanRepeated(Jpeg(Flat(4000, 4000), true, 50), 1, 300)},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ASSERT_LT(c.File.size(), 200000);
+        Corvanith::Testing::ResetResidentPeak();
+        const int64_t before = Corvanith::Testing::ResidentBytes();
+        EXPECT_FALSE(Decode(c.File).Valid);
+        if (Corvanith::Testing::ResidentMemoryTells) {
+            EXPECT_LT(Corvanith::Testing::ResidentBytes("VmHWM:") - before, int64_t(300) << 20);
+        }
+    }
+    // What encoders write passes: a frame of coefficients for each component
+    // in the usual ten scans of a progressive file.
+    const QByteArray usual = JpegFile(Detailed(2000, 1500), TJpegOptions().Progressive().Arithmetic());
+    ASSERT_TRUE(usual.contains("\xFF\xCA"));
+    ExpectDecodes(usual, Detailed(2000, 1500), 64);
 }
 
 // ---- GIF ----

@@ -1,0 +1,271 @@
+#include "platform/jpegreader.h"
+
+#include "platform/codecs.h"
+
+#include <QByteArray>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+#include <vector>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+namespace Corvanith::Platform {
+
+namespace {
+
+// The stream is read this many bytes at a time; progress follows each read.
+constexpr uint32_t ChunkBytes = 1 << 16;
+// Rows handed to libjpeg per call: more than any sampling outputs at once.
+constexpr int RowsPerCall = 16;
+
+// A file of several scans may code every block again in each, and repeat its
+// scans as often as it likes: where end-of-band runs skip the blocks a scan
+// of Huffman codes takes a few bytes, one of arithmetic codes hardly any. All
+// scans together may code 16 times the frame's blocks, or 64 Mi blocks where
+// that is more; encoders write some 10 scans of one pass over the frame or
+// less. Arithmetic coding has no least cost for a block at all, so a few
+// bytes may claim a frame of any size: the coefficients of such a file of
+// several scans must fit in 256 MiB beside the largest picture the decoder
+// takes, and a smaller picture leaves them the rest of that picture's room.
+// So nothing a file claims holds more than 256 MiB beside a full-size
+// surface, and valid files of the usual sizes open (a progressive 8000 x 8000
+// picture sampled 4:4:4 needs 384 MiB). Huffman codes cost at least a bit a
+// block, which the probe checks.
+constexpr int ScanPasses = 16;
+constexpr uint64_t LeastScanBlocks = uint64_t(64) << 20;
+constexpr long ArithmeticCoefficientBytes = 256L << 20;
+
+} // namespace
+
+class TJpegReader::TDecompress {
+public:
+    explicit TDecompress(IStream& Stream) : FStream(Stream), FBuffer(ChunkBytes)
+    {
+        FInfo.err = jpeg_std_error(&FErrors);
+        FErrors.error_exit = ErrorExit;
+        FErrors.emit_message = EmitMessage;
+        FInfo.client_data = this;
+        FSource.init_source = [](j_decompress_ptr) {};
+        FSource.fill_input_buffer = FillInputBuffer;
+        FSource.skip_input_data = SkipInputData;
+        FSource.resync_to_restart = jpeg_resync_to_restart;
+        FSource.term_source = [](j_decompress_ptr) {};
+        FProgress.progress_monitor = CountScanBlocks;
+    }
+
+    ~TDecompress()
+    {
+        if (FCreated)
+            jpeg_destroy_decompress(&FInfo);
+    }
+
+    TDecompress(const TDecompress&) = delete;
+    TDecompress& operator=(const TDecompress&) = delete;
+
+    // Runs Step, in which libjpeg may give up on the file: false then, and
+    // when the data ended before the picture did. Step holds nothing that
+    // needs destroying, as libjpeg leaves it by a long jump.
+    template <class TStep> bool Guarded(const TStep& Step)
+    {
+        if (setjmp(FExit) != 0)
+            return false;
+        Step();
+        return true;
+    }
+
+    // Within Guarded: reads the headers, up to the first scan.
+    void ReadHeader()
+    {
+        jpeg_create_decompress(&FInfo);
+        FCreated = true;
+        FInfo.src = &FSource;
+        jpeg_save_markers(&FInfo, JPEG_APP0 + 2, 0xFFFF);
+        if (jpeg_read_header(&FInfo, TRUE) != JPEG_HEADER_OK)
+            ERREXIT(&FInfo, JERR_NO_IMAGE);
+        switch (FInfo.jpeg_color_space) {
+        case JCS_GRAYSCALE:
+        case JCS_YCbCr:
+        case JCS_RGB:
+            FInfo.out_color_space = JCS_EXT_BGRA;
+            break;
+        case JCS_CMYK:
+        case JCS_YCCK:
+            FInfo.out_color_space = JCS_CMYK;
+            break;
+        default:
+            ERREXIT(&FInfo, JERR_CONVERSION_NOTIMPL);
+        }
+        uint64_t frameBlocks = 0;
+        for (int c = 0; c < FInfo.num_components; ++c)
+            frameBlocks += uint64_t(FInfo.comp_info[c].width_in_blocks) * FInfo.comp_info[c].height_in_blocks;
+        FBlocksLeft = std::max(LeastScanBlocks, ScanPasses * frameBlocks);
+        FInfo.progress = &FProgress;
+        if (FInfo.arith_code) {
+            constexpr int64_t LargestSurface = int64_t(MaxDecodedSide) * MaxDecodedSide * 4;
+            const int64_t surface = int64_t(FInfo.image_width) * FInfo.image_height * 4;
+            FInfo.mem->max_memory_to_use =
+                long(ArithmeticCoefficientBytes + std::max<int64_t>(0, LargestSurface - surface));
+        }
+        JOCTET* profile = nullptr;
+        unsigned int length = 0;
+        if (jpeg_read_icc_profile(&FInfo, &profile, &length)) {
+            FProfile = profile;
+            FProfileLength = length;
+        }
+    }
+
+    // The embedded colour profile, once: the caller owns it (std::free).
+    JOCTET* TakeProfile(unsigned int& Length)
+    {
+        Length = FProfileLength;
+        return std::exchange(FProfile, nullptr);
+    }
+
+    jpeg_decompress_struct& Info() { return FInfo; }
+
+private:
+    static TDecompress& Self(j_common_ptr Info) { return *static_cast<TDecompress*>(Info->client_data); }
+
+    [[noreturn]] static void ErrorExit(j_common_ptr Info) { std::longjmp(Self(Info).FExit, 1); }
+
+    // Warnings are no failure to libjpeg, which fills what it cannot decode
+    // with grey: a scan whose data ends before its blocks do is one here.
+    static void EmitMessage(j_common_ptr Info, int Level)
+    {
+        if (Level < 0 && Info->err->msg_code == JWRN_HIT_MARKER)
+            ErrorExit(Info);
+    }
+
+    // libjpeg reads on up to the end marker: a stream that ends first is
+    // cut short.
+    static boolean FillInputBuffer(j_decompress_ptr Info)
+    {
+        TDecompress& self = Self(reinterpret_cast<j_common_ptr>(Info));
+        uint32_t got = 0;
+        if (!Succeeded(self.FStream.Read(self.FBuffer.data(), ChunkBytes, &got)) || got == 0)
+            ERREXIT(Info, JERR_INPUT_EOF);
+        self.FSource.next_input_byte = self.FBuffer.data();
+        self.FSource.bytes_in_buffer = std::min(got, ChunkBytes);
+        return TRUE;
+    }
+
+    // Segments libjpeg does not keep are passed over without reading them.
+    static void SkipInputData(j_decompress_ptr Info, long Count)
+    {
+        TDecompress& self = Self(reinterpret_cast<j_common_ptr>(Info));
+        if (Count <= 0)
+            return;
+        if (size_t(Count) <= self.FSource.bytes_in_buffer) {
+            self.FSource.next_input_byte += Count;
+            self.FSource.bytes_in_buffer -= size_t(Count);
+            return;
+        }
+        const int64_t beyond = Count - int64_t(self.FSource.bytes_in_buffer);
+        self.FSource.bytes_in_buffer = 0;
+        self.FStream.Seek(beyond, 1, nullptr);
+    }
+
+    // Called before each row of a scan is decoded, and before each batch of
+    // output rows: each scan's blocks are counted once, before its data.
+    static void CountScanBlocks(j_common_ptr Common)
+    {
+        TDecompress& self = Self(Common);
+        const auto* info = reinterpret_cast<j_decompress_ptr>(Common);
+        if (info->input_scan_number == self.FScansCounted)
+            return;
+        self.FScansCounted = info->input_scan_number;
+        const uint64_t blocks = uint64_t(info->MCUs_per_row) * info->MCU_rows_in_scan * uint64_t(info->blocks_in_MCU);
+        if (blocks > self.FBlocksLeft)
+            ErrorExit(Common);
+        self.FBlocksLeft -= blocks;
+    }
+
+    IStream& FStream;
+    std::vector<JOCTET> FBuffer;
+    jpeg_decompress_struct FInfo{};
+    jpeg_error_mgr FErrors{};
+    jpeg_source_mgr FSource{};
+    jpeg_progress_mgr FProgress{};
+    std::jmp_buf FExit{};
+    bool FCreated = false;
+    int FScansCounted = 0;
+    // What the scans not yet begun may code.
+    uint64_t FBlocksLeft = 0;
+    JOCTET* FProfile = nullptr;
+    unsigned int FProfileLength = 0;
+};
+
+TJpegReader::TJpegReader(IStream& Stream) : FDecompress(std::make_unique<TDecompress>(Stream))
+{
+    TDecompress& d = *FDecompress;
+    const bool started = d.Guarded([&d] {
+        d.ReadHeader();
+        // A file of several scans is read whole here, into coefficients of
+        // the frame's size: a frame the decoder refuses is never begun.
+        if (!DecodedSizeAllowed(d.Info().image_width, d.Info().image_height))
+            ERREXIT(&d.Info(), JERR_IMAGE_TOO_BIG);
+        jpeg_start_decompress(&d.Info());
+    });
+    unsigned int length = 0;
+    if (JOCTET* profile = d.TakeProfile(length)) {
+        FColourSpace = QColorSpace::fromIccProfile(QByteArray(reinterpret_cast<const char*>(profile), int(length)));
+        std::free(profile);
+    }
+    if (!started) {
+        FDecompress.reset();
+        return;
+    }
+    FWidth = int32_t(d.Info().output_width);
+    FHeight = int32_t(d.Info().output_height);
+}
+
+TJpegReader::~TJpegReader() = default;
+
+namespace {
+
+// Adobe's writers store CMYK inverted, and Qt shows every CMYK file so:
+// each colour is its stored value times the stored black.
+void InvertedCmykToBgra(uint8_t* Row, uint32_t Width)
+{
+    for (uint8_t *p = Row, *end = Row + size_t(Width) * 4; p != end; p += 4) {
+        const unsigned c = p[0], m = p[1], y = p[2], k = p[3];
+        p[0] = uint8_t(k * y / 255);
+        p[1] = uint8_t(k * m / 255);
+        p[2] = uint8_t(k * c / 255);
+        p[3] = 0xFF;
+    }
+}
+
+} // namespace
+
+bool TJpegReader::Read(uint8_t* Bits, int32_t Stride)
+{
+    if (!FDecompress)
+        return false;
+    TDecompress& d = *FDecompress;
+    jpeg_decompress_struct& info = d.Info();
+    const bool cmyk = info.out_color_space == JCS_CMYK;
+    const bool read = d.Guarded([&] {
+        while (info.output_scanline < info.output_height) {
+            const JDIMENSION first = info.output_scanline;
+            const int count = int(std::min<JDIMENSION>(RowsPerCall, info.output_height - first));
+            JSAMPROW rows[RowsPerCall];
+            for (int i = 0; i < count; ++i)
+                rows[i] = Bits + int64_t(first + JDIMENSION(i)) * Stride;
+            const JDIMENSION got = jpeg_read_scanlines(&info, rows, JDIMENSION(count));
+            if (cmyk)
+                for (JDIMENSION i = 0; i < got; ++i)
+                    InvertedCmykToBgra(rows[i], info.output_width);
+        }
+        jpeg_finish_decompress(&info);
+    });
+    FDecompress.reset();
+    return read;
+}
+
+} // namespace Corvanith::Platform
