@@ -34,6 +34,8 @@ public:
         // After the body, this many bytes more, sent only as fast as the
         // client takes them, so the server holds little of them at a time.
         qint64 FillerBytes = 0;
+        // What the filler repeats.
+        QByteArray FillerPattern = "f";
     };
 
     TTestHttpServer()
@@ -105,19 +107,20 @@ private:
         answer += "Connection: close\r\n\r\n";
         Socket.write(answer + reply.Body);
         if (reply.FillerBytes > 0)
-            SendFiller(Socket, reply.FillerBytes, !reply.KeepOpen);
+            SendFiller(Socket, reply.FillerBytes, reply.FillerPattern, !reply.KeepOpen);
         else if (!reply.KeepOpen)
             Socket.disconnectFromHost();
     }
 
-    static void SendFiller(QTcpSocket& Socket, qint64 Bytes, bool Close)
+    static void SendFiller(QTcpSocket& Socket, qint64 Bytes, const QByteArray& Pattern, bool Close)
     {
-        static constexpr qint64 Block = 64 * 1024;
-        const QByteArray block(Block, 'f');
+        // Whole patterns, so that each block goes on where the last ended.
+        const QByteArray block = Pattern.repeated(std::max<qsizetype>(64 * 1024 / Pattern.size(), 1));
+        const qint64 blockSize = block.size();
         auto left = std::make_shared<qint64>(Bytes);
-        const auto topUp = [&Socket, block, left, Close] {
-            while (*left > 0 && Socket.bytesToWrite() < 4 * Block) {
-                const qint64 n = std::min(*left, Block);
+        const auto topUp = [&Socket, block, blockSize, left, Close] {
+            while (*left > 0 && Socket.bytesToWrite() < 4 * blockSize) {
+                const qint64 n = std::min(*left, blockSize);
                 Socket.write(block.constData(), n);
                 *left -= n;
             }

@@ -28,16 +28,13 @@ bool IsSuccess(int Code) { return Code >= 200 && Code < 300; }
 // The "Content-Length" of the answer, -1 when it has none; nothing when it is
 // not one decimal count. The client joins repeated headers into one list,
 // which stands for one length only when all its items agree: two different
-// lengths leave the end of the body unknown. After a redirection the list may
-// also begin with the length of an earlier hop's answer: only its last item,
-// the one of this answer, is looked at then.
-std::optional<int64_t> AnnouncedLength(const QNetworkReply& Reply, bool Redirected)
+// lengths leave the end of the body unknown. Each hop of a redirection starts
+// a new list, so the list is the final answer's alone.
+std::optional<int64_t> AnnouncedLength(const QNetworkReply& Reply)
 {
     if (!Reply.hasRawHeader("Content-Length"))
         return -1;
-    QList<QByteArray> items = Reply.rawHeader("Content-Length").split(',');
-    if (Redirected)
-        items = {items.back()};
+    const QList<QByteArray> items = Reply.rawHeader("Content-Length").split(',');
     std::optional<int64_t> length;
     for (const QByteArray& item : items) {
         const QByteArray digits = item.trimmed();
@@ -107,9 +104,13 @@ void TCorvUrlDownloader::Start()
         PostStatus(QStringLiteral("Connected."));
     });
     QObject::connect(FReply, &QNetworkReply::redirected, context, [this](const QUrl& Target) {
-        FRedirected = true;
         RestartSilenceClock();
         PostStatus(QStringLiteral("Redirected to %1.").arg(Target.toString()));
+        // The client asks the next hop from its queue, by a connection that
+        // knows nothing of the read limit: the limit is given again once that
+        // request is under way.
+        QMetaObject::invokeMethod(
+            FContext.get(), [this] { FReply->setReadBufferSize(ReadBufferSize); }, Qt::QueuedConnection);
     });
     QObject::connect(FReply, &QNetworkReply::metaDataChanged, context, [this] {
         RestartSilenceClock();
@@ -203,7 +204,7 @@ void TCorvUrlDownloader::HeadersAvailable()
     if (FBodyBegun || FStopped || !FFailure.isEmpty() || !IsSuccess(code))
         return;
     FBodyBegun = true;
-    const std::optional<int64_t> length = AnnouncedLength(*FReply, FRedirected);
+    const std::optional<int64_t> length = AnnouncedLength(*FReply);
     if (!length) {
         Fail(QStringLiteral("The answer is malformed"));
         return;
@@ -262,6 +263,11 @@ void TCorvUrlDownloader::TransferFinished()
             if (code >= 300 && code < 400 && FReply->hasRawHeader("Location")) {
                 const QUrl target = FReply->url().resolved(QUrl::fromEncoded(FReply->rawHeader("Location")));
                 failure = QStringLiteral("The redirection to %1 is refused").arg(target.toString());
+            } else if (FReply->error() > QNetworkReply::NoError
+                       && FReply->error() < QNetworkReply::ContentAccessDenied) {
+                // A hop after a redirection that never answered: the status
+                // is still the redirection's.
+                failure = FReply->errorString();
             } else if (code >= 300) {
                 failure = QStringLiteral("HTTP %1 %2")
                               .arg(code)

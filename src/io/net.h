@@ -117,7 +117,6 @@ private:
     // State of the transfer as the network code sees it; the fields above
     // change only as the reports are delivered.
     bool FBodyBegun = false;
-    bool FRedirected = false;
     int64_t FAnnounced = 0;
     int64_t FWritten = 0;
     QString FFailure;

@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <map>
 
@@ -533,6 +534,117 @@ TEST_F(DownloaderTest, ShorterDownloadLeavesNoOldTailInTheCacheFile)
     EXPECT_EQ(stream->Size(), Picture().size());
     EXPECT_EQ(stream->Position(), 0);
     EXPECT_EQ(ReadRest(*stream), Picture());
+}
+
+// A server on a thread of its own sends as fast as the socket takes its
+// bytes, as another host does, and not only when the downloader's event loop
+// lets it. Its paths are set up on its thread before any request.
+class TServerThread {
+public:
+    explicit TServerThread(const std::function<void(Testing::TTestHttpServer&)>& Setup)
+    {
+        FContext->moveToThread(&FThread);
+        FThread.start();
+        QMetaObject::invokeMethod(
+            FContext.get(),
+            [&] {
+                FServer = std::make_unique<Testing::TTestHttpServer>();
+                Setup(*FServer);
+                FBase = FServer->Url({});
+            },
+            Qt::BlockingQueuedConnection);
+    }
+    ~TServerThread()
+    {
+        QMetaObject::invokeMethod(FContext.get(), [this] { FServer.reset(); }, Qt::BlockingQueuedConnection);
+        FThread.quit();
+        FThread.wait();
+    }
+    QString Url(const QByteArray& Path) const { return FBase + QString::fromLatin1(Path); }
+
+private:
+    QThread FThread;
+    std::unique_ptr<QObject> FContext = std::make_unique<QObject>();
+    std::unique_ptr<Testing::TTestHttpServer> FServer;
+    QString FBase;
+};
+
+// The peak resident memory above what the process held before Run, 0 where
+// resident memory tells nothing.
+int64_t PeakGrowth(const std::function<void()>& Run)
+{
+    const int64_t before = Testing::ResidentBytes();
+    Testing::ResetResidentPeak();
+    Run();
+    return Testing::ResidentMemoryTells ? Testing::ResidentBytes("VmHWM:") - before : 0;
+}
+
+// Each bound of a direct answer holds as well after one or three
+// redirections: the read limit and the size limit for an answer without an
+// end or with one too far, its headers' check, and the failure of a later hop
+// with its own message.
+TEST_F(DownloaderTest, RedirectedAnswersKeepTheDirectBounds)
+{
+    constexpr int64_t limit = 96 << 20;
+    constexpr int64_t overLimit = limit + (16 << 20);
+    QTcpServer closed;
+    closed.listen(QHostAddress::LocalHost, 0);
+    const QByteArray refused = QStringLiteral("http://127.0.0.1:%1/refused").arg(closed.serverPort()).toLatin1();
+    closed.close();
+    struct TTarget {
+        QByteArray Path;
+        QByteArray Location;
+        QString Text;
+    };
+    const TTarget targets[] = {
+        {"/endless", "/endless", QStringLiteral("The answer is larger than %1 bytes").arg(limit)},
+        {"/over-limit", "/over-limit", QStringLiteral("The answer is too large (%1 bytes)").arg(overLimit)},
+        {"/two-lengths", "/two-lengths", QStringLiteral("The answer is malformed")},
+        {"/refused", refused, QStringLiteral("Connection refused")},
+    };
+    const TServerThread server([&](Testing::TTestHttpServer& Server) {
+        ServeDownloads(Server);
+        Server.Serve("/over-limit", {.Status = "200 OK",
+                                     .ContentType = "image/png",
+                                     .Body = {},
+                                     .DeclaredLength = overLimit,
+                                     .FillerBytes = overLimit});
+        Server.Serve("/two-lengths", {.Status = "200 OK",
+                                      .ContentType = "image/png",
+                                      .Body = "0123456789",
+                                      .Headers = "Content-Length: 5\r\nContent-Length: 10\r\n",
+                                      .SendLength = false});
+        const QByteArray statuses[] = {"302 Found", "307 Temporary Redirect", "301 Moved Permanently"};
+        for (const TTarget& target : targets) {
+            QByteArray next = target.Location;
+            for (int hops = 1; hops <= 3; ++hops) {
+                const QByteArray path = "/hop" + QByteArray::number(hops) + target.Path;
+                Server.Serve(path, {.Status = statuses[hops - 1], .ContentType = "", .Body = "moved",
+                                    .Headers = Redirection(next)});
+                next = path;
+            }
+        }
+    });
+    QTemporaryDir dir;
+    for (const TTarget& target : targets) {
+        for (const int hops : {0, 1, 3}) {
+            const QString url = hops == 0 && target.Path == "/refused"
+                                    ? QString::fromLatin1(refused)
+                                    : server.Url((hops > 0 ? "/hop" + QByteArray::number(hops) : QByteArray()) + target.Path);
+            SCOPED_TRACE(url.toStdString());
+            FReports = {};
+            Platform::TTemporaryFileStream file(dir.filePath(QStringLiteral("download-XXXXXX")));
+            const auto d = Make(url, true, &file);
+            d->SetMaxSize(limit);
+            bool done = false;
+            const int64_t growth = PeakGrowth([&] { done = Download(*d); });
+            ASSERT_TRUE(done);
+            EXPECT_FALSE(FReports.SucceededAtDone);
+            EXPECT_EQ(FReports.TextAtDone.toStdString(), target.Text.toStdString());
+            EXPECT_LE(file.Size(), target.Path == "/endless" ? limit : 0);
+            EXPECT_LT(growth, 24 << 20) << "resident memory grew by " << growth << " bytes";
+        }
+    }
 }
 
 } // namespace
