@@ -84,6 +84,9 @@ void TCorvUrlDownloader::Start()
     request.setHeader(QNetworkRequest::UserAgentHeader, QString::fromLatin1(DownloadUserAgent));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(MaxRedirects);
+    // The client's guard against compressed bodies of a high ratio refuses
+    // valid pictures; the size limit counts the inflated bytes instead.
+    request.setDecompressedSafetyCheckThreshold(-1);
     FManager = std::make_unique<QNetworkAccessManager>();
     PostStatus(QStringLiteral("Resolving %1.").arg(url.host()));
     FReply = FManager->get(request);
@@ -229,22 +232,30 @@ void TCorvUrlDownloader::HeadersAvailable()
 void TCorvUrlDownloader::BodyAvailable()
 {
     HeadersAvailable();
-    const QByteArray data = FReply->readAll();
-    // The body of an error answer is no picture.
-    if (!FBodyBegun || FStopped || !FFailure.isEmpty() || data.isEmpty())
-        return;
-    if (FWritten + data.size() > FMaxSize) {
-        Fail(QStringLiteral("The answer is larger than %1 bytes").arg(FMaxSize));
-        return;
+    // A compressed body inflates as it is read: in pieces, so that one piece
+    // is all that is held, whatever the ratio, and the size limit stops an
+    // endless one within a piece.
+    QByteArray piece(qsizetype(ReadBufferSize), Qt::Uninitialized);
+    while (FFailure.isEmpty() && !FStopped) {
+        const qint64 count = FReply->read(piece.data(), piece.size());
+        if (count <= 0)
+            return;
+        // The body of an error answer is no picture.
+        if (!FBodyBegun)
+            continue;
+        if (FWritten + count > FMaxSize) {
+            Fail(QStringLiteral("The answer is larger than %1 bytes").arg(FMaxSize));
+            return;
+        }
+        try {
+            FStream.WriteBuffer(piece.constData(), int32_t(count));
+        } catch (const ECorvError& Error) {
+            Fail(QStringLiteral("Cannot store the download: ") + QString::fromStdString(Error.what()));
+            return;
+        }
+        FWritten += count;
+        PostProgress(ToInt32(FWritten), ToInt32(FAnnounced));
     }
-    try {
-        FStream.WriteBuffer(data.constData(), int32_t(data.size()));
-    } catch (const ECorvError& Error) {
-        Fail(QStringLiteral("Cannot store the download: ") + QString::fromStdString(Error.what()));
-        return;
-    }
-    FWritten += data.size();
-    PostProgress(ToInt32(FWritten), ToInt32(FAnnounced));
 }
 
 void TCorvUrlDownloader::TransferFinished()

@@ -647,4 +647,133 @@ TEST_F(DownloaderTest, RedirectedAnswersKeepTheDirectBounds)
     }
 }
 
+// Zero bytes, deflated by hand: one literal zero, then copies of 258 bytes
+// from 1 byte back, 13 bits each in a block of the fixed codes. After the
+// first copy the bits meet a byte boundary every 8 copies, so Unit, those 13
+// bytes, may follow Start any number of times; End closes the block.
+struct TDeflatedZeros {
+    QByteArray Start;
+    QByteArray Unit;
+    QByteArray End;
+    // The bytes that Start, Units times Unit and End inflate to.
+    static int64_t Size(int64_t Units) { return 1 + 258 * (1 + 8 * Units); }
+};
+
+TDeflatedZeros DeflatedZeros()
+{
+    QByteArray bytes;
+    uint32_t bits = 0;
+    int count = 0;
+    const auto put = [&](uint32_t Value, int Length) {
+        bits |= Value << count;
+        count += Length;
+        for (; count >= 8; count -= 8, bits >>= 8)
+            bytes.append(char(bits & 0xFF));
+    };
+    // Huffman codes go out from their highest bit.
+    const auto code = [&](uint32_t Value, int Length) {
+        for (int i = Length - 1; i >= 0; --i)
+            put((Value >> i) & 1, 1);
+    };
+    const auto copy = [&] {
+        code(0xC5, 8); // length 258
+        code(0, 5);    // distance 1
+    };
+    put(1, 1);        // the last block
+    put(1, 2);        // fixed codes
+    code(0x30, 8);    // literal 0
+    copy();
+    TDeflatedZeros zeros;
+    zeros.Start = bytes;
+    bytes.clear();
+    for (int i = 0; i < 8; ++i)
+        copy();
+    zeros.Unit = bytes;
+    bytes.clear();
+    code(0, 7); // end of block
+    put(0, 8 - count);
+    zeros.End = bytes;
+    return zeros;
+}
+
+uint32_t Crc32OfZeros(int64_t Size)
+{
+    uint32_t crc = 0xFFFFFFFF;
+    for (int64_t i = 0; i < Size; ++i)
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+    return ~crc;
+}
+
+QByteArray LittleEndian(uint32_t Value)
+{
+    QByteArray bytes;
+    for (int i = 0; i < 4; ++i)
+        bytes.append(char(Value >> (8 * i)));
+    return bytes;
+}
+
+// A body sent compressed inflates into the stream as it comes, and the size
+// limit counts the inflated bytes: a valid answer of a high ratio arrives
+// whole, one that inflates without end stops at the limit at once.
+TEST_F(DownloaderTest, CompressedAnswersInflateUpToTheLimit)
+{
+    constexpr int64_t limit = 96 << 20;
+    const TDeflatedZeros zeros = DeflatedZeros();
+    ASSERT_EQ(zeros.Start.size(), 3);
+    ASSERT_EQ(zeros.Unit.size(), 13);
+    constexpr int64_t units = 12000;
+    const int64_t size = TDeflatedZeros::Size(units);
+    const QByteArray deflated = zeros.Start + zeros.Unit.repeated(units) + zeros.End;
+    const QByteArray gzipHeader = QByteArray::fromHex("1f8b0800000000000003");
+    const QByteArray zlibHeader = QByteArray::fromHex("7801");
+    // Adler-32 of zeros: 1, and the count for the second sum.
+    const uint32_t adler = uint32_t(size % 65521) << 16 | 1;
+    const QByteArray adlerBytes = QByteArray::fromHex(QByteArray::number(adler, 16).rightJustified(8, '0'));
+    struct TCase {
+        QByteArray Path;
+        QByteArray Encoding;
+        QByteArray Body;
+        QByteArray Endless;
+    };
+    const TCase cases[] = {
+        {"/gzip", "gzip", gzipHeader + deflated + LittleEndian(Crc32OfZeros(size)) + LittleEndian(uint32_t(size)), {}},
+        {"/deflate", "deflate", zlibHeader + deflated + adlerBytes, {}},
+        {"/gzip-endless", "gzip", gzipHeader + zeros.Start, zeros.Unit},
+        {"/deflate-endless", "deflate", zlibHeader + zeros.Start, zeros.Unit},
+    };
+    const TServerThread server([&](Testing::TTestHttpServer& Server) {
+        for (const TCase& c : cases)
+            Server.Serve(c.Path, {.Status = "200 OK",
+                                  .ContentType = "image/bmp",
+                                  .Body = c.Body,
+                                  .Headers = "Content-Encoding: " + c.Encoding + "\r\n",
+                                  .SendLength = c.Endless.isEmpty(),
+                                  .FillerBytes = c.Endless.isEmpty() ? 0 : int64_t(1) << 40,
+                                  .FillerPattern = c.Endless});
+    });
+    QTemporaryDir dir;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Path.toStdString());
+        FReports = {};
+        Platform::TTemporaryFileStream file(dir.filePath(QStringLiteral("download-XXXXXX")));
+        const auto d = Make(server.Url(c.Path), true, &file);
+        d->SetMaxSize(limit);
+        bool done = false;
+        const int64_t growth = PeakGrowth([&] { done = Download(*d); });
+        ASSERT_TRUE(done);
+        if (c.Endless.isEmpty()) {
+            EXPECT_TRUE(FReports.SucceededAtDone) << FReports.TextAtDone.toStdString();
+            EXPECT_EQ(file.Size(), size);
+            EXPECT_EQ(ReadRest(file).count('\0'), size);
+        } else {
+            EXPECT_FALSE(FReports.SucceededAtDone);
+            EXPECT_EQ(FReports.TextAtDone.toStdString(),
+                      QStringLiteral("The answer is larger than %1 bytes").arg(limit).toStdString());
+            EXPECT_LE(file.Size(), limit);
+        }
+        EXPECT_LT(growth, 24 << 20) << "resident memory grew by " << growth << " bytes";
+    }
+}
+
 } // namespace
