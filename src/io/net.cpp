@@ -25,11 +25,17 @@ int StatusCode(const QNetworkReply& Reply)
 
 bool IsSuccess(int Code) { return Code >= 200 && Code < 300; }
 
+// The answers that the client would follow by itself.
+bool IsRedirection(int Code)
+{
+    return Code == 301 || Code == 302 || Code == 303 || Code == 305 || Code == 307 || Code == 308;
+}
+
 // The "Content-Length" of the answer, -1 when it has none; nothing when it is
 // not one decimal count. The client joins repeated headers into one list,
 // which stands for one length only when all its items agree: two different
-// lengths leave the end of the body unknown. Each hop of a redirection starts
-// a new list, so the list is the final answer's alone.
+// lengths leave the end of the body unknown. Each hop of a redirection is a
+// reply of its own, so the list is this answer's alone.
 std::optional<int64_t> AnnouncedLength(const QNetworkReply& Reply)
 {
     if (!Reply.hasRawHeader("Content-Length"))
@@ -80,18 +86,8 @@ void TCorvUrlDownloader::Start()
         return;
     }
 
-    QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::UserAgentHeader, QString::fromLatin1(DownloadUserAgent));
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(MaxRedirects);
-    // The client's guard against compressed bodies of a high ratio refuses
-    // valid pictures; the size limit counts the inflated bytes instead.
-    request.setDecompressedSafetyCheckThreshold(-1);
     FManager = std::make_unique<QNetworkAccessManager>();
     PostStatus(QStringLiteral("Resolving %1.").arg(url.host()));
-    FReply = FManager->get(request);
-    FReply->setReadBufferSize(ReadBufferSize);
-
     // Our own clock: it starts again with each hop of a redirection, which
     // the client's transfer time-out does not.
     QObject* context = FContext.get();
@@ -99,21 +95,29 @@ void TCorvUrlDownloader::Start()
     FSilence->setSingleShot(true);
     QObject::connect(FSilence, &QTimer::timeout, context,
                      [this] { Fail(QStringLiteral("The server stopped answering")); });
+    Get(url);
+}
+
+// Each hop of a redirection is a request of its own, as the first one: the
+// client's own following hands the next hop none of the read limit, and lets
+// the headers of earlier hops' answers run into the final one's.
+void TCorvUrlDownloader::Get(const QUrl& Url)
+{
+    QNetworkRequest request(Url);
+    request.setHeader(QNetworkRequest::UserAgentHeader, QString::fromLatin1(DownloadUserAgent));
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    // The client's guard against compressed bodies of a high ratio refuses
+    // valid pictures; the size limit counts the inflated bytes instead.
+    request.setDecompressedSafetyCheckThreshold(-1);
+    FReply = FManager->get(request);
+    FReply->setReadBufferSize(ReadBufferSize);
     RestartSilenceClock();
+    QObject* context = FContext.get();
     QObject::connect(FReply, &QNetworkReply::socketStartedConnecting, context,
-                     [this, host = url.host()] { PostStatus(QStringLiteral("Connecting to %1.").arg(host)); });
+                     [this, host = Url.host()] { PostStatus(QStringLiteral("Connecting to %1.").arg(host)); });
     QObject::connect(FReply, &QNetworkReply::requestSent, context, [this] {
         RestartSilenceClock();
         PostStatus(QStringLiteral("Connected."));
-    });
-    QObject::connect(FReply, &QNetworkReply::redirected, context, [this](const QUrl& Target) {
-        RestartSilenceClock();
-        PostStatus(QStringLiteral("Redirected to %1.").arg(Target.toString()));
-        // The client asks the next hop from its queue, by a connection that
-        // knows nothing of the read limit: the limit is given again once that
-        // request is under way.
-        QMetaObject::invokeMethod(
-            FContext.get(), [this] { FReply->setReadBufferSize(ReadBufferSize); }, Qt::QueuedConnection);
     });
     QObject::connect(FReply, &QNetworkReply::metaDataChanged, context, [this] {
         RestartSilenceClock();
@@ -124,6 +128,32 @@ void TCorvUrlDownloader::Start()
         BodyAvailable();
     });
     QObject::connect(FReply, &QNetworkReply::finished, context, [this] { TransferFinished(); });
+}
+
+void TCorvUrlDownloader::Redirect()
+{
+    const QUrl from = FReply->url();
+    const QUrl target = from.resolved(QUrl::fromEncoded(FReply->rawHeader("Location")));
+    const QString scheme = target.scheme().toLower();
+    // Only to http and https, and never from https to http.
+    const bool allowed = !target.host().isEmpty()
+                         && (scheme == u"https" || (scheme == u"http" && from.scheme().toLower() != u"https"));
+    if (!allowed) {
+        Fail(QStringLiteral("The redirection to %1 is refused").arg(target.toString()));
+        return;
+    }
+    if (FRedirections == MaxRedirects) {
+        Fail(QStringLiteral("More than %1 redirections").arg(MaxRedirects));
+        return;
+    }
+    ++FRedirections;
+    // The rest of this answer is of no use: from now on only the next hop
+    // reports.
+    QObject::disconnect(FReply, nullptr, FContext.get(), nullptr);
+    FReply->abort();
+    FReply->deleteLater();
+    PostStatus(QStringLiteral("Redirected to %1.").arg(target.toString()));
+    Get(target);
 }
 
 void TCorvUrlDownloader::RestartSilenceClock()
@@ -204,7 +234,13 @@ void TCorvUrlDownloader::Fail(const QString& Text)
 void TCorvUrlDownloader::HeadersAvailable()
 {
     const int code = StatusCode(*FReply);
-    if (FBodyBegun || FStopped || !FFailure.isEmpty() || !IsSuccess(code))
+    if (FBodyBegun || FStopped || !FFailure.isEmpty())
+        return;
+    if (IsRedirection(code) && FReply->hasRawHeader("Location")) {
+        Redirect();
+        return;
+    }
+    if (!IsSuccess(code))
         return;
     FBodyBegun = true;
     const std::optional<int64_t> length = AnnouncedLength(*FReply);
@@ -264,36 +300,20 @@ void TCorvUrlDownloader::TransferFinished()
     QString failure = FFailure;
     const int code = StatusCode(*FReply);
     if (failure.isEmpty()) {
-        switch (FReply->error()) {
-        case QNetworkReply::TooManyRedirectsError:
-            failure = QStringLiteral("More than %1 redirections").arg(MaxRedirects);
-            break;
-        default:
-            // The client follows no redirection to another scheme than http
-            // or https and hands it over as the answer.
-            if (code >= 300 && code < 400 && FReply->hasRawHeader("Location")) {
-                const QUrl target = FReply->url().resolved(QUrl::fromEncoded(FReply->rawHeader("Location")));
-                failure = QStringLiteral("The redirection to %1 is refused").arg(target.toString());
-            } else if (FReply->error() > QNetworkReply::NoError
-                       && FReply->error() < QNetworkReply::ContentAccessDenied) {
-                // A hop after a redirection that never answered: the status
-                // is still the redirection's.
-                failure = FReply->errorString();
-            } else if (code >= 300) {
-                failure = QStringLiteral("HTTP %1 %2")
-                              .arg(code)
-                              .arg(FReply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
-            } else if (FReply->error() != QNetworkReply::NoError) {
-                failure = FReply->errorString();
-            } else if (!IsSuccess(code)) {
-                failure = QStringLiteral("The server sent no answer");
-            } else if (FWritten == 0) {
-                // The client takes a chunk size that is no number for the
-                // last chunk, so an empty chunked body may be a malformed one.
-                failure = FReply->rawHeader("Transfer-Encoding").toLower().contains("chunked")
-                              ? QStringLiteral("The answer is malformed or empty")
-                              : QStringLiteral("The answer is empty");
-            }
+        if (code >= 300) {
+            failure = QStringLiteral("HTTP %1 %2")
+                          .arg(code)
+                          .arg(FReply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
+        } else if (FReply->error() != QNetworkReply::NoError) {
+            failure = FReply->errorString();
+        } else if (!IsSuccess(code)) {
+            failure = QStringLiteral("The server sent no answer");
+        } else if (FWritten == 0) {
+            // The client takes a chunk size that is no number for the last
+            // chunk, so an empty chunked body may be a malformed one.
+            failure = FReply->rawHeader("Transfer-Encoding").toLower().contains("chunked")
+                          ? QStringLiteral("The answer is malformed or empty")
+                          : QStringLiteral("The answer is empty");
         }
     }
     PostProgress(-1, -1);
