@@ -1,7 +1,8 @@
 #pragma once
 // A tiny HTTP server on the loopback address for tests: answers each path
 // with canned replies, or never answers at all, and remembers the headers it
-// was sent. Runs on the thread that made it, through its event loop.
+// was sent. Runs on the thread that made it, through its event loop, or on
+// a thread of its own. Also compressed bodies of zero bytes, made by hand.
 #include <QByteArray>
 #include <QHostAddress>
 #include <QList>
@@ -9,8 +10,11 @@
 #include <QString>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
 
 #include <algorithm>
+#include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace Corvanith::Testing {
@@ -139,5 +143,88 @@ private:
     QMap<QByteArray, int> FRequestCounts;
     int FOpen = 0;
 };
+
+// A server on a thread of its own sends as fast as the socket takes its
+// bytes, as another host does, and not only when the downloader's event loop
+// lets it. Its paths are set up on its thread before any request.
+class TTestHttpServerThread {
+public:
+    explicit TTestHttpServerThread(const std::function<void(TTestHttpServer&)>& Setup)
+    {
+        FContext->moveToThread(&FThread);
+        FThread.start();
+        QMetaObject::invokeMethod(
+            FContext.get(),
+            [&] {
+                FServer = std::make_unique<TTestHttpServer>();
+                Setup(*FServer);
+                FBase = FServer->Url({});
+            },
+            Qt::BlockingQueuedConnection);
+    }
+    ~TTestHttpServerThread()
+    {
+        QMetaObject::invokeMethod(FContext.get(), [this] { FServer.reset(); }, Qt::BlockingQueuedConnection);
+        FThread.quit();
+        FThread.wait();
+    }
+    QString Url(const QByteArray& Path) const { return FBase + QString::fromLatin1(Path); }
+
+private:
+    QThread FThread;
+    std::unique_ptr<QObject> FContext = std::make_unique<QObject>();
+    std::unique_ptr<TTestHttpServer> FServer;
+    QString FBase;
+};
+
+// Zero bytes, deflated by hand: one literal zero, then copies of 258 bytes
+// from 1 byte back, 13 bits each in a block of the fixed codes. After the
+// first copy the bits meet a byte boundary every 8 copies, so Unit, those 13
+// bytes, may follow Start any number of times; End closes the block.
+struct TDeflatedZeros {
+    QByteArray Start;
+    QByteArray Unit;
+    QByteArray End;
+    // The bytes that Start, Units times Unit and End inflate to.
+    static int64_t Size(int64_t Units) { return 1 + 258 * (1 + 8 * Units); }
+};
+
+inline TDeflatedZeros DeflatedZeros()
+{
+    QByteArray bytes;
+    uint32_t bits = 0;
+    int count = 0;
+    const auto put = [&](uint32_t Value, int Length) {
+        bits |= Value << count;
+        count += Length;
+        for (; count >= 8; count -= 8, bits >>= 8)
+            bytes.append(char(bits & 0xFF));
+    };
+    // Huffman codes go out from their highest bit.
+    const auto code = [&](uint32_t Value, int Length) {
+        for (int i = Length - 1; i >= 0; --i)
+            put((Value >> i) & 1, 1);
+    };
+    const auto copy = [&] {
+        code(0xC5, 8); // length 258
+        code(0, 5);    // distance 1
+    };
+    put(1, 1);     // the last block
+    put(1, 2);     // fixed codes
+    code(0x30, 8); // literal 0
+    copy();
+    TDeflatedZeros zeros;
+    zeros.Start = bytes;
+    bytes.clear();
+    for (int i = 0; i < 8; ++i)
+        copy();
+    zeros.Unit = bytes;
+    bytes.clear();
+    code(0, 7); // end of block
+    if (count > 0)
+        put(0, 8 - count);
+    zeros.End = bytes;
+    return zeros;
+}
 
 } // namespace Corvanith::Testing

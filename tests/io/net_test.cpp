@@ -11,7 +11,6 @@
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <map>
 
@@ -536,39 +535,6 @@ TEST_F(DownloaderTest, ShorterDownloadLeavesNoOldTailInTheCacheFile)
     EXPECT_EQ(ReadRest(*stream), Picture());
 }
 
-// A server on a thread of its own sends as fast as the socket takes its
-// bytes, as another host does, and not only when the downloader's event loop
-// lets it. Its paths are set up on its thread before any request.
-class TServerThread {
-public:
-    explicit TServerThread(const std::function<void(Testing::TTestHttpServer&)>& Setup)
-    {
-        FContext->moveToThread(&FThread);
-        FThread.start();
-        QMetaObject::invokeMethod(
-            FContext.get(),
-            [&] {
-                FServer = std::make_unique<Testing::TTestHttpServer>();
-                Setup(*FServer);
-                FBase = FServer->Url({});
-            },
-            Qt::BlockingQueuedConnection);
-    }
-    ~TServerThread()
-    {
-        QMetaObject::invokeMethod(FContext.get(), [this] { FServer.reset(); }, Qt::BlockingQueuedConnection);
-        FThread.quit();
-        FThread.wait();
-    }
-    QString Url(const QByteArray& Path) const { return FBase + QString::fromLatin1(Path); }
-
-private:
-    QThread FThread;
-    std::unique_ptr<QObject> FContext = std::make_unique<QObject>();
-    std::unique_ptr<Testing::TTestHttpServer> FServer;
-    QString FBase;
-};
-
 // The peak resident memory above what the process held before Run, 0 where
 // resident memory tells nothing.
 int64_t PeakGrowth(const std::function<void()>& Run)
@@ -602,7 +568,7 @@ TEST_F(DownloaderTest, RedirectedAnswersKeepTheDirectBounds)
         {"/two-lengths", "/two-lengths", QStringLiteral("The answer is malformed")},
         {"/refused", refused, QStringLiteral("Connection refused")},
     };
-    const TServerThread server([&](Testing::TTestHttpServer& Server) {
+    const Testing::TTestHttpServerThread server([&](Testing::TTestHttpServer& Server) {
         ServeDownloads(Server);
         Server.Serve("/over-limit", {.Status = "200 OK",
                                      .ContentType = "image/png",
@@ -647,55 +613,6 @@ TEST_F(DownloaderTest, RedirectedAnswersKeepTheDirectBounds)
     }
 }
 
-// Zero bytes, deflated by hand: one literal zero, then copies of 258 bytes
-// from 1 byte back, 13 bits each in a block of the fixed codes. After the
-// first copy the bits meet a byte boundary every 8 copies, so Unit, those 13
-// bytes, may follow Start any number of times; End closes the block.
-struct TDeflatedZeros {
-    QByteArray Start;
-    QByteArray Unit;
-    QByteArray End;
-    // The bytes that Start, Units times Unit and End inflate to.
-    static int64_t Size(int64_t Units) { return 1 + 258 * (1 + 8 * Units); }
-};
-
-TDeflatedZeros DeflatedZeros()
-{
-    QByteArray bytes;
-    uint32_t bits = 0;
-    int count = 0;
-    const auto put = [&](uint32_t Value, int Length) {
-        bits |= Value << count;
-        count += Length;
-        for (; count >= 8; count -= 8, bits >>= 8)
-            bytes.append(char(bits & 0xFF));
-    };
-    // Huffman codes go out from their highest bit.
-    const auto code = [&](uint32_t Value, int Length) {
-        for (int i = Length - 1; i >= 0; --i)
-            put((Value >> i) & 1, 1);
-    };
-    const auto copy = [&] {
-        code(0xC5, 8); // length 258
-        code(0, 5);    // distance 1
-    };
-    put(1, 1);        // the last block
-    put(1, 2);        // fixed codes
-    code(0x30, 8);    // literal 0
-    copy();
-    TDeflatedZeros zeros;
-    zeros.Start = bytes;
-    bytes.clear();
-    for (int i = 0; i < 8; ++i)
-        copy();
-    zeros.Unit = bytes;
-    bytes.clear();
-    code(0, 7); // end of block
-    put(0, 8 - count);
-    zeros.End = bytes;
-    return zeros;
-}
-
 uint32_t Crc32OfZeros(int64_t Size)
 {
     uint32_t crc = 0xFFFFFFFF;
@@ -719,11 +636,11 @@ QByteArray LittleEndian(uint32_t Value)
 TEST_F(DownloaderTest, CompressedAnswersInflateUpToTheLimit)
 {
     constexpr int64_t limit = 96 << 20;
-    const TDeflatedZeros zeros = DeflatedZeros();
+    const Testing::TDeflatedZeros zeros = Testing::DeflatedZeros();
     ASSERT_EQ(zeros.Start.size(), 3);
     ASSERT_EQ(zeros.Unit.size(), 13);
     constexpr int64_t units = 12000;
-    const int64_t size = TDeflatedZeros::Size(units);
+    const int64_t size = Testing::TDeflatedZeros::Size(units);
     const QByteArray deflated = zeros.Start + zeros.Unit.repeated(units) + zeros.End;
     const QByteArray gzipHeader = QByteArray::fromHex("1f8b0800000000000003");
     const QByteArray zlibHeader = QByteArray::fromHex("7801");
@@ -742,7 +659,7 @@ TEST_F(DownloaderTest, CompressedAnswersInflateUpToTheLimit)
         {"/gzip-endless", "gzip", gzipHeader + zeros.Start, zeros.Unit},
         {"/deflate-endless", "deflate", zlibHeader + zeros.Start, zeros.Unit},
     };
-    const TServerThread server([&](Testing::TTestHttpServer& Server) {
+    const Testing::TTestHttpServerThread server([&](Testing::TTestHttpServer& Server) {
         for (const TCase& c : cases)
             Server.Serve(c.Path, {.Status = "200 OK",
                                   .ContentType = "image/bmp",
