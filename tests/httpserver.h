@@ -144,6 +144,18 @@ private:
     int FOpen = 0;
 };
 
+// A loopback port that refuses every connection while this lives: bound but
+// never listening, and not shared, so that no server of another test run
+// takes it over, as one may take a port that was only closed.
+class TRefusedPort {
+public:
+    TRefusedPort() { FSocket.bind(QHostAddress::LocalHost, 0, QAbstractSocket::DontShareAddress); }
+    quint16 Port() const { return FSocket.localPort(); }
+
+private:
+    QTcpSocket FSocket;
+};
+
 // A server on a thread of its own sends as fast as the socket takes its
 // bytes, as another host does, and not only when the downloader's event loop
 // lets it. Its paths are set up on its thread before any request.

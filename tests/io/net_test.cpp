@@ -553,10 +553,8 @@ TEST_F(DownloaderTest, RedirectedAnswersKeepTheDirectBounds)
 {
     constexpr int64_t limit = 96 << 20;
     constexpr int64_t overLimit = limit + (16 << 20);
-    QTcpServer closed;
-    closed.listen(QHostAddress::LocalHost, 0);
-    const QByteArray refused = QStringLiteral("http://127.0.0.1:%1/refused").arg(closed.serverPort()).toLatin1();
-    closed.close();
+    const Testing::TRefusedPort closed;
+    const QByteArray refused = QStringLiteral("http://127.0.0.1:%1/refused").arg(closed.Port()).toLatin1();
     struct TTarget {
         QByteArray Path;
         QByteArray Location;
