@@ -272,10 +272,11 @@ void TCorvUrlDownloader::BodyAvailable()
     // is all that is held, whatever the ratio, and the size limit stops an
     // endless one within a piece.
     QByteArray piece(qsizetype(ReadBufferSize), Qt::Uninitialized);
+    const int64_t written = FWritten;
     while (FFailure.isEmpty() && !FStopped) {
         const qint64 count = FReply->read(piece.data(), piece.size());
         if (count <= 0)
-            return;
+            break;
         // The body of an error answer is no picture.
         if (!FBodyBegun)
             continue;
@@ -290,8 +291,10 @@ void TCorvUrlDownloader::BodyAvailable()
             return;
         }
         FWritten += count;
-        PostProgress(ToInt32(FWritten), ToInt32(FAnnounced));
     }
+    // One report for what arrived together, as the owner redraws for each.
+    if (FWritten > written)
+        PostProgress(ToInt32(FWritten), ToInt32(FAnnounced));
 }
 
 void TCorvUrlDownloader::TransferFinished()
