@@ -1,7 +1,8 @@
 #pragma once
 // A tiny HTTP server on the loopback address for tests: answers each path
 // with canned replies, or never answers at all, and remembers the headers it
-// was sent. Runs on the thread that made it, through its event loop.
+// was sent. Runs on the thread that made it, through its event loop, or on
+// a thread of its own. Also compressed bodies of zero bytes, made by hand.
 #include <QByteArray>
 #include <QHostAddress>
 #include <QList>
@@ -9,8 +10,11 @@
 #include <QString>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
 
 #include <algorithm>
+#include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace Corvanith::Testing {
@@ -34,6 +38,8 @@ public:
         // After the body, this many bytes more, sent only as fast as the
         // client takes them, so the server holds little of them at a time.
         qint64 FillerBytes = 0;
+        // What the filler repeats.
+        QByteArray FillerPattern = "f";
     };
 
     TTestHttpServer()
@@ -105,19 +111,20 @@ private:
         answer += "Connection: close\r\n\r\n";
         Socket.write(answer + reply.Body);
         if (reply.FillerBytes > 0)
-            SendFiller(Socket, reply.FillerBytes, !reply.KeepOpen);
+            SendFiller(Socket, reply.FillerBytes, reply.FillerPattern, !reply.KeepOpen);
         else if (!reply.KeepOpen)
             Socket.disconnectFromHost();
     }
 
-    static void SendFiller(QTcpSocket& Socket, qint64 Bytes, bool Close)
+    static void SendFiller(QTcpSocket& Socket, qint64 Bytes, const QByteArray& Pattern, bool Close)
     {
-        static constexpr qint64 Block = 64 * 1024;
-        const QByteArray block(Block, 'f');
+        // Whole patterns, so that each block goes on where the last ended.
+        const QByteArray block = Pattern.repeated(std::max<qsizetype>(64 * 1024 / Pattern.size(), 1));
+        const qint64 blockSize = block.size();
         auto left = std::make_shared<qint64>(Bytes);
-        const auto topUp = [&Socket, block, left, Close] {
-            while (*left > 0 && Socket.bytesToWrite() < 4 * Block) {
-                const qint64 n = std::min(*left, Block);
+        const auto topUp = [&Socket, block, blockSize, left, Close] {
+            while (*left > 0 && Socket.bytesToWrite() < 4 * blockSize) {
+                const qint64 n = std::min(*left, blockSize);
                 Socket.write(block.constData(), n);
                 *left -= n;
             }
@@ -136,5 +143,100 @@ private:
     QMap<QByteArray, int> FRequestCounts;
     int FOpen = 0;
 };
+
+// A loopback port that refuses every connection while this lives: bound but
+// never listening, and not shared, so that no server of another test run
+// takes it over, as one may take a port that was only closed.
+class TRefusedPort {
+public:
+    TRefusedPort() { FSocket.bind(QHostAddress::LocalHost, 0, QAbstractSocket::DontShareAddress); }
+    quint16 Port() const { return FSocket.localPort(); }
+
+private:
+    QTcpSocket FSocket;
+};
+
+// A server on a thread of its own sends as fast as the socket takes its
+// bytes, as another host does, and not only when the downloader's event loop
+// lets it. Its paths are set up on its thread before any request.
+class TTestHttpServerThread {
+public:
+    explicit TTestHttpServerThread(const std::function<void(TTestHttpServer&)>& Setup)
+    {
+        FContext->moveToThread(&FThread);
+        FThread.start();
+        QMetaObject::invokeMethod(
+            FContext.get(),
+            [&] {
+                FServer = std::make_unique<TTestHttpServer>();
+                Setup(*FServer);
+                FBase = FServer->Url({});
+            },
+            Qt::BlockingQueuedConnection);
+    }
+    ~TTestHttpServerThread()
+    {
+        QMetaObject::invokeMethod(FContext.get(), [this] { FServer.reset(); }, Qt::BlockingQueuedConnection);
+        FThread.quit();
+        FThread.wait();
+    }
+    QString Url(const QByteArray& Path) const { return FBase + QString::fromLatin1(Path); }
+
+private:
+    QThread FThread;
+    std::unique_ptr<QObject> FContext = std::make_unique<QObject>();
+    std::unique_ptr<TTestHttpServer> FServer;
+    QString FBase;
+};
+
+// Zero bytes, deflated by hand: one literal zero, then copies of 258 bytes
+// from 1 byte back, 13 bits each in a block of the fixed codes. After the
+// first copy the bits meet a byte boundary every 8 copies, so Unit, those 13
+// bytes, may follow Start any number of times; End closes the block.
+struct TDeflatedZeros {
+    QByteArray Start;
+    QByteArray Unit;
+    QByteArray End;
+    // The bytes that Start, Units times Unit and End inflate to.
+    static int64_t Size(int64_t Units) { return 1 + 258 * (1 + 8 * Units); }
+};
+
+inline TDeflatedZeros DeflatedZeros()
+{
+    QByteArray bytes;
+    uint32_t bits = 0;
+    int count = 0;
+    const auto put = [&](uint32_t Value, int Length) {
+        bits |= Value << count;
+        count += Length;
+        for (; count >= 8; count -= 8, bits >>= 8)
+            bytes.append(char(bits & 0xFF));
+    };
+    // Huffman codes go out from their highest bit.
+    const auto code = [&](uint32_t Value, int Length) {
+        for (int i = Length - 1; i >= 0; --i)
+            put((Value >> i) & 1, 1);
+    };
+    const auto copy = [&] {
+        code(0xC5, 8); // length 258
+        code(0, 5);    // distance 1
+    };
+    put(1, 1);     // the last block
+    put(1, 2);     // fixed codes
+    code(0x30, 8); // literal 0
+    copy();
+    TDeflatedZeros zeros;
+    zeros.Start = bytes;
+    bytes.clear();
+    for (int i = 0; i < 8; ++i)
+        copy();
+    zeros.Unit = bytes;
+    bytes.clear();
+    code(0, 7); // end of block
+    if (count > 0)
+        put(0, 8 - count);
+    zeros.End = bytes;
+    return zeros;
+}
 
 } // namespace Corvanith::Testing

@@ -25,19 +25,22 @@ int StatusCode(const QNetworkReply& Reply)
 
 bool IsSuccess(int Code) { return Code >= 200 && Code < 300; }
 
+// The answers that the client would follow by itself.
+bool IsRedirection(int Code)
+{
+    return Code == 301 || Code == 302 || Code == 303 || Code == 305 || Code == 307 || Code == 308;
+}
+
 // The "Content-Length" of the answer, -1 when it has none; nothing when it is
 // not one decimal count. The client joins repeated headers into one list,
 // which stands for one length only when all its items agree: two different
-// lengths leave the end of the body unknown. After a redirection the list may
-// also begin with the length of an earlier hop's answer: only its last item,
-// the one of this answer, is looked at then.
-std::optional<int64_t> AnnouncedLength(const QNetworkReply& Reply, bool Redirected)
+// lengths leave the end of the body unknown. Each hop of a redirection is a
+// reply of its own, so the list is this answer's alone.
+std::optional<int64_t> AnnouncedLength(const QNetworkReply& Reply)
 {
     if (!Reply.hasRawHeader("Content-Length"))
         return -1;
-    QList<QByteArray> items = Reply.rawHeader("Content-Length").split(',');
-    if (Redirected)
-        items = {items.back()};
+    const QList<QByteArray> items = Reply.rawHeader("Content-Length").split(',');
     std::optional<int64_t> length;
     for (const QByteArray& item : items) {
         const QByteArray digits = item.trimmed();
@@ -83,15 +86,8 @@ void TCorvUrlDownloader::Start()
         return;
     }
 
-    QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::UserAgentHeader, QString::fromLatin1(DownloadUserAgent));
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(MaxRedirects);
     FManager = std::make_unique<QNetworkAccessManager>();
     PostStatus(QStringLiteral("Resolving %1.").arg(url.host()));
-    FReply = FManager->get(request);
-    FReply->setReadBufferSize(ReadBufferSize);
-
     // Our own clock: it starts again with each hop of a redirection, which
     // the client's transfer time-out does not.
     QObject* context = FContext.get();
@@ -99,17 +95,29 @@ void TCorvUrlDownloader::Start()
     FSilence->setSingleShot(true);
     QObject::connect(FSilence, &QTimer::timeout, context,
                      [this] { Fail(QStringLiteral("The server stopped answering")); });
+    Get(url);
+}
+
+// Each hop of a redirection is a request of its own, as the first one: the
+// client's own following hands the next hop none of the read limit, and lets
+// the headers of earlier hops' answers run into the final one's.
+void TCorvUrlDownloader::Get(const QUrl& Url)
+{
+    QNetworkRequest request(Url);
+    request.setHeader(QNetworkRequest::UserAgentHeader, QString::fromLatin1(DownloadUserAgent));
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    // The client's guard against compressed bodies of a high ratio refuses
+    // valid pictures; the size limit counts the inflated bytes instead.
+    request.setDecompressedSafetyCheckThreshold(-1);
+    FReply = FManager->get(request);
+    FReply->setReadBufferSize(ReadBufferSize);
     RestartSilenceClock();
+    QObject* context = FContext.get();
     QObject::connect(FReply, &QNetworkReply::socketStartedConnecting, context,
-                     [this, host = url.host()] { PostStatus(QStringLiteral("Connecting to %1.").arg(host)); });
+                     [this, host = Url.host()] { PostStatus(QStringLiteral("Connecting to %1.").arg(host)); });
     QObject::connect(FReply, &QNetworkReply::requestSent, context, [this] {
         RestartSilenceClock();
         PostStatus(QStringLiteral("Connected."));
-    });
-    QObject::connect(FReply, &QNetworkReply::redirected, context, [this](const QUrl& Target) {
-        FRedirected = true;
-        RestartSilenceClock();
-        PostStatus(QStringLiteral("Redirected to %1.").arg(Target.toString()));
     });
     QObject::connect(FReply, &QNetworkReply::metaDataChanged, context, [this] {
         RestartSilenceClock();
@@ -120,6 +128,32 @@ void TCorvUrlDownloader::Start()
         BodyAvailable();
     });
     QObject::connect(FReply, &QNetworkReply::finished, context, [this] { TransferFinished(); });
+}
+
+void TCorvUrlDownloader::Redirect()
+{
+    const QUrl from = FReply->url();
+    const QUrl target = from.resolved(QUrl::fromEncoded(FReply->rawHeader("Location")));
+    const QString scheme = target.scheme().toLower();
+    // Only to http and https, and never from https to http.
+    const bool allowed = !target.host().isEmpty()
+                         && (scheme == u"https" || (scheme == u"http" && from.scheme().toLower() != u"https"));
+    if (!allowed) {
+        Fail(QStringLiteral("The redirection to %1 is refused").arg(target.toString()));
+        return;
+    }
+    if (FRedirections == MaxRedirects) {
+        Fail(QStringLiteral("More than %1 redirections").arg(MaxRedirects));
+        return;
+    }
+    ++FRedirections;
+    // The rest of this answer is of no use: from now on only the next hop
+    // reports.
+    QObject::disconnect(FReply, nullptr, FContext.get(), nullptr);
+    FReply->abort();
+    FReply->deleteLater();
+    PostStatus(QStringLiteral("Redirected to %1.").arg(target.toString()));
+    Get(target);
 }
 
 void TCorvUrlDownloader::RestartSilenceClock()
@@ -200,10 +234,16 @@ void TCorvUrlDownloader::Fail(const QString& Text)
 void TCorvUrlDownloader::HeadersAvailable()
 {
     const int code = StatusCode(*FReply);
-    if (FBodyBegun || FStopped || !FFailure.isEmpty() || !IsSuccess(code))
+    if (FBodyBegun || FStopped || !FFailure.isEmpty())
+        return;
+    if (IsRedirection(code) && FReply->hasRawHeader("Location")) {
+        Redirect();
+        return;
+    }
+    if (!IsSuccess(code))
         return;
     FBodyBegun = true;
-    const std::optional<int64_t> length = AnnouncedLength(*FReply, FRedirected);
+    const std::optional<int64_t> length = AnnouncedLength(*FReply);
     if (!length) {
         Fail(QStringLiteral("The answer is malformed"));
         return;
@@ -228,22 +268,33 @@ void TCorvUrlDownloader::HeadersAvailable()
 void TCorvUrlDownloader::BodyAvailable()
 {
     HeadersAvailable();
-    const QByteArray data = FReply->readAll();
-    // The body of an error answer is no picture.
-    if (!FBodyBegun || FStopped || !FFailure.isEmpty() || data.isEmpty())
-        return;
-    if (FWritten + data.size() > FMaxSize) {
-        Fail(QStringLiteral("The answer is larger than %1 bytes").arg(FMaxSize));
-        return;
+    // A compressed body inflates as it is read: in pieces, so that one piece
+    // is all that is held, whatever the ratio, and the size limit stops an
+    // endless one within a piece.
+    QByteArray piece(qsizetype(ReadBufferSize), Qt::Uninitialized);
+    const int64_t written = FWritten;
+    while (FFailure.isEmpty() && !FStopped) {
+        const qint64 count = FReply->read(piece.data(), piece.size());
+        if (count <= 0)
+            break;
+        // The body of an error answer is no picture.
+        if (!FBodyBegun)
+            continue;
+        if (FWritten + count > FMaxSize) {
+            Fail(QStringLiteral("The answer is larger than %1 bytes").arg(FMaxSize));
+            return;
+        }
+        try {
+            FStream.WriteBuffer(piece.constData(), int32_t(count));
+        } catch (const ECorvError& Error) {
+            Fail(QStringLiteral("Cannot store the download: ") + QString::fromStdString(Error.what()));
+            return;
+        }
+        FWritten += count;
     }
-    try {
-        FStream.WriteBuffer(data.constData(), int32_t(data.size()));
-    } catch (const ECorvError& Error) {
-        Fail(QStringLiteral("Cannot store the download: ") + QString::fromStdString(Error.what()));
-        return;
-    }
-    FWritten += data.size();
-    PostProgress(ToInt32(FWritten), ToInt32(FAnnounced));
+    // One report for what arrived together, as the owner redraws for each.
+    if (FWritten > written)
+        PostProgress(ToInt32(FWritten), ToInt32(FAnnounced));
 }
 
 void TCorvUrlDownloader::TransferFinished()
@@ -252,31 +303,20 @@ void TCorvUrlDownloader::TransferFinished()
     QString failure = FFailure;
     const int code = StatusCode(*FReply);
     if (failure.isEmpty()) {
-        switch (FReply->error()) {
-        case QNetworkReply::TooManyRedirectsError:
-            failure = QStringLiteral("More than %1 redirections").arg(MaxRedirects);
-            break;
-        default:
-            // The client follows no redirection to another scheme than http
-            // or https and hands it over as the answer.
-            if (code >= 300 && code < 400 && FReply->hasRawHeader("Location")) {
-                const QUrl target = FReply->url().resolved(QUrl::fromEncoded(FReply->rawHeader("Location")));
-                failure = QStringLiteral("The redirection to %1 is refused").arg(target.toString());
-            } else if (code >= 300) {
-                failure = QStringLiteral("HTTP %1 %2")
-                              .arg(code)
-                              .arg(FReply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
-            } else if (FReply->error() != QNetworkReply::NoError) {
-                failure = FReply->errorString();
-            } else if (!IsSuccess(code)) {
-                failure = QStringLiteral("The server sent no answer");
-            } else if (FWritten == 0) {
-                // The client takes a chunk size that is no number for the
-                // last chunk, so an empty chunked body may be a malformed one.
-                failure = FReply->rawHeader("Transfer-Encoding").toLower().contains("chunked")
-                              ? QStringLiteral("The answer is malformed or empty")
-                              : QStringLiteral("The answer is empty");
-            }
+        if (code >= 300) {
+            failure = QStringLiteral("HTTP %1 %2")
+                          .arg(code)
+                          .arg(FReply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
+        } else if (FReply->error() != QNetworkReply::NoError) {
+            failure = FReply->errorString();
+        } else if (!IsSuccess(code)) {
+            failure = QStringLiteral("The server sent no answer");
+        } else if (FWritten == 0) {
+            // The client takes a chunk size that is no number for the last
+            // chunk, so an empty chunked body may be a malformed one.
+            failure = FReply->rawHeader("Transfer-Encoding").toLower().contains("chunked")
+                          ? QStringLiteral("The answer is malformed or empty")
+                          : QStringLiteral("The answer is empty");
         }
     }
     PostProgress(-1, -1);

@@ -14,6 +14,7 @@ class QNetworkAccessManager;
 class QNetworkReply;
 class QObject;
 class QTimer;
+class QUrl;
 
 namespace Corvanith::Platform {
 class TStream;
@@ -94,6 +95,10 @@ private:
     void PostProgress(int32_t Position, int32_t Max);
     void PostDone(bool Succeeded, const QString& Text);
     void Fail(const QString& Text);
+    // The GET of one hop, as the current reply.
+    void Get(const QUrl& Url);
+    // To the Location of the current answer, when it is allowed.
+    void Redirect();
     // At the start, at each hop, on connecting and when data arrives.
     void RestartSilenceClock();
     void HeadersAvailable();
@@ -117,7 +122,7 @@ private:
     // State of the transfer as the network code sees it; the fields above
     // change only as the reports are delivered.
     bool FBodyBegun = false;
-    bool FRedirected = false;
+    int FRedirections = 0;
     int64_t FAnnounced = 0;
     int64_t FWritten = 0;
     QString FFailure;

@@ -349,10 +349,8 @@ TEST_F(OpenUrlFormTest, EndlessDownloadCountsItsBytesInLittleMemory)
 TEST_F(OpenUrlFormTest, FailedDownloadsShowTheirLastLineAndStartAfresh)
 {
     FServer.Serve("/spaced", {.ContentType = "text/html ;charset=utf-8", .Body = "<p>x</p>"});
-    QTcpServer closed;
-    closed.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = closed.serverPort();
-    closed.close();
+    const Testing::TRefusedPort closed;
+    const quint16 port = closed.Port();
     struct TCase {
         QString Url;
         QString Status;

@@ -535,4 +535,160 @@ TEST_F(DownloaderTest, ShorterDownloadLeavesNoOldTailInTheCacheFile)
     EXPECT_EQ(ReadRest(*stream), Picture());
 }
 
+// The peak resident memory above what the process held before Run, 0 where
+// resident memory tells nothing.
+int64_t PeakGrowth(const std::function<void()>& Run)
+{
+    const int64_t before = Testing::ResidentBytes();
+    Testing::ResetResidentPeak();
+    Run();
+    return Testing::ResidentMemoryTells ? Testing::ResidentBytes("VmHWM:") - before : 0;
+}
+
+// Each bound of a direct answer holds as well after one or three
+// redirections: the read limit and the size limit for an answer without an
+// end or with one too far, its headers' check, and the failure of a later hop
+// with its own message.
+TEST_F(DownloaderTest, RedirectedAnswersKeepTheDirectBounds)
+{
+    constexpr int64_t limit = 96 << 20;
+    constexpr int64_t overLimit = limit + (16 << 20);
+    const Testing::TRefusedPort closed;
+    const QByteArray refused = QStringLiteral("http://127.0.0.1:%1/refused").arg(closed.Port()).toLatin1();
+    struct TTarget {
+        QByteArray Path;
+        QByteArray Location;
+        QString Text;
+    };
+    const TTarget targets[] = {
+        {"/endless", "/endless", QStringLiteral("The answer is larger than %1 bytes").arg(limit)},
+        {"/over-limit", "/over-limit", QStringLiteral("The answer is too large (%1 bytes)").arg(overLimit)},
+        {"/two-lengths", "/two-lengths", QStringLiteral("The answer is malformed")},
+        {"/refused", refused, QStringLiteral("Connection refused")},
+    };
+    const Testing::TTestHttpServerThread server([&](Testing::TTestHttpServer& Server) {
+        ServeDownloads(Server);
+        Server.Serve("/over-limit", {.Status = "200 OK",
+                                     .ContentType = "image/png",
+                                     .Body = {},
+                                     .DeclaredLength = overLimit,
+                                     .FillerBytes = overLimit});
+        Server.Serve("/two-lengths", {.Status = "200 OK",
+                                      .ContentType = "image/png",
+                                      .Body = "0123456789",
+                                      .Headers = "Content-Length: 5\r\nContent-Length: 10\r\n",
+                                      .SendLength = false});
+        const QByteArray statuses[] = {"302 Found", "307 Temporary Redirect", "301 Moved Permanently"};
+        for (const TTarget& target : targets) {
+            QByteArray next = target.Location;
+            for (int hops = 1; hops <= 3; ++hops) {
+                const QByteArray path = "/hop" + QByteArray::number(hops) + target.Path;
+                Server.Serve(path, {.Status = statuses[hops - 1], .ContentType = "", .Body = "moved",
+                                    .Headers = Redirection(next)});
+                next = path;
+            }
+        }
+    });
+    QTemporaryDir dir;
+    for (const TTarget& target : targets) {
+        for (const int hops : {0, 1, 3}) {
+            // Directly, the target is where the last hop points.
+            const QByteArray path = hops > 0 ? "/hop" + QByteArray::number(hops) + target.Path : target.Location;
+            const QString url = path.startsWith("http:") ? QString::fromLatin1(path) : server.Url(path);
+            SCOPED_TRACE(url.toStdString());
+            FReports = {};
+            Platform::TTemporaryFileStream file(dir.filePath(QStringLiteral("download-XXXXXX")));
+            const auto d = Make(url, true, &file);
+            d->SetMaxSize(limit);
+            bool done = false;
+            const int64_t growth = PeakGrowth([&] { done = Download(*d); });
+            ASSERT_TRUE(done);
+            EXPECT_FALSE(FReports.SucceededAtDone);
+            EXPECT_EQ(FReports.TextAtDone.toStdString(), target.Text.toStdString());
+            EXPECT_LE(file.Size(), target.Path == "/endless" ? limit : 0);
+            EXPECT_LT(growth, 24 << 20) << "resident memory grew by " << growth << " bytes";
+        }
+    }
+}
+
+uint32_t Crc32OfZeros(int64_t Size)
+{
+    uint32_t crc = 0xFFFFFFFF;
+    for (int64_t i = 0; i < Size; ++i)
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+    return ~crc;
+}
+
+QByteArray LittleEndian(uint32_t Value)
+{
+    QByteArray bytes;
+    for (int i = 0; i < 4; ++i)
+        bytes.append(char(Value >> (8 * i)));
+    return bytes;
+}
+
+// A body sent compressed inflates into the stream as it comes, and the size
+// limit counts the inflated bytes: a valid answer of a high ratio arrives
+// whole, one that inflates without end stops at the limit at once.
+TEST_F(DownloaderTest, CompressedAnswersInflateUpToTheLimit)
+{
+    constexpr int64_t limit = 96 << 20;
+    const Testing::TDeflatedZeros zeros = Testing::DeflatedZeros();
+    ASSERT_EQ(zeros.Start.size(), 3);
+    ASSERT_EQ(zeros.Unit.size(), 13);
+    constexpr int64_t units = 12000;
+    const int64_t size = Testing::TDeflatedZeros::Size(units);
+    const QByteArray deflated = zeros.Start + zeros.Unit.repeated(units) + zeros.End;
+    const QByteArray gzipHeader = QByteArray::fromHex("1f8b0800000000000003");
+    const QByteArray zlibHeader = QByteArray::fromHex("7801");
+    // Adler-32 of zeros: 1, and the count for the second sum.
+    const uint32_t adler = uint32_t(size % 65521) << 16 | 1;
+    const QByteArray adlerBytes = QByteArray::fromHex(QByteArray::number(adler, 16).rightJustified(8, '0'));
+    struct TCase {
+        QByteArray Path;
+        QByteArray Encoding;
+        QByteArray Body;
+        QByteArray Endless;
+    };
+    const TCase cases[] = {
+        {"/gzip", "gzip", gzipHeader + deflated + LittleEndian(Crc32OfZeros(size)) + LittleEndian(uint32_t(size)), {}},
+        {"/deflate", "deflate", zlibHeader + deflated + adlerBytes, {}},
+        {"/gzip-endless", "gzip", gzipHeader + zeros.Start, zeros.Unit},
+        {"/deflate-endless", "deflate", zlibHeader + zeros.Start, zeros.Unit},
+    };
+    const Testing::TTestHttpServerThread server([&](Testing::TTestHttpServer& Server) {
+        for (const TCase& c : cases)
+            Server.Serve(c.Path, {.Status = "200 OK",
+                                  .ContentType = "image/bmp",
+                                  .Body = c.Body,
+                                  .Headers = "Content-Encoding: " + c.Encoding + "\r\n",
+                                  .SendLength = c.Endless.isEmpty(),
+                                  .FillerBytes = c.Endless.isEmpty() ? 0 : int64_t(1) << 40,
+                                  .FillerPattern = c.Endless});
+    });
+    QTemporaryDir dir;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Path.toStdString());
+        FReports = {};
+        Platform::TTemporaryFileStream file(dir.filePath(QStringLiteral("download-XXXXXX")));
+        const auto d = Make(server.Url(c.Path), true, &file);
+        d->SetMaxSize(limit);
+        bool done = false;
+        const int64_t growth = PeakGrowth([&] { done = Download(*d); });
+        ASSERT_TRUE(done);
+        if (c.Endless.isEmpty()) {
+            EXPECT_TRUE(FReports.SucceededAtDone) << FReports.TextAtDone.toStdString();
+            EXPECT_EQ(file.Size(), size);
+            EXPECT_EQ(ReadRest(file).count('\0'), size);
+        } else {
+            EXPECT_FALSE(FReports.SucceededAtDone);
+            EXPECT_EQ(FReports.TextAtDone.toStdString(),
+                      QStringLiteral("The answer is larger than %1 bytes").arg(limit).toStdString());
+            EXPECT_LE(file.Size(), limit);
+        }
+        EXPECT_LT(growth, 24 << 20) << "resident memory grew by " << growth << " bytes";
+    }
+}
+
 } // namespace
