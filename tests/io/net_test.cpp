@@ -510,8 +510,10 @@ TEST_F(DownloaderTest, EndlessAnswerStopsAtTheLimitInLittleMemory)
     EXPECT_EQ(FReports.Progresses.first(), std::pair(0, 0));
     EXPECT_EQ(FReports.Progresses[FReports.Progresses.size() - 2].second, 0);
     EXPECT_GT(FReports.Progresses[FReports.Progresses.size() - 2].first, limit / 2);
+    // Half the limit: an answer held in memory takes all of it, while the
+    // test server's own send buffers in this process grow on a busy machine.
     if (Testing::ResidentMemoryTells) {
-        EXPECT_LT(peak - before, 24 << 20) << "resident memory grew by " << (peak - before) << " bytes";
+        EXPECT_LT(peak - before, limit / 2) << "resident memory grew by " << (peak - before) << " bytes";
     }
 }
 
