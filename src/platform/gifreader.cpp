@@ -1,77 +1,17 @@
 #include "platform/gifreader.h"
 
+#include "platform/streamcursor.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
 namespace Corvanith::Platform {
 
-// Reads the stream forward from where it stood at the start, a buffer at a
-// time, so that progress follows the decode. Every fill seeks first: whoever
-// moves the stream in between does not disturb it.
-class TGifInput {
-public:
-    explicit TGifInput(IStream& Stream) : FStream(Stream), FBuffer(BufferSize)
-    {
-        FEnded = !Succeeded(FStream.Seek(0, 1, &FOffset));
-    }
-
-    // The next byte, or -1 once the stream has ended.
-    int Next()
-    {
-        if (FNext == FFilled && !Fill())
-            return -1;
-        return FBuffer[FNext++];
-    }
-
-    bool Read(uint8_t* Data, size_t Count)
-    {
-        for (size_t i = 0; i < Count; ++i) {
-            const int b = Next();
-            if (b < 0)
-                return false;
-            Data[i] = uint8_t(b);
-        }
-        return true;
-    }
-
-    void Skip(size_t Count)
-    {
-        const size_t held = FFilled - FNext;
-        if (Count <= held) {
-            FNext += Count;
-            return;
-        }
-        FOffset += Count - held;
-        FNext = FFilled = 0;
-    }
-
-private:
-    static constexpr size_t BufferSize = 32 << 10;
-
-    bool Fill()
-    {
-        uint32_t got = 0;
-        if (FEnded || !Succeeded(FStream.Seek(int64_t(FOffset), 0, nullptr)) ||
-            !Succeeded(FStream.Read(FBuffer.data(), uint32_t(FBuffer.size()), &got)) || got == 0) {
-            FEnded = true;
-            return false;
-        }
-        FFilled = std::min<size_t>(got, FBuffer.size());
-        FNext = 0;
-        FOffset += FFilled;
-        return true;
-    }
-
-    IStream& FStream;
-    std::vector<uint8_t> FBuffer;
-    uint64_t FOffset = 0;
-    size_t FNext = 0;
-    size_t FFilled = 0;
-    bool FEnded = false;
-};
-
 namespace {
+
+// The stream is read this many bytes at a time; progress follows each read.
+constexpr size_t InputBufferSize = 32 << 10;
 
 constexpr int MaxCodeWidth = 12;
 constexpr int MaxCodes = 1 << MaxCodeWidth;
@@ -83,7 +23,7 @@ uint16_t LittleEndian16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 // do, is damage: the frame is refused rather than shown in part.
 class TLzwDecoder {
 public:
-    TLzwDecoder(TGifInput& Input, int CodeSize) : FInput(Input), FClear(1 << CodeSize), FMinWidth(CodeSize + 1)
+    TLzwDecoder(TStreamCursor& Input, int CodeSize) : FInput(Input), FClear(1 << CodeSize), FMinWidth(CodeSize + 1)
     {
         for (int c = 0; c < FClear; ++c) {
             FSuffix[size_t(c)] = uint16_t(c);
@@ -184,7 +124,7 @@ private:
         return true;
     }
 
-    TGifInput& FInput;
+    TStreamCursor& FInput;
     const int FClear;
     const int FMinWidth;
     int FWidth = FMinWidth;
@@ -203,15 +143,15 @@ private:
 };
 
 // Skips a run of sub-blocks up to the empty one that ends it.
-void SkipSubBlocks(TGifInput& Input)
+void SkipSubBlocks(TStreamCursor& Input)
 {
     for (int size = Input.Next(); size > 0; size = Input.Next())
-        Input.Skip(size_t(size));
+        Input.Skip(size);
 }
 
 } // namespace
 
-TGifReader::TGifReader(IStream& Stream) : FInput(std::make_unique<TGifInput>(Stream))
+TGifReader::TGifReader(IStream& Stream) : FInput(std::make_unique<TStreamCursor>(Stream, InputBufferSize))
 {
     uint8_t head[13];
     if (!FInput->Read(head, sizeof(head)) ||
@@ -246,7 +186,7 @@ TGifReader::TGifReader(IStream& Stream) : FInput(std::make_unique<TGifInput>(Str
             const bool whole = size >= 4 && FInput->Read(control, sizeof(control));
             if (whole)
                 transparent = (control[0] & 1) != 0 ? control[3] : -1;
-            FInput->Skip(size_t(size) - (whole ? sizeof(control) : 0));
+            FInput->Skip(size - (whole ? int(sizeof(control)) : 0));
         }
         SkipSubBlocks(*FInput);
     }

@@ -10,7 +10,7 @@
 
 namespace Corvanith::Platform {
 
-class TGifInput;
+class TStreamCursor;
 
 // A GIF shows as its first frame in its place on the logical screen.
 // Wherever the frame leaves the screen uncovered, codes the transparent
@@ -40,7 +40,7 @@ public:
     bool Opaque() const { return FOpaque; }
 
 private:
-    std::unique_ptr<TGifInput> FInput;
+    std::unique_ptr<TStreamCursor> FInput;
     int32_t FWidth = 0;
     int32_t FHeight = 0;
     // The frame, in picture coordinates.

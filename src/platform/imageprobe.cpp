@@ -1,5 +1,6 @@
 #include "platform/imageprobe.h"
 
+#include "platform/streamcursor.h"
 #include "platform/tiffreader.h"
 
 #include <algorithm>
@@ -10,78 +11,6 @@
 namespace Corvanith::Platform {
 
 namespace {
-
-// Reads the stream at offsets from the picture's start through a buffer of
-// its own; a seek beyond the buffer only moves, so walking from header to
-// header never reads the data between them. Every fill seeks the stream
-// first: two cursors over one stream do not disturb each other.
-class TProbeCursor {
-public:
-    TProbeCursor(IStream& Stream, size_t BufferSize) : FStream(Stream), FBuffer(BufferSize)
-    {
-        TStatStg status{};
-        if (Succeeded(FStream.Seek(0, 1, &FBase)) && Succeeded(FStream.Stat(&status, 0)) && status.cbSize > FBase)
-            FSize = int64_t(status.cbSize - FBase);
-    }
-
-    // Bytes from the picture's start to the end of the stream.
-    int64_t Size() const { return FSize; }
-    int64_t Position() const { return FBufferStart + int64_t(FNext); }
-
-    void Seek(int64_t Position)
-    {
-        if (Position >= FBufferStart && Position <= FBufferStart + int64_t(FFilled)) {
-            FNext = size_t(Position - FBufferStart);
-            return;
-        }
-        FBufferStart = Position;
-        FNext = FFilled = 0;
-    }
-    void Skip(int64_t Count) { Seek(Position() + Count); }
-
-    // The next byte, or -1 at the end of the stream.
-    int Next()
-    {
-        if (FNext == FFilled && !Fill())
-            return -1;
-        return FBuffer[FNext++];
-    }
-
-    bool Read(uint8_t* Data, size_t Count)
-    {
-        for (size_t i = 0; i < Count; ++i) {
-            const int b = Next();
-            if (b < 0)
-                return false;
-            Data[i] = uint8_t(b);
-        }
-        return true;
-    }
-
-private:
-    bool Fill()
-    {
-        FBufferStart += int64_t(FFilled);
-        FNext = FFilled = 0;
-        if (FBufferStart >= FSize ||
-            !Succeeded(FStream.Seek(int64_t(FBase) + FBufferStart, 0, nullptr)))
-            return false;
-        uint32_t got = 0;
-        const auto asked = uint32_t(std::min<int64_t>(int64_t(FBuffer.size()), FSize - FBufferStart));
-        if (!Succeeded(FStream.Read(FBuffer.data(), asked, &got)))
-            return false;
-        FFilled = std::min<size_t>(got, asked);
-        return FFilled > 0;
-    }
-
-    IStream& FStream;
-    std::vector<uint8_t> FBuffer;
-    uint64_t FBase = 0;
-    int64_t FSize = 0;
-    int64_t FBufferStart = 0;
-    size_t FNext = 0;
-    size_t FFilled = 0;
-};
 
 uint32_t BigEndian32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 uint16_t BigEndian16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
@@ -148,7 +77,7 @@ bool PngRowsFit(uint64_t Width, uint64_t Height, uint64_t PixelBits, bool Interl
 // yields at most 258 bytes for a code of 2 bits, so the image data must be
 // at least 1/1032 of the rows it inflates to. libpng takes the first valid
 // "tRNS" chunk before the image data and ignores any other.
-bool ProbePng(TProbeCursor& File, TImageProbe& Probe)
+bool ProbePng(TStreamCursor& File, TImageProbe& Probe)
 {
     constexpr uint64_t MostInflatedPerByte = 1032;
     uint64_t width = 0, height = 0, pixelBits = 0;
@@ -208,7 +137,7 @@ bool ProbePng(TProbeCursor& File, TImageProbe& Probe)
 // in far less than a bit; only the scans' presence is checked there.
 class TJpegProbe {
 public:
-    explicit TJpegProbe(TProbeCursor& File) : FFile(File) {}
+    explicit TJpegProbe(TStreamCursor& File) : FFile(File) {}
 
     bool Plausible()
     {
@@ -359,14 +288,14 @@ private:
         }
     }
 
-    TProbeCursor& FFile;
+    TStreamCursor& FFile;
     std::vector<TComponent> FComponents;
     bool FProgressive = false;
     bool FArithmetic = false;
 };
 
 // Skips a run of GIF sub-blocks; the bytes they held.
-int64_t SkipSubBlocks(TProbeCursor& File)
+int64_t SkipSubBlocks(TStreamCursor& File)
 {
     int64_t bytes = 0;
     for (;;) {
@@ -381,7 +310,7 @@ int64_t SkipSubBlocks(TProbeCursor& File)
 // GIF: each LZW code yields at most 4096 pixels and is at least one bit
 // wider than the minimum code size, so the first frame (the one decoded)
 // has a least size of data for the pixels it claims.
-bool ProbeGif(TProbeCursor& File)
+bool ProbeGif(TStreamCursor& File)
 {
     uint8_t screen[7];
     File.Seek(6);
@@ -417,7 +346,7 @@ bool ProbeGif(TProbeCursor& File)
 // the bottom row in the reader's image (so later rows run on into the rows
 // below them), only the pixels kept are read, and a move stops at the last
 // row and column.
-bool RunsEndInFile(TProbeCursor& File, int64_t Start, int64_t Width, int64_t Height, int Bits)
+bool RunsEndInFile(TStreamCursor& File, int64_t Start, int64_t Width, int64_t Height, int Bits)
 {
     const int64_t rowBytes = (Width + 3) & ~int64_t(3);
     int64_t x = 0, y = 0;
@@ -460,7 +389,7 @@ bool RunsEndInFile(TProbeCursor& File, int64_t Start, int64_t Width, int64_t Hei
 // after the masks and the palette; uncompressed rows are padded to four
 // bytes and must all lie in the file, the last one padded too. RLE data
 // must end the picture before the file ends.
-bool ProbeBmp(TProbeCursor& File, TImageProbe& Probe)
+bool ProbeBmp(TStreamCursor& File, TImageProbe& Probe)
 {
     uint8_t head[70] = {};
     const size_t got = size_t(std::min<int64_t>(File.Size(), int64_t(sizeof(head))));
@@ -520,7 +449,7 @@ bool ProbeBmp(TProbeCursor& File, TImageProbe& Probe)
 // differ only in the width of offsets, counts and directory entries.
 class TTiffProbe {
 public:
-    TTiffProbe(TProbeCursor& File, TProbeCursor& Counts) : FFile(File), FCounts(Counts) {}
+    TTiffProbe(TStreamCursor& File, TStreamCursor& Counts) : FFile(File), FCounts(Counts) {}
 
     bool Plausible(TImageProbe& Probe)
     {
@@ -648,7 +577,7 @@ private:
     }
 
     // The next element of the array the cursor stands in.
-    uint64_t Element(TProbeCursor& Cursor, const TArray& Array) const
+    uint64_t Element(TStreamCursor& Cursor, const TArray& Array) const
     {
         uint8_t v[8] = {};
         Cursor.Read(v, size_t(Array.Unit));
@@ -740,8 +669,8 @@ private:
         }
     }
 
-    TProbeCursor& FFile;
-    TProbeCursor& FCounts;
+    TStreamCursor& FFile;
+    TStreamCursor& FCounts;
     uint32_t FWidth = 0;
     uint32_t FHeight = 0;
     bool FLittle = true;
@@ -768,28 +697,28 @@ TImageProbe ProbeImage(IStream& Stream, TImageKind Kind)
     switch (Kind) {
     case TImageKind::Png: {
         // Large enough that a file of tiny chunks is not read a chunk at a time.
-        TProbeCursor file(Stream, 4096);
+        TStreamCursor file(Stream, 4096);
         probe.Plausible = ProbePng(file, probe);
         break;
     }
     case TImageKind::Jpeg: {
-        TProbeCursor file(Stream, 1 << 16);
+        TStreamCursor file(Stream, 1 << 16);
         probe.Plausible = TJpegProbe(file).Plausible();
         break;
     }
     case TImageKind::Gif: {
-        TProbeCursor file(Stream, 256);
+        TStreamCursor file(Stream, 256);
         probe.Plausible = ProbeGif(file);
         break;
     }
     case TImageKind::Tiff: {
-        TProbeCursor file(Stream, 4096);
-        TProbeCursor counts(Stream, 4096);
+        TStreamCursor file(Stream, 4096);
+        TStreamCursor counts(Stream, 4096);
         probe.Plausible = TTiffProbe(file, counts).Plausible(probe);
         break;
     }
     case TImageKind::Bmp: {
-        TProbeCursor file(Stream, 4096);
+        TStreamCursor file(Stream, 4096);
         probe.Plausible = ProbeBmp(file, probe);
         break;
     }
