@@ -274,28 +274,12 @@ void ConvertRows(const QImage& Image, uint8_t* Bits, int32_t Stride)
 }
 
 // BMP rows run bottom-up unless the height is negative. Qt's reader reads
-// either, but reports the negative height as the size. Only an info header
-// has a sign, and only uncompressed rows may run top-down: the format keeps
-// compressed ones bottom-up, so a top-down RLE file is damaged. An invalid
-// size for what is refused.
-QSize BmpSize(const QByteArray& Head, const QSize& Reported)
+// either, but reports the negative height as the size; which files may run
+// top-down the probe has judged.
+QSize BmpSize(const QSize& Reported)
 {
-    if (Reported.height() >= 0)
+    if (Reported.height() >= 0 || Reported.height() == INT_MIN)
         return Reported;
-    const auto field = [&Head](int At) {
-        uint32_t v = 0;
-        for (int i = 3; i >= 0; --i)
-            v = v << 8 | uint8_t(Head[At + i]);
-        return v;
-    };
-    constexpr int HeaderSizeAt = 14, CompressionAt = 30;
-    constexpr uint32_t InfoHeaderSize = 40, Uncompressed = 0, BitFields = 3;
-    if (Reported.width() < 0 || Reported.height() == INT_MIN || Head.size() < CompressionAt + 4 ||
-        field(HeaderSizeAt) < InfoHeaderSize)
-        return {};
-    const uint32_t compression = field(CompressionAt);
-    if (compression != Uncompressed && compression != BitFields)
-        return {};
     return {Reported.width(), -Reported.height()};
 }
 
@@ -390,8 +374,8 @@ TImageDecoder::TImageDecoder(IStream& Stream) : FStream(Stream)
     SetDecodeLimit();
     if (!Succeeded(FStream.Seek(0, 1, &FStart)))
         return;
-    // Enough for a BMP's file header and the start of its info header.
-    char head[34];
+    // Enough for every signature.
+    char head[8];
     uint32_t got = 0;
     if (!Succeeded(FStream.Read(head, sizeof(head), &got)))
         got = 0;
@@ -426,7 +410,7 @@ TImageDecoder::TImageDecoder(IStream& Stream) : FStream(Stream)
         FReader->setAutoDetectImageFormat(false);
         // Pixels as stored, not turned by an orientation tag.
         FReader->setAutoTransform(false);
-        size = format->Format == ImageFormatBMP ? BmpSize(start, FReader->size()) : FReader->size();
+        size = format->Format == ImageFormatBMP ? BmpSize(FReader->size()) : FReader->size();
     }
     FBmpMasks = probe.BmpMasks;
     FTiffGreyAlpha = probe.TiffGreyAlpha;

@@ -16,8 +16,6 @@ constexpr size_t InputBufferSize = 32 << 10;
 constexpr int MaxCodeWidth = 12;
 constexpr int MaxCodes = 1 << MaxCodeWidth;
 
-uint16_t LittleEndian16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-
 // The LZW codes of a frame's sub-blocks, turned into colour indices. A code
 // the table does not hold yet, or data that ends before the frame's pixels
 // do, is damage: the frame is refused rather than shown in part.
@@ -142,11 +140,16 @@ private:
     size_t FEnd = 0;
 };
 
-// Skips a run of sub-blocks up to the empty one that ends it.
-void SkipSubBlocks(TStreamCursor& Input)
+// Skips a run of sub-blocks up to the empty one that ends it; the bytes
+// they held.
+int64_t SkipSubBlocks(TStreamCursor& Input)
 {
-    for (int size = Input.Next(); size > 0; size = Input.Next())
+    int64_t bytes = 0;
+    for (int size = Input.Next(); size > 0; size = Input.Next()) {
+        bytes += size;
         Input.Skip(size);
+    }
+    return bytes;
 }
 
 } // namespace
@@ -196,6 +199,15 @@ TGifReader::TGifReader(IStream& Stream) : FInput(std::make_unique<TStreamCursor>
     const int codeSize = FInput->Next();
     // Literals must leave room in the table for the codes made of them.
     if (codeSize < 1 || codeSize >= MaxCodeWidth)
+        return;
+    // Each code yields at most 4096 pixels and is at least one bit wider
+    // than the minimum code size: a frame has a least size of data for the
+    // pixels it claims, checked before anything of its size is allocated.
+    const int64_t pixels = int64_t(LittleEndian16(frame + 4)) * LittleEndian16(frame + 6);
+    const int64_t dataAt = FInput->Position();
+    const int64_t dataBytes = SkipSubBlocks(*FInput);
+    FInput->Seek(dataAt);
+    if (dataBytes * 8 < (pixels + 4095) / 4096 * (codeSize + 1))
         return;
     FFrameWidth = LittleEndian16(frame + 4);
     FFrameHeight = LittleEndian16(frame + 6);

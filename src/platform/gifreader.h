@@ -22,13 +22,15 @@ class TStreamCursor;
 class TGifReader {
 public:
     // Reads the header up to the first frame's pixel data, from the
-    // stream's current position on.
+    // stream's current position on, and walks that data's sub-blocks: a
+    // frame whose data is too short for its pixels is not shown.
     explicit TGifReader(IStream& Stream);
     TGifReader(const TGifReader&) = delete;
     TGifReader& operator=(const TGifReader&) = delete;
     ~TGifReader();
 
-    // The picture's size; 0 x 0 when the file has no frame to show.
+    // The picture's size; 0 x 0 when the file has no frame to show or one
+    // too large for its data.
     int32_t Width() const { return FWidth; }
     int32_t Height() const { return FHeight; }
 

@@ -12,10 +12,6 @@ namespace Corvanith::Platform {
 
 namespace {
 
-uint32_t BigEndian32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
-uint16_t BigEndian16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
-uint16_t LittleEndian16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-
 constexpr uint32_t ChunkType(const char (&Name)[5])
 {
     return uint32_t(uint8_t(Name[0])) << 24 | uint32_t(uint8_t(Name[1])) << 16 | uint32_t(uint8_t(Name[2])) << 8 |
@@ -294,53 +290,6 @@ private:
     bool FArithmetic = false;
 };
 
-// Skips a run of GIF sub-blocks; the bytes they held.
-int64_t SkipSubBlocks(TStreamCursor& File)
-{
-    int64_t bytes = 0;
-    for (;;) {
-        const int size = File.Next();
-        if (size <= 0)
-            return bytes;
-        bytes += size;
-        File.Skip(size);
-    }
-}
-
-// GIF: each LZW code yields at most 4096 pixels and is at least one bit
-// wider than the minimum code size, so the first frame (the one decoded)
-// has a least size of data for the pixels it claims.
-bool ProbeGif(TStreamCursor& File)
-{
-    uint8_t screen[7];
-    File.Seek(6);
-    if (!File.Read(screen, sizeof(screen)))
-        return true;
-    if (screen[4] & 0x80)
-        File.Skip(3 * (2 << (screen[4] & 7)));
-    for (;;) {
-        const int introducer = File.Next();
-        if (introducer == 0x21) {
-            File.Next();
-            SkipSubBlocks(File);
-            continue;
-        }
-        if (introducer != 0x2C)
-            return true;
-        uint8_t frame[9];
-        if (!File.Read(frame, sizeof(frame)))
-            return true;
-        if (frame[8] & 0x80)
-            File.Skip(3 * (2 << (frame[8] & 7)));
-        const int codeSize = File.Next();
-        if (codeSize < 0)
-            return true;
-        const int64_t pixels = int64_t(LittleEndian16(frame + 4)) * LittleEndian16(frame + 6);
-        const int64_t bits = (pixels + 4095) / 4096 * (codeSize + 1);
-        return SkipSubBlocks(File) * 8 >= bits;
-    }
-}
-
 // Whether the RLE data from Start on ends the picture before the file ends,
 // walked as Qt's reader walks it: a run is cut where it would pass the end of
 // the bottom row in the reader's image (so later rows run on into the rows
@@ -395,18 +344,21 @@ bool ProbeBmp(TStreamCursor& File, TImageProbe& Probe)
     const size_t got = size_t(std::min<int64_t>(File.Size(), int64_t(sizeof(head))));
     if (got < 26 || !File.Read(head, got))
         return true;
-    const auto le32 = [](const uint8_t* p) {
-        return uint32_t(LittleEndian16(p)) | uint32_t(LittleEndian16(p + 2)) << 16;
-    };
-    const uint32_t headerSize = le32(head + 14);
+    const uint32_t headerSize = LittleEndian32(head + 14);
     const bool info = headerSize == 40 || headerSize == 64 || headerSize == 108 || headerSize == 124;
     if (info && got < 54)
         return true;
     constexpr uint32_t Uncompressed = 0, Rle8 = 1, Rle4 = 2, BitFields = 3;
-    const int64_t width = info ? int32_t(le32(head + 18)) : int16_t(LittleEndian16(head + 18));
-    const int64_t height = info ? int32_t(le32(head + 22)) : int16_t(LittleEndian16(head + 20));
+    const int64_t width = info ? int32_t(LittleEndian32(head + 18)) : int16_t(LittleEndian16(head + 18));
+    const int64_t height = info ? int32_t(LittleEndian32(head + 22)) : int16_t(LittleEndian16(head + 20));
     const int bits = info ? LittleEndian16(head + 28) : LittleEndian16(head + 24);
-    const uint32_t compression = info ? le32(head + 30) : Uncompressed;
+    const uint32_t compression = info ? LittleEndian32(head + 30) : Uncompressed;
+    // Only an info header has a sign, and only uncompressed rows may run
+    // top-down: the format keeps compressed ones bottom-up, so a top-down
+    // RLE file is damaged.
+    const uint32_t storedCompression = LittleEndian32(head + 30);
+    if (height < 0 && (headerSize < 40 || (storedCompression != Uncompressed && storedCompression != BitFields)))
+        return false;
     const bool runs = (compression == Rle8 && bits == 8) || (compression == Rle4 && bits == 4);
     const bool fields = compression == BitFields && (bits == 16 || bits == 32);
     if (width <= 0 || height == 0 || (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) ||
@@ -416,27 +368,27 @@ bool ProbeBmp(TStreamCursor& File, TImageProbe& Probe)
     int64_t headers = 14 + int64_t(headerSize);
     if (fields && headerSize >= 108) {
         if (got == sizeof(head))
-            Probe.BmpMasks = {le32(head + 54), le32(head + 58), le32(head + 62), le32(head + 66)};
+            Probe.BmpMasks = {LittleEndian32(head + 54), LittleEndian32(head + 58), LittleEndian32(head + 62), LittleEndian32(head + 66)};
     } else if (fields) {
         uint8_t masks[12];
         File.Seek(headers);
         if (File.Read(masks, sizeof(masks)))
-            Probe.BmpMasks = {le32(masks), le32(masks + 4), le32(masks + 8), 0};
+            Probe.BmpMasks = {LittleEndian32(masks), LittleEndian32(masks + 4), LittleEndian32(masks + 8), 0};
         headers += 12;
     } else if (bits == 16) {
         Probe.BmpMasks = {0x7C00, 0x03E0, 0x001F, 0};
     }
     if (bits <= 8) {
-        const uint32_t colours = info ? le32(head + 46) : 0;
+        const uint32_t colours = info ? LittleEndian32(head + 46) : 0;
         const int64_t entries = colours != 0 ? colours : int64_t(1) << bits;
         if (entries > 256)
             return false; // more colours than the reader takes
         headers += entries * (headerSize == 12 ? 3 : 4);
     }
-    const int64_t start = std::max<int64_t>(le32(head + 10), headers);
+    const int64_t start = std::max<int64_t>(LittleEndian32(head + 10), headers);
     const int64_t rows = height < 0 ? -height : height;
-    if (runs) // rows of runs run bottom-up: a negative height is refused later
-        return height < 0 || RunsEndInFile(File, start, width, rows, bits);
+    if (runs)
+        return RunsEndInFile(File, start, width, rows, bits);
     const int64_t stride = (width * bits + 31) / 32 * 4;
     return start <= File.Size() && rows <= (File.Size() - start) / stride;
 }
@@ -519,7 +471,7 @@ private:
     uint16_t Value16(const uint8_t* p) const { return FLittle ? LittleEndian16(p) : BigEndian16(p); }
     uint32_t Value32(const uint8_t* p) const
     {
-        return FLittle ? uint32_t(LittleEndian16(p)) | uint32_t(LittleEndian16(p + 2)) << 16 : BigEndian32(p);
+        return FLittle ? LittleEndian32(p) : BigEndian32(p);
     }
     uint64_t Value64(const uint8_t* p) const
     {
@@ -706,11 +658,9 @@ TImageProbe ProbeImage(IStream& Stream, TImageKind Kind)
         probe.Plausible = TJpegProbe(file).Plausible();
         break;
     }
-    case TImageKind::Gif: {
-        TStreamCursor file(Stream, 256);
-        probe.Plausible = ProbeGif(file);
+    case TImageKind::Gif:
+        // The GIF reader checks its frame's data itself.
         break;
-    }
     case TImageKind::Tiff: {
         TStreamCursor file(Stream, 4096);
         TStreamCursor counts(Stream, 4096);

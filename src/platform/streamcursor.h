@@ -1,6 +1,6 @@
 #pragma once
 // A cursor over a picture file in a stream, for the readers that walk a
-// file's structure themselves.
+// file's structure themselves, and the byte orders of its fields.
 #include "platform/streams.h"
 
 #include <algorithm>
@@ -8,6 +8,14 @@
 #include <vector>
 
 namespace Corvanith::Platform {
+
+inline uint16_t BigEndian16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
+inline uint32_t BigEndian32(const uint8_t* p)
+{
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+inline uint16_t LittleEndian16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+inline uint32_t LittleEndian32(const uint8_t* p) { return uint32_t(LittleEndian16(p)) | uint32_t(LittleEndian16(p + 2)) << 16; }
 
 // Reads the stream at offsets from the picture's start through a buffer of
 // its own; a seek beyond the buffer only moves, so walking from header to
