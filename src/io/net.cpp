@@ -271,10 +271,10 @@ void TCorvUrlDownloader::BodyAvailable()
     // A compressed body inflates as it is read: in pieces, so that one piece
     // is all that is held, whatever the ratio, and the size limit stops an
     // endless one within a piece.
-    QByteArray piece(qsizetype(ReadBufferSize), Qt::Uninitialized);
+    FPiece.resize(size_t(ReadBufferSize));
     const int64_t written = FWritten;
     while (FFailure.isEmpty() && !FStopped) {
-        const qint64 count = FReply->read(piece.data(), piece.size());
+        const qint64 count = FReply->read(FPiece.data(), qint64(FPiece.size()));
         if (count <= 0)
             break;
         // The body of an error answer is no picture.
@@ -285,7 +285,7 @@ void TCorvUrlDownloader::BodyAvailable()
             return;
         }
         try {
-            FStream.WriteBuffer(piece.constData(), int32_t(count));
+            FStream.WriteBuffer(FPiece.data(), int32_t(count));
         } catch (const ECorvError& Error) {
             Fail(QStringLiteral("Cannot store the download: ") + QString::fromStdString(Error.what()));
             return;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -126,6 +127,9 @@ private:
     int64_t FAnnounced = 0;
     int64_t FWritten = 0;
     QString FFailure;
+    // What one read of the body takes, kept for the whole transfer: data
+    // arrives in many small parts.
+    std::vector<char> FPiece;
 
     // Receives the network signals and the queued reports; freeing it drops
     // both.
