@@ -4,7 +4,6 @@
 // Exif block), are shown upright: the readers write each stored row into its
 // upright place, so no second full-size copy is made.
 #include <cstdint>
-#include <span>
 #include <utility>
 
 namespace Corvanith::Platform {
@@ -30,12 +29,6 @@ TOrientation OrientationOf(uint32_t Value);
 
 // The shown size of a picture stored as Width x Height.
 std::pair<int32_t, int32_t> OrientedSize(TOrientation Orientation, int32_t Width, int32_t Height);
-
-// The orientation an Exif block gives: the payload of a JPEG's APP1 segment
-// (starting with "Exif\0\0", then a TIFF header and its first directory),
-// tag 0x0112 of that directory. A block that is damaged, cut short, points
-// outside itself or holds no such tag gives Upright; it never throws.
-TOrientation ExifOrientation(std::span<const uint8_t> App1);
 
 // Writes a picture stored as Width x Height 32-bit pixels into its upright
 // place in a buffer of the shown size, Stride bytes a row.
