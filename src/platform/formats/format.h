@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace Corvanith::Platform {
 
@@ -47,11 +48,16 @@ public:
     virtual bool Read(uint8_t* Bits, int32_t Stride) = 0;
     // After a successful Read: every alpha byte is 255.
     bool Opaque() const { return FOpaque; }
+    // Why the file was refused or failed to decode, in the words of the
+    // library that read it where it gave any; empty otherwise. Nothing a
+    // reader meets is written to the terminal.
+    const std::string& Failure() const { return FFailure; }
 
 protected:
     int32_t FWidth = 0;
     int32_t FHeight = 0;
     bool FOpaque = false;
+    std::string FFailure;
 };
 
 // The first bytes of a file, as many as every signature needs (fewer when
