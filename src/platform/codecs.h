@@ -2,17 +2,15 @@
 // The decode and encode half of the imaging layer: pictures are read from and
 // written to a stream interface, pixels handed over as straight B, G, R, A
 // rows in the caller's buffer.
+#include "platform/formats/format.h"
 #include "platform/guid.h"
 #include "platform/streams.h"
 
 #include <QImage>
 
-class QImageReader;
-
-#include <array>
 #include <cstdint>
 #include <memory>
-#include <optional>
+#include <string>
 #include <vector>
 
 namespace Corvanith::Platform {
@@ -41,9 +39,7 @@ private:
     TGuid FRawFormat;
 };
 
-class TStreamDevice;
-class TGifReader;
-class TJpegReader;
+class TFormatReader;
 
 // Decodes the picture at the stream's current position straight into the
 // caller's buffer. Only BMP, GIF, JPEG, PNG and TIFF are read, recognised by
@@ -53,7 +49,8 @@ class TJpegReader;
 // where it was.
 class TImageDecoder {
 public:
-    // Reads the signature and the header; a JPEG up to its first row.
+    // Reads the signature and the header, and checks the file's structure;
+    // a JPEG is read up to its first row.
     explicit TImageDecoder(IStream& Stream);
     TImageDecoder(const TImageDecoder&) = delete;
     TImageDecoder& operator=(const TImageDecoder&) = delete;
@@ -74,39 +71,20 @@ public:
     bool Read(uint8_t* Bits, int32_t Stride);
     // After Read: the picture has no alpha channel, every alpha byte is 255.
     bool Opaque() const { return FOpaque; }
+    // Why the picture was refused or failed to decode, where its reader said.
+    std::string Failure() const;
 
 private:
     bool Refuse();
 
     IStream& FStream;
     uint64_t FStart = 0;
-    std::unique_ptr<TStreamDevice> FDevice;
-    std::unique_ptr<QImageReader> FReader;
-    // GIF and JPEG are read by readers of our own, straight into the
-    // caller's buffer.
-    std::unique_ptr<TGifReader> FGif;
-    std::unique_ptr<TJpegReader> FJpeg;
+    std::unique_ptr<TFormatReader> FReader;
     int32_t FWidth = -1;
     int32_t FHeight = -1;
     TGuid FRawFormat = ImageFormatUndefined;
-    bool FExactReads = false;
     bool FOpaque = false;
-    // A transparent colour Qt's reader does not apply itself.
-    std::optional<std::array<uint16_t, 3>> FColourKey;
-    // The masks of a BMP whose short fields Qt's reader leaves short.
-    std::optional<std::array<uint32_t, 4>> FBmpMasks;
-    // Read through libtiff, not Qt's reader.
-    bool FTiffGreyAlpha = false;
 };
-
-// Largest picture the decoder accepts, in pixels per side of a square.
-inline constexpr int32_t MaxDecodedSide = 16000;
-// Longest side the decoder accepts, whatever the other: the most JPEG and GIF
-// can store, well within what PNG and BMP write back and the view draws.
-inline constexpr int32_t MaxDecodedExtent = 65535;
-// Whether the decoder takes a picture of Width x Height: every reader asks
-// before it allocates or decodes anything of that size.
-bool DecodedSizeAllowed(int64_t Width, int64_t Height);
 
 struct TImageCodecInfo {
     TGuid Clsid;

@@ -1,10 +1,12 @@
-#include "platform/jpegreader.h"
+#include "platform/formats/jpeg.h"
 
-#include "platform/codecs.h"
+#include "platform/formats/pixels.h"
+#include "platform/streamcursor.h"
 
 #include <QByteArray>
 
 #include <algorithm>
+#include <array>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +41,173 @@ constexpr int RowsPerCall = 16;
 constexpr int ScanPasses = 16;
 constexpr uint64_t LeastScanBlocks = uint64_t(64) << 20;
 constexpr long ArithmeticCoefficientBytes = 256L << 20;
+
+// JPEG: every scan codes each 8 x 8 block of its components, so its entropy
+// data has a least size. A block of a sequential scan or of a progressive
+// DC scan costs at least one bit (a Huffman code is never shorter); a
+// progressive AC scan may skip up to 32767 blocks with one end-of-band run
+// of 15 bits. Scans are read from the file, so the least size also bounds
+// how many scans a file of its size may hold, and every component must have
+// its DC coefficients coded somewhere. Arithmetic coding can code a block
+// in far less than a bit; only the scans' presence is checked there.
+class TJpegProbe {
+public:
+    explicit TJpegProbe(TStreamCursor& File) : FFile(File) {}
+
+    bool Plausible()
+    {
+        FFile.Seek(2);
+        for (;;) {
+            int marker = NextMarker();
+            if (marker < 0 || marker == 0xD9)
+                break;
+            // Markers without a segment; a restart outside a scan is stray.
+            if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))
+                continue;
+            uint8_t size[2];
+            if (!FFile.Read(size, sizeof(size)))
+                break;
+            const int length = BigEndian16(size) - 2;
+            if (length < 0)
+                break;
+            const int64_t end = FFile.Position() + length;
+            if (IsFrame(marker) && FComponents.empty()) {
+                if (!ReadFrame(marker, length))
+                    return false;
+            } else if (marker == 0xDA && !FComponents.empty()) {
+                if (!ReadScan(length))
+                    return false;
+                continue;
+            }
+            FFile.Seek(end);
+        }
+        return std::all_of(FComponents.begin(), FComponents.end(), [](const TComponent& c) { return c.DcCoded; });
+    }
+
+private:
+    struct TComponent {
+        uint8_t Id;
+        uint64_t Blocks;
+        bool DcCoded;
+    };
+
+    static bool IsFrame(int Marker)
+    {
+        return Marker >= 0xC0 && Marker <= 0xCF && Marker != 0xC4 && Marker != 0xC8 && Marker != 0xCC;
+    }
+
+    // The next marker's code, skipping fill bytes and anything else between
+    // segments (libjpeg skips such bytes as well); -1 at the end.
+    int NextMarker()
+    {
+        for (;;) {
+            int b = FFile.Next();
+            if (b < 0)
+                return -1;
+            if (b != 0xFF)
+                continue;
+            do
+                b = FFile.Next();
+            while (b == 0xFF);
+            if (b != 0)
+                return b;
+        }
+    }
+
+    bool ReadFrame(int Marker, int Length)
+    {
+        uint8_t head[6];
+        if (Length < 6 || !FFile.Read(head, sizeof(head)))
+            return true;
+        const uint32_t height = BigEndian16(head + 1);
+        const uint32_t width = BigEndian16(head + 3);
+        const int count = head[5];
+        if (Length < 6 + 3 * count)
+            return true;
+        std::vector<std::array<uint8_t, 3>> parts(static_cast<size_t>(count));
+        int hMax = 1, vMax = 1;
+        for (auto& p : parts) {
+            FFile.Read(p.data(), 3);
+            hMax = std::max(hMax, p[1] >> 4);
+            vMax = std::max(vMax, p[1] & 15);
+        }
+        FProgressive = Marker == 0xC2 || Marker == 0xC6 || Marker == 0xCA || Marker == 0xCE;
+        FArithmetic = Marker >= 0xC9;
+        uint64_t blocks = 0;
+        for (const auto& p : parts) {
+            const uint64_t w = (uint64_t(width) * std::max(1, p[1] >> 4) + uint64_t(hMax) - 1) / uint64_t(hMax);
+            const uint64_t h = (uint64_t(height) * std::max(1, p[1] & 15) + uint64_t(vMax) - 1) / uint64_t(vMax);
+            FComponents.push_back({p[0], ((w + 7) / 8) * ((h + 7) / 8), false});
+            blocks += FComponents.back().Blocks;
+        }
+        // Every block is coded at least once in what follows.
+        return FArithmetic || blocks <= uint64_t(FFile.Size() - FFile.Position()) * 8;
+    }
+
+    bool ReadScan(int Length)
+    {
+        std::vector<uint8_t> head(static_cast<size_t>(Length));
+        if (Length < 1 || !FFile.Read(head.data(), head.size()))
+            return true;
+        const size_t count = head[0];
+        if (head.size() < 1 + 2 * count + 3)
+            return true;
+        const uint8_t start = head[1 + 2 * count];
+        uint64_t bits = 0;
+        std::vector<bool> inScan(FComponents.size());
+        for (size_t i = 0; i < count; ++i) {
+            // Some files repeat identifiers: a selector takes the first
+            // component of its identifier not yet in the scan.
+            size_t c = 0;
+            while (c < FComponents.size() && (FComponents[c].Id != head[1 + 2 * i] || inScan[c]))
+                ++c;
+            if (c == FComponents.size())
+                continue;
+            inScan[c] = true;
+            TComponent& component = FComponents[c];
+            if (!FProgressive || start == 0) {
+                component.DcCoded = true;
+                bits += component.Blocks;
+            } else {
+                bits += component.Blocks * 15 / 32767;
+            }
+        }
+        return FArithmetic || EntropyBytes() * 8 >= bits;
+    }
+
+    // The bytes of the entropy-coded data that follows a scan header, up to
+    // the next marker that is no restart; the cursor is left on that marker.
+    uint64_t EntropyBytes()
+    {
+        uint64_t bytes = 0;
+        for (;;) {
+            const int b = FFile.Next();
+            if (b < 0)
+                return bytes;
+            if (b != 0xFF) {
+                ++bytes;
+                continue;
+            }
+            const int64_t marker = FFile.Position() - 1;
+            // Any number of fill bytes may stand before a marker, a restart
+            // marker too.
+            int next = FFile.Next();
+            while (next == 0xFF)
+                next = FFile.Next();
+            if (next == 0) {
+                ++bytes;
+            } else if (next < 0xD0 || next > 0xD7) {
+                FFile.Seek(marker);
+                return bytes;
+            }
+        }
+    }
+
+    TStreamCursor& FFile;
+    std::vector<TComponent> FComponents;
+    bool FProgressive = false;
+    bool FArithmetic = false;
+};
 
 } // namespace
 
@@ -200,8 +369,19 @@ private:
     unsigned int FProfileLength = 0;
 };
 
-TJpegReader::TJpegReader(IStream& Stream) : FDecompress(std::make_unique<TDecompress>(Stream))
+TJpegReader::TJpegReader(IStream& Stream)
 {
+    uint64_t start = 0;
+    Stream.Seek(0, 1, &start);
+    bool plausible = false;
+    {
+        TStreamCursor file(Stream, 1 << 16);
+        plausible = TJpegProbe(file).Plausible();
+    }
+    Stream.Seek(int64_t(start), 0, nullptr);
+    if (!plausible)
+        return;
+    FDecompress = std::make_unique<TDecompress>(Stream);
     TDecompress& d = *FDecompress;
     const bool started = d.Guarded([&d] {
         d.ReadHeader();
@@ -225,6 +405,11 @@ TJpegReader::TJpegReader(IStream& Stream) : FDecompress(std::make_unique<TDecomp
 }
 
 TJpegReader::~TJpegReader() = default;
+
+bool TJpegReader::Matches(TSignature Head)
+{
+    return Head.size() >= 3 && Head[0] == 0xFF && Head[1] == 0xD8 && Head[2] == 0xFF;
+}
 
 namespace {
 
@@ -265,7 +450,11 @@ bool TJpegReader::Read(uint8_t* Bits, int32_t Stride)
         jpeg_finish_decompress(&info);
     });
     FDecompress.reset();
-    return read;
+    if (!read)
+        return false;
+    FOpaque = true;
+    MatchColoursInBuffer(FColourSpace, Bits, FWidth, FHeight, Stride, FOpaque);
+    return true;
 }
 
 } // namespace Corvanith::Platform

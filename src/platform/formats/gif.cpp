@@ -1,4 +1,4 @@
-#include "platform/gifreader.h"
+#include "platform/formats/gif.h"
 
 #include "platform/streamcursor.h"
 
@@ -230,6 +230,11 @@ TGifReader::TGifReader(IStream& Stream) : FInput(std::make_unique<TStreamCursor>
 }
 
 TGifReader::~TGifReader() = default;
+
+bool TGifReader::Matches(TSignature Head)
+{
+    return Head.size() >= 6 && (std::memcmp(Head.data(), "GIF87a", 6) == 0 || std::memcmp(Head.data(), "GIF89a", 6) == 0);
+}
 
 bool TGifReader::Read(uint8_t* Bits, int32_t Stride)
 {

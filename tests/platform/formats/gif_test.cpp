@@ -1,4 +1,5 @@
-#include "imagefiles.h"
+#include "platform/formats/formatchecks.h"
+#include "platform/imagefiles.h"
 #include "residentmemory.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,8 @@
 #include <QImageReader>
 
 #include <algorithm>
+#include <array>
+#include <tuple>
 
 using namespace Corvanith::Tests;
 
@@ -47,7 +50,7 @@ QByteArray Gif(uint16_t Width, uint16_t Height, const std::vector<uint32_t>& Tab
     return GifScreen(Width, Height, Table, Version) + GifFrame(Frame) + ';';
 }
 
-TEST(GifReader, OrdinaryFilesGiveWhatQtReads)
+TEST(Gif, OrdinaryFilesGiveWhatQtReads)
 {
     constexpr uint16_t W = 37, H = 23;
     const auto with = [](TGifFrame Frame, const std::function<void(TGifFrame&)>& Change) {
@@ -94,7 +97,7 @@ TEST(GifReader, OrdinaryFilesGiveWhatQtReads)
     }
 }
 
-TEST(GifReader, TheFirstFrameTakesItsPlaceOnTheScreen)
+TEST(Gif, TheFirstFrameTakesItsPlaceOnTheScreen)
 {
     struct TCase {
         const char* Name;
@@ -191,7 +194,7 @@ QByteArray Codes(const std::vector<uint32_t>& Codes)
     return QByteArray(1, '\x02') + char(packed.size()) + packed + '\0';
 }
 
-TEST(GifReader, DamagedFramesAreRefusedAndWhatFollowsAFrameIsLeft)
+TEST(Gif, DamagedFramesAreRefusedAndWhatFollowsAFrameIsLeft)
 {
     const std::vector<uint32_t> colours = Colours(4);
     // One row of Width pixels.
@@ -277,7 +280,7 @@ TEST(GifReader, DamagedFramesAreRefusedAndWhatFollowsAFrameIsLeft)
     }
 }
 
-TEST(GifReader, DecodingHoldsNoMoreThanTheBufferAndABand)
+TEST(Gif, DecodingHoldsNoMoreThanTheBufferAndABand)
 {
     if (!Corvanith::Testing::ResidentMemoryTells)
         GTEST_SKIP() << "resident memory tells nothing under the address sanitizer";
@@ -299,6 +302,41 @@ TEST(GifReader, DecodingHoldsNoMoreThanTheBufferAndABand)
     const int64_t peak = Corvanith::Testing::ResidentBytes("VmHWM:");
     EXPECT_LT(peak - before, int64_t(8) << 20);
     EXPECT_EQ(std::count(pixels.begin(), pixels.end(), Colours(4)[3]), ptrdiff_t(pixels.size()));
+}
+
+struct TGifPicture {
+    std::array<uint32_t, 16> Palette{};
+    std::vector<uint8_t> Indices;
+    QImage Image;
+
+    TGifPicture(int Width, int Height, bool Flat) : Image(Width, Height, QImage::Format_RGB32)
+    {
+        for (uint32_t i = 0; i < 16; ++i)
+            Palette[i] = 0xFF000000u | (i * 16) << 16 | (255 - i * 16) << 8 | (i * 5);
+        for (int y = 0; y < Height; ++y)
+            for (int x = 0; x < Width; ++x) {
+                const uint8_t index = Flat ? 9 : uint8_t((x / 3 + y / 5 + x * y) % 16);
+                Indices.push_back(index);
+                Image.setPixel(x, y, Palette[index]);
+            }
+    }
+    QByteArray File() const { return GifFile(uint16_t(Image.width()), uint16_t(Image.height()), Palette, Indices); }
+};
+
+TEST(Gif, DecodesAndAFrameLargerThanItsDataIsRefused)
+{
+    for (const auto& [w, h, flat] : {std::tuple{64, 64, false}, {640, 480, false}, {4000, 4000, true}}) {
+        SCOPED_TRACE(testing::Message() << w << " x " << h);
+        ExpectDecodes(TGifPicture(w, h, flat).File(), TGifPicture(w, h, flat).Image, 0);
+    }
+    QByteArray file = TGifPicture(64, 64, false).File();
+    // The screen and the frame both claim 15000 x 15000.
+    for (const qsizetype at : {qsizetype(6), qsizetype(13 + 48 + 5)}) {
+        ASSERT_EQ(uint8_t(file[at]), 64);
+        file[at] = file[at + 2] = char(15000 & 0xFF);
+        file[at + 1] = file[at + 3] = char(15000 >> 8);
+    }
+    EXPECT_FALSE(Decode(file).Valid);
 }
 
 } // namespace

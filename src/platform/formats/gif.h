@@ -2,7 +2,7 @@
 // The first frame of a GIF, decoded by a reader of our own straight into the
 // caller's buffer, a row at a time: no picture-sized copy beside it, and
 // every pixel defined whatever the file holds.
-#include "platform/streams.h"
+#include "platform/formats/format.h"
 
 #include <array>
 #include <cstdint>
@@ -19,32 +19,23 @@ class TStreamCursor;
 // cut off. A first frame wider or higher than the screen marks a screen size
 // that is wrong (some writers leave it 0 x 0): the picture then has the
 // frame's size, as browsers take it.
-class TGifReader {
+class TGifReader final : public TFormatReader {
 public:
     // Reads the header up to the first frame's pixel data, from the
     // stream's current position on, and walks that data's sub-blocks: a
-    // frame whose data is too short for its pixels is not shown.
+    // frame whose data is too short for its pixels is not shown: the
+    // picture's size is 0 x 0 then, and when the file has no frame to show.
     explicit TGifReader(IStream& Stream);
-    TGifReader(const TGifReader&) = delete;
-    TGifReader& operator=(const TGifReader&) = delete;
-    ~TGifReader();
+    ~TGifReader() override;
 
-    // The picture's size; 0 x 0 when the file has no frame to show or one
-    // too large for its data.
-    int32_t Width() const { return FWidth; }
-    int32_t Height() const { return FHeight; }
+    static bool Matches(TSignature Head);
 
-    // Width x Height straight ARGB pixels into Bits, Stride bytes a row;
-    // false when the frame's data is damaged or ends before its pixels do.
+    // False when the frame's data is damaged or ends before its pixels do.
     // Once the frame is complete, nothing after it is read.
-    bool Read(uint8_t* Bits, int32_t Stride);
-    // After Read: every pixel is opaque.
-    bool Opaque() const { return FOpaque; }
+    bool Read(uint8_t* Bits, int32_t Stride) override;
 
 private:
     std::unique_ptr<TStreamCursor> FInput;
-    int32_t FWidth = 0;
-    int32_t FHeight = 0;
     // The frame, in picture coordinates.
     int32_t FLeft = 0;
     int32_t FTop = 0;
@@ -54,7 +45,6 @@ private:
     int FCodeSize = 0;
     // Straight ARGB for every index a code can hold: codes of up to 11 bits.
     std::array<uint32_t, 2048> FColours{};
-    bool FOpaque = false;
 };
 
 } // namespace Corvanith::Platform

@@ -1,0 +1,314 @@
+#include "platform/formats/formatchecks.h"
+#include "platform/imagefiles.h"
+#include "platform/jpegfiles.h"
+#include "platform/codecs.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+using namespace Corvanith::Platform;
+using namespace Corvanith::Tests;
+
+namespace {
+
+// The frame header of a JPEG written by Qt changed to claim Width x Height.
+QByteArray WithFrameSize(QByteArray Jpeg, uint16_t Width, uint16_t Height)
+{
+    for (qsizetype i = 2; i + 9 < Jpeg.size(); ++i)
+        if (uint8_t(Jpeg[i]) == 0xFF && (uint8_t(Jpeg[i + 1]) == 0xC0 || uint8_t(Jpeg[i + 1]) == 0xC2)) {
+            Jpeg[i + 5] = char(Height >> 8);
+            Jpeg[i + 6] = char(Height);
+            Jpeg[i + 7] = char(Width >> 8);
+            Jpeg[i + 8] = char(Width);
+            return Jpeg;
+        }
+    ADD_FAILURE() << "no frame header";
+    return Jpeg;
+}
+
+QByteArray Jpeg(const QImage& Image, bool Progressive, int Quality = 90)
+{
+    return Written(Image, "jpeg", [&](QImageWriter& w) {
+        w.setQuality(Quality);
+        w.setProgressiveScanWrite(Progressive);
+    });
+}
+
+// Baseline and progressive files alike.
+class JpegModes : public testing::TestWithParam<bool> {};
+
+INSTANTIATE_TEST_SUITE_P(Modes, JpegModes, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& Info) {
+                             return Info.param ? "Progressive" : "Baseline";
+                         });
+
+TEST_P(JpegModes, WrittenByQtDecodes)
+{
+    const QByteArray small = Jpeg(Detailed(64, 48), GetParam());
+    // Qt writes a progressive file as asked.
+    EXPECT_EQ(small.contains("\xFF\xC2"), GetParam());
+    ExpectDecodes(small, Detailed(64, 48), 48);
+    ExpectDecodes(Jpeg(Detailed(1000, 700), GetParam(), 75), Detailed(1000, 700), 64);
+    // A flat picture costs the least a block can: it must still pass.
+    ExpectDecodes(Jpeg(Flat(4000, 4000), GetParam(), 50), Flat(4000, 4000), 4);
+}
+
+TEST_P(JpegModes, FrameLargerThanItsDataIsRefused)
+{
+    const QByteArray file = Jpeg(Detailed(64, 64), GetParam(), 75);
+    // Too small for one bit a block: refused before a surface exists.
+    for (const uint16_t side : {15000, 16000})
+        EXPECT_FALSE(Decode(WithFrameSize(file, side, side)).Valid) << side;
+    // Big enough for the least cost, but the data ends before the frame:
+    // libjpeg says so and fills the rest with grey.
+    const TDecoded grown = Decode(WithFrameSize(file, 200, 200));
+    EXPECT_FALSE(grown.Valid && grown.Read);
+    // The baseline file is the one left to libjpeg's own report.
+    if (!GetParam()) {
+        EXPECT_TRUE(grown.Valid);
+    }
+}
+
+TEST(Jpeg, RepeatedComponentIdentifiersDecode)
+{
+    // One interleaved scan whose three components all carry identifier 1,
+    // as some encoders write them; libjpeg reads them in order.
+    QByteArray file = Jpeg(Detailed(64, 48), false);
+    const auto segment = [&](uint8_t Marker) {
+        for (qsizetype i = 2; i + 1 < file.size(); ++i)
+            if (uint8_t(file[i]) == 0xFF && uint8_t(file[i + 1]) == Marker)
+                return i;
+        ADD_FAILURE() << "no marker " << int(Marker);
+        return qsizetype(0);
+    };
+    const qsizetype frame = segment(0xC0), scan = segment(0xDA);
+    ASSERT_EQ(file[frame + 9], 3);
+    ASSERT_EQ(file[scan + 4], 3);
+    for (int c = 0; c < 3; ++c)
+        file[frame + 10 + 3 * c] = file[scan + 5 + 2 * c] = 1;
+    ExpectDecodes(file, Detailed(64, 48), 48);
+}
+
+TEST(Jpeg, ScansWithoutTheirDataAreRefused)
+{
+    const QByteArray file = Jpeg(Flat(2048, 2048), true, 50);
+    ASSERT_TRUE(file.endsWith("\xFF\xD9"));
+    ExpectDecodes(file, Flat(2048, 2048), 4);
+    // Each scan of the luma's AC coefficients must code 65536 blocks, which
+    // takes some bytes even in runs of empty blocks; these have none.
+    const QByteArray emptyScan("\xFF\xDA\x00\x08\x01\x01\x00\x01\x3F\x00", 10);
+    QByteArray scans;
+    for (int i = 0; i < 3000; ++i)
+        scans += emptyScan;
+    EXPECT_FALSE(Decode(file.chopped(2) + scans + "\xFF\xD9").Valid);
+}
+
+// Count fill bytes (0xFF) before the first restart marker of File, or before
+// every one.
+QByteArray WithFillBeforeRestarts(QByteArray File, int Count, bool Every)
+{
+    int filled = 0;
+    // Within entropy-coded data 0xFF stands only before a stuffed zero or a
+    // marker, so every 0xFF 0xD0 to 0xD7 is a restart marker.
+    for (qsizetype i = File.indexOf("\xFF\xDA"); i >= 0 && i + 1 < File.size(); ++i) {
+        if (uint8_t(File[i]) != 0xFF || (uint8_t(File[i + 1]) & 0xF8) != 0xD0)
+            continue;
+        File.insert(i, Count, '\xFF');
+        i += Count + 1;
+        if (++filled == 1 && !Every)
+            break;
+    }
+    EXPECT_GT(filled, Every ? 1 : 0);
+    return File;
+}
+
+TEST(Jpeg, FillBytesBeforeRestartMarkersDecodeAsLibjpegDoes)
+{
+    struct TCase {
+        const char* Name;
+        QByteArray File;
+    };
+    // A byte or so a block: the data before the first restart is far less
+    // than a bit for each block of the scan.
+    const QByteArray grey = JpegFile(Flat(256, 8), TJpegOptions().Stored(JCS_GRAYSCALE).Sampled(1, 1).Restarts(1));
+    const QByteArray baseline = JpegFile(Detailed(640, 480), TJpegOptions().Restarts(10));
+    const QByteArray progressive = JpegFile(Detailed(640, 480), TJpegOptions().Progressive().Restarts(10));
+    const TCase cases[] = {
+        {"grey, one before the first", WithFillBeforeRestarts(grey, 1, false)},
+        {"baseline, three before the first", WithFillBeforeRestarts(baseline, 3, false)},
+        {"baseline, one before every one", WithFillBeforeRestarts(baseline, 1, true)},
+        {"baseline, three before every one", WithFillBeforeRestarts(baseline, 3, true)},
+        {"progressive, one before the first", WithFillBeforeRestarts(progressive, 1, false)},
+        {"progressive, two before every one", WithFillBeforeRestarts(progressive, 2, true)},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const QImage expected = QtDecoded(c.File);
+        ASSERT_FALSE(expected.isNull());
+        const TDecoded decoded = Decode(c.File);
+        EXPECT_TRUE(decoded.Valid && decoded.Read);
+        EXPECT_EQ(decoded.Pixels, PixelsOf(expected));
+    }
+}
+
+// An arithmetic-coded JPEG of Width x Height with Components components
+// sampled 1 x 1, its frame of the Frame marker, and a scan of a few bytes
+// for each entry of Scans: the components it codes, its spectral selection
+// and its successive approximation.
+struct TArithmeticScan {
+    std::vector<uint8_t> Components;
+    uint8_t Start, End, Approximation;
+};
+
+QByteArray ArithmeticJpeg(uint16_t Width, uint16_t Height, int Components, uint8_t Frame,
+                          const std::vector<TArithmeticScan>& Scans)
+{
+    const auto segment = [](uint8_t Marker, const QByteArray& Body) {
+        QByteArray s("\xFF", 1);
+        s.append(char(Marker));
+        PutBigEndian(s, uint32_t(Body.size() + 2), 2);
+        return s + Body;
+    };
+    QByteArray file = QByteArray("\xFF\xD8", 2) + segment(0xDB, QByteArray(1, '\0') + QByteArray(64, '\1'));
+    QByteArray frame(1, char(8));
+    PutBigEndian(frame, Height, 2);
+    PutBigEndian(frame, Width, 2);
+    frame.append(char(Components));
+    for (int c = 1; c <= Components; ++c)
+        frame.append(char(c)).append(char(0x11)).append('\0');
+    file += segment(Frame, frame);
+    for (const TArithmeticScan& scan : Scans) {
+        QByteArray head(1, char(scan.Components.size()));
+        for (const uint8_t c : scan.Components)
+            head.append(char(c)).append('\0');
+        head.append(char(scan.Start)).append(char(scan.End)).append(char(scan.Approximation));
+        file += segment(0xDA, head) + QByteArray(8, '\0');
+    }
+    return file + QByteArray("\xFF\xD9", 2);
+}
+
+// File with its scan of index Scan (from 0) repeated to stand Times times.
+QByteArray WithScanRepeated(const QByteArray& File, int Scan, int Times)
+{
+    qsizetype start = -1;
+    for (int i = 0; i <= Scan; ++i)
+        start = File.indexOf("\xFF\xDA", start + 1);
+    // The scan ends at the first marker after its header that is no restart.
+    qsizetype end = start + 2 + (uint8_t(File[start + 2]) << 8 | uint8_t(File[start + 3]));
+    while (uint8_t(File[end]) != 0xFF || uint8_t(File[end + 1]) == 0 || (uint8_t(File[end + 1]) & 0xF8) == 0xD0)
+        ++end;
+    return File.left(end) + File.mid(start, end - start).repeated(Times - 1) + File.mid(end);
+}
+
+TEST(Jpeg, FileAskingTooMuchWorkIsRefusedBeforeAnySurface)
+{
+    // Arithmetic coding may code a block in far less than a bit: these few
+    // bytes hold whole frames of coefficients, each scan coding all of them.
+    constexpr uint8_t Sequential = 0xC9, Progressive = 0xCA;
+    const TArithmeticScan dc{{1, 2, 3}, 0, 0, 0};
+    std::vector<TArithmeticScan> dcAgain(100, {{1}, 0, 0, 0});
+    struct TCase {
+        const char* Name;
+        QByteArray File;
+    };
+    const TCase cases[] = {
+        {"16000 x 16000 in colour, a scan of DC", ArithmeticJpeg(16000, 16000, 3, Progressive, {dc})},
+        {"16000 x 16000 in colour, ten scans",
+         ArithmeticJpeg(16000, 16000, 3, Progressive,
+                        {{{1, 2, 3}, 0, 0, 1}, {{1}, 1, 5, 2}, {{3}, 1, 63, 1}, {{2}, 1, 63, 1}, {{1}, 6, 63, 2},
+                         {{1}, 1, 63, 0x21}, {{1, 2, 3}, 0, 0, 0x10}, {{3}, 1, 63, 0x10}, {{2}, 1, 63, 0x10},
+                         {{1}, 1, 63, 0x10}})},
+        {"16000 x 16000 in colour, sequential, a scan per component",
+         ArithmeticJpeg(16000, 16000, 3, Sequential, {{{1}, 0, 63, 0}, {{2}, 0, 63, 0}, {{3}, 0, 63, 0}})},
+        {"8000 x 8000 grey, a hundred scans of DC", ArithmeticJpeg(8000, 8000, 1, Progressive, dcAgain)},
+        // Huffman codes skip up to 32767 blocks with one end-of-band run: a
+        // scan of a flat picture's first AC coefficients takes some 340 bytes.
+        {"Huffman codes, 4000 x 4000, a scan of the luma repeated 300 times",
+         WithScanRepeated(Jpeg(Flat(4000, 4000), true, 50), 1, 300)},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ASSERT_LT(c.File.size(), 200000);
+        Corvanith::Testing::ResetResidentPeak();
+        const int64_t before = Corvanith::Testing::ResidentBytes();
+        EXPECT_FALSE(Decode(c.File).Valid);
+        if (Corvanith::Testing::ResidentMemoryTells) {
+            EXPECT_LT(Corvanith::Testing::ResidentBytes("VmHWM:") - before, int64_t(300) << 20);
+        }
+    }
+    // What encoders write passes: a frame of coefficients for each component
+    // in the usual ten scans of a progressive file.
+    const QByteArray usual = JpegFile(Detailed(2000, 1500), TJpegOptions().Progressive().Arithmetic());
+    ASSERT_TRUE(usual.contains("\xFF\xCA"));
+    ExpectDecodes(usual, Detailed(2000, 1500), 64);
+}
+
+// Segment (its marker and body) placed right after the start of File.
+QByteArray WithSegment(const QByteArray& File, uint8_t Marker, const QByteArray& Body)
+{
+    QByteArray segment("\xFF", 1);
+    segment.append(char(Marker));
+    Corvanith::Tests::PutBigEndian(segment, uint32_t(Body.size() + 2), 2);
+    return File.left(2) + segment + Body + File.mid(2);
+}
+
+TEST(Jpeg, DecodesAsQtShowsIt)
+{
+    using Corvanith::Tests::TJpegOptions;
+    // An odd size, so that the last blocks and MCUs are partly outside.
+    constexpr int W = 61, H = 37;
+    QImage picture(W, H, QImage::Format_RGB32);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            picture.setPixel(x, y, qRgb(x * 4, y * 6, ((x / 3) ^ (y / 2)) * 9 & 0xFF));
+    const auto file = [&](const TJpegOptions& Options) { return Corvanith::Tests::JpegFile(picture, Options); };
+    // An orientation tag that turns the picture a quarter: not applied.
+    QByteArray exif("Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\x06\0\0\0\0\0\0\0", 32);
+    // Comments longer than a read, which libjpeg passes over.
+    QByteArray comments = file(TJpegOptions());
+    for (int i = 0; i < 3; ++i)
+        comments = WithSegment(comments, 0xFE, QByteArray(65000, char('a' + i)));
+    struct TCase {
+        const char* Name;
+        QByteArray File;
+    };
+    const TCase cases[] = {
+        {"grey", file(TJpegOptions().Stored(JCS_GRAYSCALE).Sampled(1, 1))},
+        {"YCbCr 4:4:4", file(TJpegOptions().Sampled(1, 1))},
+        {"YCbCr 4:2:2", file(TJpegOptions().Sampled(2, 1))},
+        {"YCbCr 4:2:0", file(TJpegOptions())},
+        {"YCbCr 4:4:0", file(TJpegOptions().Sampled(1, 2))},
+        {"YCbCr 4:1:1", file(TJpegOptions().Sampled(4, 1))},
+        {"RGB", file(TJpegOptions().Stored(JCS_RGB).Sampled(1, 1))},
+        {"CMYK", file(TJpegOptions().Stored(JCS_CMYK).Sampled(1, 1))},
+        {"YCCK", file(TJpegOptions().Stored(JCS_YCCK))},
+        {"progressive", file(TJpegOptions().Progressive())},
+        {"progressive grey", file(TJpegOptions().Stored(JCS_GRAYSCALE).Sampled(1, 1).Progressive())},
+        {"arithmetic", file(TJpegOptions().Arithmetic())},
+        {"arithmetic progressive", file(TJpegOptions().Progressive().Arithmetic())},
+        {"restart markers", file(TJpegOptions().Restarts(3))},
+        {"progressive with restart markers", file(TJpegOptions().Progressive().Restarts(2))},
+        {"arithmetic with restart markers", file(TJpegOptions().Arithmetic().Restarts(5))},
+        {"colour profile", file(TJpegOptions().WithProfile(QColorSpace(QColorSpace::AdobeRgb).iccProfile()))},
+        {"written by Qt", Corvanith::Tests::Written(picture, "jpeg")},
+        {"orientation tag", WithSegment(file(TJpegOptions()), 0xE1, exif)},
+        {"long comments", comments},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const QImage expected = Corvanith::Tests::QtDecoded(c.File);
+        ASSERT_EQ(expected.size(), QSize(W, H));
+        const Corvanith::Tests::TDecoded decoded = Corvanith::Tests::Decode(c.File);
+        ASSERT_TRUE(decoded.Valid && decoded.Read);
+        ASSERT_EQ(decoded.Width, W);
+        ASSERT_EQ(decoded.Height, H);
+        EXPECT_EQ(decoded.Pixels, Corvanith::Tests::PixelsOf(expected));
+    }
+}
+
+} // namespace
