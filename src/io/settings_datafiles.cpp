@@ -60,11 +60,30 @@ TLockState JudgeLock(const QLockFile& Lock, const QString& FileName)
     return thisMachine && pid == QCoreApplication::applicationPid() ? TLockState::LeftBehind : TLockState::Held;
 }
 
-// Qt makes its lock as a new regular file and writes a few short lines
-// into it; it reads whatever lies in that place in full before it judges
-// it, and waits forever on a pipe. A place it could not have written is
-// cleared first.
+// Qt makes its lock as a new regular file that its owner can read and
+// write, and writes a few short lines into it; it reads whatever lies in
+// that place in full before it judges it, and waits forever on a pipe.
 constexpr qint64 MaxLockFileSize = 4096;
+
+// What lies in the lock's place. Qt can judge a lock only when it can
+// read and write it; another user's that it cannot is not ours to clear.
+enum class TPlaceKind : uint8_t { Free, Lock, OthersUnusable, Debris };
+
+// Debris is what no instance can have made: anything but a regular file (a
+// folder, a pipe, a link, dangling or not), a file larger than Qt ever
+// writes, a file with more than one name (a hard link shares its mode and
+// content with a file elsewhere) and a file of the user's own that the user
+// cannot read and write.
+TPlaceKind InspectPlace(const QByteArray& Path, struct stat& Place)
+{
+    if (::lstat(Path.constData(), &Place) != 0)
+        return TPlaceKind::Free;
+    if (!S_ISREG(Place.st_mode) || Place.st_size > MaxLockFileSize || Place.st_nlink > 1)
+        return TPlaceKind::Debris;
+    if (::access(Path.constData(), R_OK | W_OK) == 0)
+        return TPlaceKind::Lock;
+    return Place.st_uid == ::geteuid() ? TPlaceKind::Debris : TPlaceKind::OthersUnusable;
+}
 
 enum class TLockPlace : uint8_t { Usable, Cleared, Busy };
 
@@ -75,30 +94,29 @@ QString FailureText(const QString& FileName, const QString& Reason)
         .arg(QDir::toNativeSeparators(FileName), Reason);
 }
 
-// Not a lock of any instance: anything but a regular file (a folder, a pipe,
-// a link, dangling or not) and a file larger than Qt ever writes. It is
-// removed under Qt's ".rmlock", as a lock left behind is; a folder only when
-// it is empty. An unreadable lock gets its owner's reading and writing back,
-// so that its holder can be judged as any other's. Failure fills Failure.
+// Debris is removed by its name under Qt's ".rmlock", as a lock left behind
+// is; a folder only when it is empty. Nothing in that place ever has its
+// mode or content changed. Failure fills Failure.
 TLockPlace ClearLockPlace(const QString& FileName, QString& Failure)
 {
     const QByteArray path = QFile::encodeName(FileName);
     struct stat place {};
-    if (::lstat(path.constData(), &place) != 0)
+    switch (InspectPlace(path, place)) {
+    case TPlaceKind::Free:
+    case TPlaceKind::Lock:
         return TLockPlace::Usable;
-    if (S_ISREG(place.st_mode) && place.st_size <= MaxLockFileSize) {
-        if (::access(path.constData(), R_OK | W_OK) == 0)
-            return TLockPlace::Usable;
-        if (::chmod(path.constData(), (place.st_mode & 07777) | S_IRUSR | S_IWUSR) != 0)
-            Failure = FailureText(FileName, qt_error_string(errno));
+    case TPlaceKind::OthersUnusable:
+        Failure = FailureText(FileName, qt_error_string(errno));
         return TLockPlace::Cleared;
+    case TPlaceKind::Debris:
+        break;
     }
     QLockFile removal(FileName + QStringLiteral(".rmlock"));
     if (!removal.tryLock(0))
         return TLockPlace::Busy;
     // Judged again under the removal lock: another instance may have cleared
     // the place and made its lock meanwhile.
-    if (::lstat(path.constData(), &place) != 0 || (S_ISREG(place.st_mode) && place.st_size <= MaxLockFileSize))
+    if (InspectPlace(path, place) != TPlaceKind::Debris)
         return TLockPlace::Cleared;
     const int removed = S_ISDIR(place.st_mode) ? ::rmdir(path.constData()) : ::unlink(path.constData());
     if (removed != 0)

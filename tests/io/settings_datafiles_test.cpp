@@ -393,15 +393,31 @@ TEST_F(DataFolderTest, AnUnreadableLockIsTakenOverWhenItIsTheUsersOwn)
     const gid_t gid = user->pw_gid;
     const QByteArray folder = QFile::encodeName(Folder());
     const QByteArray lockName = folder + "Corvanith.lock";
+    // A read-only file of the user's own outside the data folder.
+    const QByteArray document = QFile::encodeName(FDir.path()) + "/document";
+    const QByteArray documentContent("written once\n");
+    const auto makeFile = [gid](const QByteArray& Name, const QByteArray& Content, uid_t Owner, mode_t Mode) {
+        QFile file(QString::fromLocal8Bit(Name));
+        return file.open(QIODevice::WriteOnly) && file.write(Content) == Content.size() && file.flush() &&
+               ::chown(Name.constData(), Owner, gid) == 0 && ::chmod(Name.constData(), Mode) == 0;
+    };
     const struct {
         const char* Kind;
-        bool UsersOwn;
         bool FolderWritable;
+        // What lies in the lock's place.
+        std::function<bool()> Make;
         bool Cleared;
     } locks[] = {
-        {"the user's own", true, true, true},
-        {"another user's", false, true, false},
-        {"none, in a folder the user cannot write", false, false, false},
+        {"the user's own", true, [&] { return makeFile(lockName, QByteArray(), uid, 0); }, true},
+        {"another user's", true, [&] { return makeFile(lockName, QByteArray(), 0, 0); }, false},
+        {"none, in a folder the user cannot write", false, [] { return true; }, false},
+        {"a hard link to a read-only file of the user's own",
+         true,
+         [&] {
+             return makeFile(document, documentContent, uid, 0400) &&
+                    ::link(document.constData(), lockName.constData()) == 0;
+         },
+         true},
     };
     for (const auto& lock : locks) {
         SCOPED_TRACE(lock.Kind);
@@ -411,12 +427,8 @@ TEST_F(DataFolderTest, AnUnreadableLockIsTakenOverWhenItIsTheUsersOwn)
         ASSERT_EQ(::chown((folder + "Cache").constData(), uid, gid), 0);
         if (lock.FolderWritable) {
             ASSERT_EQ(::chown(folder.constData(), uid, gid), 0);
-            ASSERT_TRUE(QFile(QString::fromLocal8Bit(lockName)).open(QIODevice::WriteOnly));
-            if (lock.UsersOwn) {
-                ASSERT_EQ(::chown(lockName.constData(), uid, gid), 0);
-            }
-            ASSERT_EQ(::chmod(lockName.constData(), 0), 0);
         }
+        ASSERT_TRUE(lock.Make());
         QProcess other;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(HelperProcessVariable, QStringLiteral("OpenDataFolder"));
@@ -440,6 +452,15 @@ TEST_F(DataFolderTest, AnUnreadableLockIsTakenOverWhenItIsTheUsersOwn)
         }
         EXPECT_EQ(QFileInfo::exists(Folder() + QStringLiteral("MruFiles.data")), lock.Cleared);
     }
+    // Only the lock's name went; the document is as it was.
+    struct stat kept {};
+    ASSERT_EQ(::stat(document.constData(), &kept), 0);
+    EXPECT_EQ(kept.st_mode & 07777, 0400u);
+    EXPECT_EQ(kept.st_uid, uid);
+    EXPECT_EQ(kept.st_nlink, 1u);
+    QFile documentFile(QString::fromLocal8Bit(document));
+    ASSERT_TRUE(documentFile.open(QIODevice::ReadOnly));
+    EXPECT_EQ(documentFile.readAll(), documentContent);
 }
 
 TEST_F(DataFolderTest, AFailedSaveIsReported)
