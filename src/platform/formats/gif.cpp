@@ -79,9 +79,12 @@ private:
                 FSuffix[size_t(FNext)] = FString[0];
                 FLength[size_t(FNext)] = uint16_t(FLength[size_t(FPrevious)] + 1);
                 // A full table keeps its codes until the next clear code.
-                if (++FNext == 1 << FWidth && FWidth < MaxCodeWidth)
-                    ++FWidth;
+                ++FNext;
             }
+            // Codes widen once the next free code no longer fits in them:
+            // with a minimum code size of 1 that is so from the first code.
+            if (FNext == 1 << FWidth && FWidth < MaxCodeWidth)
+                ++FWidth;
             FPrevious = code;
             FAt = 0;
             FEnd = length;

@@ -50,6 +50,25 @@ QByteArray Gif(uint16_t Width, uint16_t Height, const std::vector<uint32_t>& Tab
     return GifScreen(Width, Height, Table, Version) + GifFrame(Frame) + ';';
 }
 
+// The file decodes to the pixels, the size and the opacity Qt reads.
+void ExpectAsQtReads(const QByteArray& File)
+{
+    QByteArray data = File;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "gif");
+    const QImage qt = reader.read();
+    ASSERT_FALSE(qt.isNull()) << reader.errorString().toStdString();
+    const std::vector<uint32_t> expected = PixelsOf(qt);
+    const TDecoded decoded = Decode(File);
+    ASSERT_TRUE(decoded.Read);
+    ASSERT_EQ(decoded.Width, qt.width());
+    ASSERT_EQ(decoded.Height, qt.height());
+    EXPECT_EQ(decoded.Pixels, expected);
+    EXPECT_EQ(decoded.Opaque,
+              std::all_of(expected.begin(), expected.end(), [](uint32_t p) { return p >> 24 == 0xFF; }));
+}
+
 TEST(Gif, OrdinaryFilesGiveWhatQtReads)
 {
     constexpr uint16_t W = 37, H = 23;
@@ -79,22 +98,75 @@ TEST(Gif, OrdinaryFilesGiveWhatQtReads)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
-        QByteArray data = c.File;
-        QBuffer buffer(&data);
-        buffer.open(QIODevice::ReadOnly);
-        QImageReader reader(&buffer, "gif");
-        const QImage qt = reader.read();
-        ASSERT_FALSE(qt.isNull()) << reader.errorString().toStdString();
-        std::vector<uint32_t> expected = PixelsOf(qt);
-        const TDecoded decoded = Decode(c.File);
-        ASSERT_TRUE(decoded.Read);
-        ASSERT_EQ(decoded.Width, W);
-        ASSERT_EQ(decoded.Height, H);
-        EXPECT_EQ(decoded.Pixels, expected);
-        EXPECT_EQ(decoded.Opaque, std::all_of(expected.begin(), expected.end(), [](uint32_t p) {
-                      return p >> 24 == 0xFF;
-                  }));
+        ExpectAsQtReads(c.File);
     }
+}
+
+// With a minimum code size of 1 the two literals, the clear and the end
+// code fill two bits, so codes are three bits wide from the first on. Qt's
+// reader keeps them at two and shows black after the first few pixels;
+// giflib reads them as encoders write them.
+TEST(Gif, MinimumCodeSizeOfOneWidensFromTheFirstCode)
+{
+    const auto expectShown = [](const QByteArray& File, const TGifFrame& Frame, const std::vector<uint32_t>& Table) {
+        const TDecoded decoded = Decode(File);
+        ASSERT_TRUE(decoded.Read);
+        ASSERT_EQ(decoded.Width, Frame.Width);
+        ASSERT_EQ(decoded.Height, Frame.Height);
+        std::vector<uint32_t> expected;
+        for (const uint8_t index : Frame.Indices)
+            expected.push_back(Table[index]);
+        EXPECT_EQ(decoded.Pixels, expected);
+    };
+    for (const auto& [w, h, interlaced] : {std::tuple{1, 1, false}, {2, 1, false}, {37, 23, false}, {37, 23, true},
+                                           {300, 200, false}}) {
+        SCOPED_TRACE(testing::Message() << w << " x " << h << (interlaced ? ", interlaced" : ""));
+        TGifFrame frame = Frame(0, 0, uint16_t(w), uint16_t(h), 2);
+        frame.CodeSize = 1;
+        frame.Interlaced = interlaced;
+        expectShown(Gif(uint16_t(w), uint16_t(h), Colours(2), frame), frame, Colours(2));
+    }
+    // Written by another encoder, with the rows giflib decodes: 1 for the
+    // second colour.
+    static const uint8_t file[] = {
+    0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x14, 0x00, 0x14, 0x00, 0xF0, 0x00, 0x00, 0x9B, 0xAD, 0xAE,
+    0x91, 0x5E, 0xEB, 0x2C, 0x00, 0x00, 0x00, 0x00, 0x14, 0x00, 0x14, 0x00, 0x00, 0x01, 0x44, 0x12,
+    0xB8, 0x51, 0x74, 0x78, 0xEB, 0x04, 0xA9, 0xF9, 0x52, 0x84, 0x36, 0x4A, 0xB8, 0x32, 0x9D, 0x5B,
+    0xB5, 0x85, 0x4A, 0x47, 0x99, 0x97, 0xC7, 0xA4, 0x97, 0x98, 0x66, 0x6E, 0x03, 0xB2, 0xE8, 0xEB,
+    0x24, 0x1E, 0x39, 0xCA, 0xA7, 0x85, 0x3F, 0x37, 0xDF, 0xAC, 0xC4, 0xC3, 0xAC, 0x2A, 0xB1, 0x5E,
+    0xA8, 0x65, 0xD0, 0x34, 0x91, 0x43, 0xE5, 0x4B, 0xF5, 0x53, 0x35, 0x67, 0xB1, 0xD5, 0xB2, 0x63,
+    0x23, 0x0C, 0x00, 0x00, 0x3B,
+    };
+    static const char* const rows[] = {
+        "01000101100100110100",
+        "10100010011011001001",
+        "01001101100100110011",
+        "10110010001011001001",
+        "01001101100100110110",
+        "10110010001011001001",
+        "01101101100100110110",
+        "10110010011011011100",
+        "01001101010100110110",
+        "10010110011011001011",
+        "11001101100110110110",
+        "10110010011011101000",
+        "01011101100110100010",
+        "10110010010011001001",
+        "01001101100100110110",
+        "00110000011100001001",
+        "01001101100100110110",
+        "11110010111011001000",
+        "01001100100110100110",
+        "10110000101011011001",
+    };
+    SCOPED_TRACE("from another encoder");
+    TGifFrame frame = Frame(0, 0, 20, 20, 2);
+    frame.Indices.clear();
+    for (const char* row : rows)
+        for (const char* c = row; *c != 0; ++c)
+            frame.Indices.push_back(uint8_t(*c - '0'));
+    expectShown(QByteArray(reinterpret_cast<const char*>(file), sizeof(file)), frame,
+                {0xFF9BADAEu, 0xFF915EEBu});
 }
 
 TEST(Gif, TheFirstFrameTakesItsPlaceOnTheScreen)
