@@ -58,7 +58,14 @@ bool RunsEndInFile(TStreamCursor& File, int64_t Start, int64_t Width, int64_t He
 // after the masks and the palette; uncompressed rows are padded to four
 // bytes and must all lie in the file, the last one padded too. RLE data
 // must end the picture before the file ends.
-bool ProbeBmp(TStreamCursor& File, std::optional<std::array<uint32_t, 4>>& Masks)
+//
+// Some writers store fewer colours than the header implies and point the
+// pixel offset into the palette: Qt's reader still reads the whole palette
+// and then rows that run past the file's end by at most what the palette
+// took beyond the offset. Such a file opens as Qt shows it, the bytes it
+// lacks taking the first colour, when its palette is whole and it lacks no
+// more than that; EndsEarly tells so.
+bool ProbeBmp(TStreamCursor& File, std::optional<std::array<uint32_t, 4>>& Masks, bool& EndsEarly)
 {
     uint8_t head[70] = {};
     const size_t got = size_t(std::min<int64_t>(File.Size(), int64_t(sizeof(head))));
@@ -98,6 +105,7 @@ bool ProbeBmp(TStreamCursor& File, std::optional<std::array<uint32_t, 4>>& Masks
     } else if (bits == 16) {
         Masks = {0x7C00, 0x03E0, 0x001F, 0};
     }
+    const int64_t paletteAt = headers;
     if (bits <= 8) {
         const uint32_t colours = info ? LittleEndian32(head + 46) : 0;
         const int64_t entries = colours != 0 ? colours : int64_t(1) << bits;
@@ -105,12 +113,17 @@ bool ProbeBmp(TStreamCursor& File, std::optional<std::array<uint32_t, 4>>& Masks
             return false; // more colours than the reader takes
         headers += entries * (headerSize == 12 ? 3 : 4);
     }
-    const int64_t start = std::max<int64_t>(LittleEndian32(head + 10), headers);
+    const int64_t offset = LittleEndian32(head + 10);
+    const int64_t start = std::max(offset, headers);
     const int64_t rows = height < 0 ? -height : height;
     if (runs)
         return RunsEndInFile(File, start, width, rows, bits);
     const int64_t stride = (width * bits + 31) / 32 * 4;
-    return start <= File.Size() && rows <= (File.Size() - start) / stride;
+    if (start <= File.Size() && rows <= (File.Size() - start) / stride)
+        return true;
+    EndsEarly = offset >= paletteAt && offset < start && start <= File.Size() &&
+                rows * stride - (File.Size() - start) <= start - offset;
+    return EndsEarly;
 }
 
 // BMP rows run bottom-up unless the height is negative. Qt's reader reads
@@ -160,14 +173,18 @@ void StretchBmpFields(QImage& Image, const std::array<uint32_t, 4>& Masks)
 TBmpReader::TBmpReader(IStream& Stream) : TQtFormatReader(Stream)
 {
     bool plausible = false;
+    bool endsEarly = false;
     {
         TStreamCursor file(Stream, 4096);
-        plausible = ProbeBmp(file, FMasks);
+        plausible = ProbeBmp(file, FMasks, endsEarly);
     }
     if (!plausible)
         return;
     // Qt's reader asks for exactly the bytes the file must hold.
-    Accept(BmpSize(Open({"bmp", true, 0, {}})));
+    TOptions options("bmp");
+    options.ExactReads = true;
+    options.MayEndEarly = endsEarly;
+    Accept(BmpSize(Open(options)));
 }
 
 bool TBmpReader::Matches(TSignature Head) { return Head.size() >= 2 && Head[0] == 'B' && Head[1] == 'M'; }

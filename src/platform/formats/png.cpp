@@ -143,7 +143,7 @@ void ApplyColourKey(QImage& Image, const std::array<uint16_t, 3>& Key)
 
 TPngReader::TPngReader(IStream& Stream) : TQtFormatReader(Stream)
 {
-    TOptions options{"png", false, 0, {}};
+    TOptions options("png");
     bool plausible = false;
     {
         // Large enough that a file of tiny chunks is not read a chunk at a time.

@@ -47,6 +47,7 @@ QSize TQtFormatReader::Open(const TOptions& Options)
     for (const TByteRange& range : Options.Hidden)
         FDevice->Hide(range.Offset, range.Length);
     FExactReads = Options.ExactReads;
+    FMayEndEarly = Options.MayEndEarly;
     FReader = std::make_unique<QImageReader>(FDevice.get(), Options.Format);
     FReader->setAutoDetectImageFormat(false);
     FReader->setAutoTransform(false);
@@ -94,8 +95,8 @@ bool TQtFormatReader::Read(uint8_t* Bits, int32_t Stride)
     // The BMP reader reports success for a file that ends early, leaving the
     // rest as it was: a damaged file is refused like any other.
     const bool read = Decode(*FDevice, *FReader, image);
-    if (!read || image.size() != QSize(FWidth, FHeight) ||
-        (FExactReads ? FDevice->ShortRead() : FDevice->ReadAtEnd())) {
+    const bool endedEarly = FExactReads ? FDevice->ShortRead() : FDevice->ReadAtEnd();
+    if (!read || image.size() != QSize(FWidth, FHeight) || (endedEarly && !FMayEndEarly)) {
         FFailure = read ? "The file ends before its picture does" : FReader->errorString().toStdString();
         return false;
     }

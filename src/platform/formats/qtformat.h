@@ -31,6 +31,8 @@ public:
 
 protected:
     struct TOptions {
+        explicit TOptions(const char* QtFormat) : Format(QtFormat) {}
+
         // Qt's name of the format.
         const char* Format;
         // A reader that asks for exactly the bytes the file must hold: any
@@ -43,6 +45,9 @@ protected:
         size_t ReadAhead = 0;
         // Ranges Qt's reader does not see, in the order they lie in.
         std::vector<TByteRange> Hidden;
+        // The unit's own check has bounded what the file lacks: where it
+        // ends before Qt's reader is done, the pixels left are zero.
+        bool MayEndEarly = false;
     };
 
     // The stream stands at the picture's start.
@@ -68,6 +73,7 @@ private:
     IStream& FStream;
     uint64_t FStart = 0;
     bool FExactReads = false;
+    bool FMayEndEarly = false;
     std::unique_ptr<TStreamDevice> FDevice;
     std::unique_ptr<QImageReader> FReader;
 };

@@ -271,7 +271,7 @@ TQtTiffReader::TQtTiffReader(IStream& Stream) : TQtFormatReader(Stream)
         plausible = TTiffProbe(file, counts).Plausible(FGreyAlpha);
     }
     if (plausible)
-        Accept(Open({"tiff", false, 0, {}}));
+        Accept(Open(TOptions("tiff")));
 }
 
 bool TQtTiffReader::Matches(TSignature Head)

@@ -78,6 +78,56 @@ TEST(Bmp, RowsMustAllLieInTheFile)
     EXPECT_FALSE(Decode(file.chopped(1)).Valid);
 }
 
+// Some writers store fewer colours than the header implies (none stated is
+// 256) and point the pixel offset into the palette, right after the info
+// header. Qt's reader reads the whole palette, then rows up to the file's
+// end, and shows the file: the bytes it lacks take the first colour.
+TEST(Bmp, PixelOffsetIntoAShortPaletteReadsAsQtReadsIt)
+{
+    constexpr int32_t W = 16, H = 16;
+    std::vector<uint32_t> palette(252);
+    for (size_t i = 0; i < palette.size(); ++i)
+        palette[i] = uint32_t(i * 0x010305u + 0x102030u) & 0xFFFFFFu;
+    std::vector<uint8_t> indices(size_t(W) * H);
+    for (size_t i = 0; i < indices.size(); ++i)
+        indices[i] = uint8_t(i * 7 % 252);
+    const auto file = [&](uint32_t Colours, uint32_t Offset, int Cut) {
+        QByteArray bmp = Bytes(BmpFile(W, H, 8, BmpUncompressed, palette, indices));
+        bmp.replace(46, 4, QByteArray(reinterpret_cast<const char*>(&Colours), 4));
+        bmp.replace(10, 4, QByteArray(reinterpret_cast<const char*>(&Offset), 4));
+        return bmp.chopped(Cut);
+    };
+    // The stated count: nothing is lacking.
+    ExpectAsQtReads(file(252, 54, 0), "bmp");
+    // 256 implied: Qt takes the first four colours of the rows for the
+    // palette's last four and the rows start 16 bytes later, so the top row
+    // (the last stored) lies past the end.
+    for (const int cut : {0, 5, 17, 200}) {
+        SCOPED_TRACE(cut);
+        const QByteArray short256 = file(0, 54, cut);
+        const TDecoded decoded = Decode(short256);
+        ASSERT_TRUE(decoded.Valid && decoded.Read);
+        std::vector<uint32_t> expected(size_t(W) * H);
+        const auto colour = [&](size_t At) {
+            const auto* p = reinterpret_cast<const uint8_t*>(short256.constData()) + 54 + 4 * size_t(uint8_t(short256[At]));
+            return 0xFF000000u | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+        };
+        const size_t pixelsAt = 54 + 256 * 4;
+        for (int32_t y = 0; y < H; ++y)
+            for (int32_t x = 0; x < W; ++x) {
+                const size_t at = pixelsAt + size_t(H - 1 - y) * W + size_t(x);
+                expected[size_t(y) * W + size_t(x)] = at < size_t(short256.size()) ? colour(at) : 0xFF000000u | palette[0];
+            }
+        EXPECT_EQ(decoded.Pixels, expected);
+    }
+    // It may lack what the palette took beyond the offset, no more, and
+    // never part of the palette itself.
+    EXPECT_TRUE(Decode(file(0, 1062, 0)).Read);
+    EXPECT_FALSE(Decode(file(0, 1062, 1)).Valid);
+    EXPECT_FALSE(Decode(file(0, 1074, 0)).Valid);
+    EXPECT_FALSE(Decode(file(0, 54, 257)).Valid);
+}
+
 // RLE data decodes when it ends the picture before the file ends: by an end
 // of bitmap, or by the end of its last row.
 TEST(Bmp, RunsMustEndThePictureWithinTheFile)

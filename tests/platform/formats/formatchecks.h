@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QImage>
+#include <QImageReader>
 
 #include <algorithm>
 #include <cstdlib>
@@ -68,4 +70,24 @@ inline void ExpectRefusedBeforeItsPixels(const QByteArray& File)
         EXPECT_LT(Corvanith::Testing::ResidentBytes("VmHWM:") - before, int64_t(64) << 20);
     }
 }
+// The file decodes to the pixels, the size and the opacity Qt's reader of
+// Format gives.
+inline void ExpectAsQtReads(const QByteArray& File, const char* Format)
+{
+    QByteArray data = File;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, Format);
+    const QImage qt = reader.read();
+    ASSERT_FALSE(qt.isNull()) << reader.errorString().toStdString();
+    const std::vector<uint32_t> expected = PixelsOf(qt);
+    const TDecoded decoded = Decode(File);
+    ASSERT_TRUE(decoded.Read);
+    ASSERT_EQ(decoded.Width, qt.width());
+    ASSERT_EQ(decoded.Height, qt.height());
+    EXPECT_EQ(decoded.Pixels, expected);
+    EXPECT_EQ(decoded.Opaque,
+              std::all_of(expected.begin(), expected.end(), [](uint32_t p) { return p >> 24 == 0xFF; }));
+}
+
 } // namespace Corvanith::Tests
