@@ -88,6 +88,24 @@ int32_t RecentKeyIndex(const QKeyEvent& Key)
     return -1;
 }
 
+// The focused widget takes typed text: a line edit, a spin box, an editable
+// combo box.
+bool TakesTypedText(const QWidget* Focus)
+{
+    return Focus != nullptr && Focus->testAttribute(Qt::WA_InputMethodEnabled);
+}
+
+// A key that a text field uses for itself: one that types, moves or steps in
+// it (any key without Ctrl, Alt or Meta but the function keys), or pastes.
+bool IsFieldKey(const QKeyEvent& Key)
+{
+    if (Key.matches(QKeySequence::Paste))
+        return true;
+    if (Key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        return false;
+    return Key.key() < Qt::Key_F1 || Key.key() > Qt::Key_F35;
+}
+
 } // namespace
 
 TMainForm::TMainForm(QWidget* Parent) : QMainWindow(Parent)
@@ -511,6 +529,10 @@ bool TMainForm::eventFilter(QObject* Watched, QEvent* Event)
     if (type != QEvent::ShortcutOverride && key->key() == Qt::Key_Escape && !key->isAutoRepeat())
         FEscapeDown = type == QEvent::KeyPress;
     if (type == QEvent::KeyRelease || !OwnsWidget(qobject_cast<const QWidget*>(Watched)))
+        return QMainWindow::eventFilter(Watched, Event);
+    // A key typed into a field acts on that field only, also when the field
+    // passes it on to the window (a character a spin box refuses).
+    if (TakesTypedText(QApplication::focusWidget()) && IsFieldKey(*key))
         return QMainWindow::eventFilter(Watched, Event);
     const std::function<void()> command = KeyCommand(*key);
     if (!command)

@@ -207,7 +207,8 @@ public:
 
 protected:
     // Sees the keys before the focused control: the keys of the shortcut
-    // table belong to the window whatever has the focus, and Esc is tracked.
+    // table belong to the window whatever has the focus, but for those that
+    // a focused text field types, steps or pastes with; Esc is tracked.
     bool eventFilter(QObject* Watched, QEvent* Event) override;
     // Files dragged onto the window: the first one is opened.
     void dragEnterEvent(QDragEnterEvent* Event) override;
