@@ -319,7 +319,8 @@ void TMainForm::CreateToolbars()
 void TMainForm::CreateStatusBar()
 {
     StatusPanel0 = new QLabel(statusBar());
-    StatusPanel0->setFixedWidth(400);
+    // A message longer than the panel widens it rather than losing its end.
+    StatusPanel0->setMinimumWidth(400);
     StatusPanel1 = new QLabel(statusBar());
     StatusPanel1->setMinimumWidth(50);
     statusBar()->addWidget(StatusPanel0);
@@ -346,6 +347,7 @@ void TMainForm::OpenSource(Document::TCorvDocumentSource& Source, std::unique_pt
 {
     using enum Document::TCorvDocumentSourceKind;
     RefreshNow();
+    FPendingNotice.clear();
     if (!Surface) {
         switch (Source.Kind) {
         case dskFile:
@@ -380,6 +382,7 @@ void TMainForm::OpenSource(Document::TCorvDocumentSource& Source, std::unique_pt
         FDocument = std::move(doc);
         FResizer = std::make_unique<Graphics::Retargeting::TCorvSeamIterativeResizer>(picture);
         View->Repaint();
+        StatusPanel0->setText(FPendingNotice);
         // Last: should the thumbnail fail, the document is already whole.
         MruList().Add(FDocument->Source(), picture);
     }
@@ -404,6 +407,7 @@ void TMainForm::ReloadDocument(Document::TCorvDocument& Doc)
 {
     using enum Document::TCorvDocumentSourceKind;
     RefreshNow();
+    FPendingNotice.clear();
     // The document keeps its own record, also when the URL loader replaces the copy.
     Document::TCorvDocumentSource source = Doc.Source();
     std::unique_ptr<Graphics::TCorvSurface> surface;
@@ -421,6 +425,7 @@ void TMainForm::ReloadDocument(Document::TCorvDocument& Doc)
         if (View->ShownDocument() == &Doc) {
             View->PictureChanged();
             View->Repaint();
+            StatusPanel0->setText(FPendingNotice);
         }
         // Last: should the thumbnail fail, the document is already whole.
         MruList().Add(Doc.Source(), picture);

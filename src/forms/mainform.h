@@ -290,6 +290,9 @@ private:
     Document::TCorvDocumentSource FPendingSource;
     bool FPendingReload = false;
     std::unique_ptr<Graphics::TCorvSurface> FPendingSurface;
+    // What the status bar tells once the picture has opened (a web page cut
+    // to the limits); empty for every other picture.
+    QString FPendingNotice;
     QString FOpenFileName;
     // The open dialog starts at the last file it gave.
     QString FOpenDialogFileName;
