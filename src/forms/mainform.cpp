@@ -88,6 +88,24 @@ int32_t RecentKeyIndex(const QKeyEvent& Key)
     return -1;
 }
 
+// The focused widget takes typed text: a line edit, a spin box, an editable
+// combo box.
+bool TakesTypedText(const QWidget* Focus)
+{
+    return Focus != nullptr && Focus->testAttribute(Qt::WA_InputMethodEnabled);
+}
+
+// A key that a text field uses for itself: one that types, moves or steps in
+// it (any key without Ctrl, Alt or Meta but the function keys), or pastes.
+bool IsFieldKey(const QKeyEvent& Key)
+{
+    if (Key.matches(QKeySequence::Paste))
+        return true;
+    if (Key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        return false;
+    return Key.key() < Qt::Key_F1 || Key.key() > Qt::Key_F35;
+}
+
 } // namespace
 
 TMainForm::TMainForm(QWidget* Parent) : QMainWindow(Parent)
@@ -301,7 +319,8 @@ void TMainForm::CreateToolbars()
 void TMainForm::CreateStatusBar()
 {
     StatusPanel0 = new QLabel(statusBar());
-    StatusPanel0->setFixedWidth(400);
+    // A message longer than the panel widens it rather than losing its end.
+    StatusPanel0->setMinimumWidth(400);
     StatusPanel1 = new QLabel(statusBar());
     StatusPanel1->setMinimumWidth(50);
     statusBar()->addWidget(StatusPanel0);
@@ -328,6 +347,7 @@ void TMainForm::OpenSource(Document::TCorvDocumentSource& Source, std::unique_pt
 {
     using enum Document::TCorvDocumentSourceKind;
     RefreshNow();
+    FPendingNotice.clear();
     if (!Surface) {
         switch (Source.Kind) {
         case dskFile:
@@ -362,6 +382,7 @@ void TMainForm::OpenSource(Document::TCorvDocumentSource& Source, std::unique_pt
         FDocument = std::move(doc);
         FResizer = std::make_unique<Graphics::Retargeting::TCorvSeamIterativeResizer>(picture);
         View->Repaint();
+        StatusPanel0->setText(FPendingNotice);
         // Last: should the thumbnail fail, the document is already whole.
         MruList().Add(FDocument->Source(), picture);
     }
@@ -386,6 +407,7 @@ void TMainForm::ReloadDocument(Document::TCorvDocument& Doc)
 {
     using enum Document::TCorvDocumentSourceKind;
     RefreshNow();
+    FPendingNotice.clear();
     // The document keeps its own record, also when the URL loader replaces the copy.
     Document::TCorvDocumentSource source = Doc.Source();
     std::unique_ptr<Graphics::TCorvSurface> surface;
@@ -403,6 +425,7 @@ void TMainForm::ReloadDocument(Document::TCorvDocument& Doc)
         if (View->ShownDocument() == &Doc) {
             View->PictureChanged();
             View->Repaint();
+            StatusPanel0->setText(FPendingNotice);
         }
         // Last: should the thumbnail fail, the document is already whole.
         MruList().Add(Doc.Source(), picture);
@@ -511,6 +534,10 @@ bool TMainForm::eventFilter(QObject* Watched, QEvent* Event)
     if (type != QEvent::ShortcutOverride && key->key() == Qt::Key_Escape && !key->isAutoRepeat())
         FEscapeDown = type == QEvent::KeyPress;
     if (type == QEvent::KeyRelease || !OwnsWidget(qobject_cast<const QWidget*>(Watched)))
+        return QMainWindow::eventFilter(Watched, Event);
+    // A key typed into a field acts on that field only, also when the field
+    // passes it on to the window (a character a spin box refuses).
+    if (TakesTypedText(QApplication::focusWidget()) && IsFieldKey(*key))
         return QMainWindow::eventFilter(Watched, Event);
     const std::function<void()> command = KeyCommand(*key);
     if (!command)

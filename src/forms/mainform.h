@@ -207,7 +207,8 @@ public:
 
 protected:
     // Sees the keys before the focused control: the keys of the shortcut
-    // table belong to the window whatever has the focus, and Esc is tracked.
+    // table belong to the window whatever has the focus, but for those that
+    // a focused text field types, steps or pastes with; Esc is tracked.
     bool eventFilter(QObject* Watched, QEvent* Event) override;
     // Files dragged onto the window: the first one is opened.
     void dragEnterEvent(QDragEnterEvent* Event) override;
@@ -289,6 +290,9 @@ private:
     Document::TCorvDocumentSource FPendingSource;
     bool FPendingReload = false;
     std::unique_ptr<Graphics::TCorvSurface> FPendingSurface;
+    // What the status bar tells once the picture has opened (a web page cut
+    // to the limits); empty for every other picture.
+    QString FPendingNotice;
     QString FOpenFileName;
     // The open dialog starts at the last file it gave.
     QString FOpenDialogFileName;

@@ -144,6 +144,7 @@ void TMainForm::ExecuteOpenUrlDialog()
     if (dialog.IsWebPage()) {
         FPendingSource = Document::MakeWebPageSource(dialog.GetUrl(), dialog.Title());
         FPendingSurface = dialog.TakeSurface();
+        FPendingNotice = dialog.Notice();
         return;
     }
     // The dialog closes on a picture only once it has decoded it.

@@ -17,6 +17,7 @@
 #include "view/tools.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCursor>
 #include <QFileDialog>
 #include <QLabel>
@@ -67,6 +68,10 @@ void TMainForm::ViewClick() { View->Repaint(); }
 
 void TMainForm::ViewMouseDown()
 {
+    // A press in the picture takes the keys back from a field that had them:
+    // the arrows carve again.
+    if (QWidget* focus = QApplication::focusWidget(); focus != nullptr && OwnsWidget(focus))
+        focus->clearFocus();
     if (!FDocument)
         return;
     FDocument->BrushesLayer().Hidden = false;

@@ -93,6 +93,12 @@ std::unique_ptr<Graphics::TCorvSurface> RenderWebPage(Platform::TCorvWebPage& Br
     return surface;
 }
 
+QString PageCutNotice(int32_t Width, int32_t Rows)
+{
+    const int32_t tallest = Platform::ClampPageSize(Width, Platform::MaxPageExtent).Height;
+    return QString::fromLatin1(PageCutText).arg(tallest).arg(Rows);
+}
+
 namespace {
 
 // Text cut at a word boundary and ended with "..." where it would need more
@@ -439,6 +445,8 @@ void TOpenUrlForm::WebBrowserDocumentComplete()
         ShowFailure(LastLine(QString::fromStdString(Error.what())));
         return;
     }
+    FNotice = FWebBrowser->ContentHeight() > surface->Height() ? PageCutNotice(surface->Width(), surface->Height())
+                                                                 : QString();
     FSurface = std::move(surface);
     accept();
 }

@@ -47,6 +47,7 @@ inline constexpr const char* PageDownloadingText = "Downloading...";
 inline constexpr const char* GeneratingImageText = "Generating image...";
 inline constexpr const char* FailureText = "Error";
 inline constexpr const char* PageNotDrawnText = "The page could not be drawn.";
+inline constexpr const char* PageCutText = "The page is taller than %1 pixels; its top %2 rows are shown.";
 inline constexpr const char* WebPageContentType = "text/html";
 
 // The largest answer a download takes: the largest picture file the decoder
@@ -73,6 +74,9 @@ QString LastLine(const QString& Text);
 // body or cannot be drawn. Throws what the surface throws for a size it cannot
 // hold.
 std::unique_ptr<Graphics::TCorvSurface> RenderWebPage(Platform::TCorvWebPage& Browser);
+// Said of a page Width pixels wide that went on below its top Rows rows: the
+// tallest page drawn at that width, and the rows shown.
+QString PageCutNotice(int32_t Width, int32_t Rows);
 
 class TOpenUrlForm : public QDialog {
     Q_OBJECT
@@ -99,6 +103,9 @@ public:
     std::unique_ptr<Graphics::TCorvSurface> TakeSurface();
     // The last title the page reported.
     const QString& Title() const { return FTitle; }
+    // What the user is to be told of the rendered page once it opens: that
+    // the limits cut it; empty when it is whole.
+    const QString& Notice() const { return FNotice; }
 
     // The controls, for the caller's and the tests' inspection.
     QComboBox& UrlComboBox() const { return *FUrlComboBox; }
@@ -180,6 +187,7 @@ private:
     bool FRendering = false;
     std::unique_ptr<Graphics::TCorvSurface> FSurface;
     QString FTitle;
+    QString FNotice;
 };
 
 } // namespace Corvanith::Forms

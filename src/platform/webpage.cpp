@@ -104,6 +104,8 @@ public:
     QTimer FTimeout;
     // The view is this many rows higher than the page: there the mark shows.
     int32_t FMarkRows = 0;
+    // The scrolled height that FitToContent read last.
+    int64_t FContentHeight = 0;
     // Marks shown so far: each drawing gives the mark the next colour.
     uint32_t FMarks = 0;
     // Waits that see this change give up.
@@ -347,6 +349,7 @@ std::optional<TPageSize> TCorvWebPage::FitToContent()
             return std::nullopt;
         return int64_t(std::min(result, 1e12));
     };
+    FImpl->FContentHeight = 0;
     const std::optional<int64_t> width = extent("Width");
     if (!width)
         return std::nullopt;
@@ -357,6 +360,7 @@ std::optional<TPageSize> TCorvWebPage::FitToContent()
     const std::optional<int64_t> height = extent("Height");
     if (!height)
         return std::nullopt;
+    FImpl->FContentHeight = *height;
     // The mark that tells a frame drawn whole lies below the content, within
     // the largest view the engine draws.
     size = ClampPageSize(size.Width, std::min<int64_t>(*height, MaxPageExtent - MarkRows));
@@ -365,6 +369,8 @@ std::optional<TPageSize> TCorvWebPage::FitToContent()
         return std::nullopt;
     return size;
 }
+
+int64_t TCorvWebPage::ContentHeight() const { return FImpl->FContentHeight; }
 
 bool TCorvWebPage::DrawTo(TSharedBitmap& Target)
 {

@@ -77,6 +77,10 @@ public:
     // the page), and answers the size. Empty when the document has no body or
     // the page does not answer.
     std::optional<TPageSize> FitToContent();
+    // After FitToContent: the scrolled height of the page at its fitted
+    // width, more than Height() where the limits cut the page; 0 when it did
+    // not answer.
+    int64_t ContentHeight() const;
     // After FitToContent: draws the page's content at (0, 0) over what Target
     // holds, clipped to Target, from a frame that the engine is seen to have
     // drawn whole at the fitted size. False when there is nothing to draw,

@@ -172,4 +172,30 @@ TEST_F(MainFormTest, APictureFromAUrlOpensWithTheControlsUpToDate)
     EXPECT_TRUE(Form().ResizeToolbarItem->isEnabled());
 }
 
+// A page taller than the tallest picture drawn opens cut, and the status bar
+// says so until another picture opens.
+TEST_F(MainFormTest, APageTallerThanTheLimitOpensCutAndSaysSo)
+{
+    Testing::TTestHttpServer server;
+    server.Serve("/long", {.Body = "<!DOCTYPE html><html><head><title>Long</title></head><body style='margin:0'>"
+                                   "<div style='height:20000px;background:rgb(0,0,255)'></div></body></html>"});
+    const QString url = server.Url("/long");
+    WhenDialogOpens([&](QWidget& dialog) {
+        auto& form = static_cast<Forms::TOpenUrlForm&>(dialog);
+        form.UrlComboBox().setEditText(url);
+        form.OpenButton().click();
+    });
+    Form().OpenUrlToolbarItem->trigger();
+    ASSERT_NE(Form().GetDocument(), nullptr);
+    EXPECT_EQ(Form().GetDocument()->Source().Kind, Document::TCorvDocumentSourceKind::dskWebPage);
+    EXPECT_EQ(SizeText(), "950 x 16380");
+    EXPECT_EQ(Form().StatusPanel0->text(), "The page is taller than 16384 pixels; its top 16380 rows are shown.");
+    const Graphics::TCorvSurface& picture = Form().GetDocument()->ImageLayer().Surface();
+    EXPECT_EQ(*picture.GetPixelPtr(475, 16379), 0xFF0000FFu);
+
+    Open(WritePicture("short.png", 8, 6));
+    EXPECT_EQ(SizeText(), "8 x 6");
+    EXPECT_EQ(Form().StatusPanel0->text(), "");
+}
+
 } // namespace

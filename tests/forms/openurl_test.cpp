@@ -63,6 +63,14 @@ TEST(OpenUrlText, SuggestedUrlAndLastLine)
     EXPECT_EQ(LastLine("\r\n\n"), "Error");
 }
 
+// The tallest page drawn at a width: the side limit, or less where the page
+// is so wide that the pixel limit comes first.
+TEST(OpenUrlText, PageCutNoticeNamesTheLimitAtThePagesWidth)
+{
+    EXPECT_EQ(PageCutNotice(950, 16380), "The page is taller than 16384 pixels; its top 16380 rows are shown.");
+    EXPECT_EQ(PageCutNotice(4096, 8192), "The page is taller than 8192 pixels; its top 8192 rows are shown.");
+}
+
 TEST(OpenUrlText, EncoderByMimeTypeFindsTheLastExactMatch)
 {
     const std::vector<Platform::TImageCodecInfo>& encoders = Platform::ImageEncoders();
@@ -495,6 +503,7 @@ TEST_F(OpenUrlFormTest, WebPageIsRenderedStoredAndHandedOver)
     EXPECT_EQ(FResult, QDialog::Accepted);
     EXPECT_TRUE(form->IsWebPage());
     EXPECT_EQ(form->Title(), "Colours");
+    EXPECT_EQ(form->Notice(), "");
     EXPECT_EQ(FServer.Requests("/page"), 2); // the refused download, then the page
     std::unique_ptr<Graphics::TCorvSurface> surface = form->TakeSurface();
     ASSERT_NE(surface, nullptr);

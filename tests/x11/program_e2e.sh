@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The real program on an Xvfb of its own, driven with xdotool as a person
 # drives it: it opens a picture, narrows it by Left, opens and closes the File
-# menu with Esc, narrows it again, and captures a window of another program
-# through Capture Window. What it did is read back from the BMP files it
-# saves with Ctrl+S.
+# menu with Esc, narrows it again, steps the Reuse box with Up, heightens the
+# picture by Up once the picture is clicked, and captures a window of another
+# program through Capture Window. What it did is read back from the BMP files
+# it saves with Ctrl+S.
 #
 #   program_e2e.sh PROGRAM TESTWINDOW
 set -euo pipefail
@@ -139,6 +140,21 @@ save_as "$work/narrowed.bmp"
 size=$(bmp_size "$work/narrowed.bmp")
 [ "$size" = "58 40" ] || fail "after Left, File menu, Esc and Left the picture is $size, not 58 40"
 grep -q "Ambiguous shortcut" "$work/program.log" && fail "ambiguous shortcuts"
+
+# ---- Up in the Reuse box steps the box only; Up after a click into the picture heightens it ----
+xdotool mousemove $((X + 385)) $((Y + 38)) click 1
+sleep 0.3
+for _ in 1 2 3; do
+    xdotool key Up
+    sleep 0.2
+done
+xdotool mousemove $((X + 400)) $((Y + 400)) click 1
+sleep 0.3
+xdotool key Up
+sleep 0.3
+save_as "$work/heightened.bmp"
+size=$(bmp_size "$work/heightened.bmp")
+[ "$size" = "58 41" ] || fail "after Up three times in the Reuse box and once in the picture it is $size, not 58 41"
 
 # ---- Capture Window, picking the other program's child window ----
 # The closed dialog leaves no window focused without a window manager.
