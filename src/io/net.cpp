@@ -25,6 +25,14 @@ int StatusCode(const QNetworkReply& Reply)
 
 bool IsSuccess(int Code) { return Code >= 200 && Code < 300; }
 
+// How an answer that is no success fails the download.
+QString StatusLine(const QNetworkReply& Reply)
+{
+    return QStringLiteral("HTTP %1 %2")
+        .arg(StatusCode(Reply))
+        .arg(Reply.attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
+}
+
 // The answers that the client would follow by itself.
 bool IsRedirection(int Code)
 {
@@ -240,8 +248,12 @@ void TCorvUrlDownloader::HeadersAvailable()
         Redirect();
         return;
     }
-    if (!IsSuccess(code))
+    // The body of any other answer is no picture, and it may have no end:
+    // the download ends at the headers.
+    if (!IsSuccess(code)) {
+        Fail(StatusLine(*FReply));
         return;
+    }
     FBodyBegun = true;
     const std::optional<int64_t> length = AnnouncedLength(*FReply);
     if (!length) {
@@ -273,13 +285,10 @@ void TCorvUrlDownloader::BodyAvailable()
     // endless one within a piece.
     FPiece.resize(size_t(ReadBufferSize));
     const int64_t written = FWritten;
-    while (FFailure.isEmpty() && !FStopped) {
+    while (FBodyBegun && FFailure.isEmpty() && !FStopped) {
         const qint64 count = FReply->read(FPiece.data(), qint64(FPiece.size()));
         if (count <= 0)
             break;
-        // The body of an error answer is no picture.
-        if (!FBodyBegun)
-            continue;
         if (FWritten + count > FMaxSize) {
             Fail(QStringLiteral("The answer is larger than %1 bytes").arg(FMaxSize));
             return;
@@ -304,9 +313,7 @@ void TCorvUrlDownloader::TransferFinished()
     const int code = StatusCode(*FReply);
     if (failure.isEmpty()) {
         if (code >= 300) {
-            failure = QStringLiteral("HTTP %1 %2")
-                          .arg(code)
-                          .arg(FReply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
+            failure = StatusLine(*FReply);
         } else if (FReply->error() != QNetworkReply::NoError) {
             failure = FReply->errorString();
         } else if (!IsSuccess(code)) {

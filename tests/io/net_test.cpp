@@ -549,8 +549,9 @@ int64_t PeakGrowth(const std::function<void()>& Run)
 
 // Each bound of a direct answer holds as well after one or three
 // redirections: the read limit and the size limit for an answer without an
-// end or with one too far, its headers' check, and the failure of a later hop
-// with its own message.
+// end or with one too far, its headers' check, the failure of a later hop
+// with its own message, and the end at its headers of an error answer, or of
+// a redirection that names no target, whose body has no end.
 TEST_F(DownloaderTest, RedirectedAnswersKeepTheDirectBounds)
 {
     constexpr int64_t limit = 96 << 20;
@@ -567,6 +568,8 @@ TEST_F(DownloaderTest, RedirectedAnswersKeepTheDirectBounds)
         {"/over-limit", "/over-limit", QStringLiteral("The answer is too large (%1 bytes)").arg(overLimit)},
         {"/two-lengths", "/two-lengths", QStringLiteral("The answer is malformed")},
         {"/refused", refused, QStringLiteral("Connection refused")},
+        {"/missing-endless", "/missing-endless", QStringLiteral("HTTP 404 Not Found")},
+        {"/nowhere-endless", "/nowhere-endless", QStringLiteral("HTTP 302 Found")},
     };
     const Testing::TTestHttpServerThread server([&](Testing::TTestHttpServer& Server) {
         ServeDownloads(Server);
@@ -580,6 +583,14 @@ TEST_F(DownloaderTest, RedirectedAnswersKeepTheDirectBounds)
                                       .Body = "0123456789",
                                       .Headers = "Content-Length: 5\r\nContent-Length: 10\r\n",
                                       .SendLength = false});
+        const std::pair<QByteArray, QByteArray> endlessErrors[] = {{"/missing-endless", "404 Not Found"},
+                                                                   {"/nowhere-endless", "302 Found"}};
+        for (const auto& [path, status] : endlessErrors)
+            Server.Serve(path, {.Status = status,
+                                .ContentType = "text/html",
+                                .Body = {},
+                                .SendLength = false,
+                                .FillerBytes = int64_t(1) << 40});
         const QByteArray statuses[] = {"302 Found", "307 Temporary Redirect", "301 Moved Permanently"};
         for (const TTarget& target : targets) {
             QByteArray next = target.Location;
@@ -602,13 +613,21 @@ TEST_F(DownloaderTest, RedirectedAnswersKeepTheDirectBounds)
             Platform::TTemporaryFileStream file(dir.filePath(QStringLiteral("download-XXXXXX")));
             const auto d = Make(url, true, &file);
             d->SetMaxSize(limit);
+            const int64_t sentBefore = server.FillerSent();
             bool done = false;
             const int64_t growth = PeakGrowth([&] { done = Download(*d); });
             ASSERT_TRUE(done);
             EXPECT_FALSE(FReports.SucceededAtDone);
             EXPECT_EQ(FReports.TextAtDone.toStdString(), target.Text.toStdString());
-            EXPECT_LE(file.Size(), target.Path == "/endless" ? limit : 0);
+            const bool bodyRead = target.Path == "/endless";
+            EXPECT_LE(file.Size(), bodyRead ? limit : 0);
             EXPECT_LT(growth, 24 << 20) << "resident memory grew by " << growth << " bytes";
+            // An answer that fails at its headers is read no further: the
+            // server got rid of no more than the sockets' buffers hold.
+            if (!bodyRead) {
+                const int64_t sent = server.FillerSent() - sentBefore;
+                EXPECT_LT(sent, 32 << 20) << "the server sent " << sent << " bytes";
+            }
         }
     }
 }
