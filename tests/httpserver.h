@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -67,6 +68,9 @@ public:
         return total;
     }
     int OpenConnections() const { return FOpen; }
+    // The filler bytes handed to the sockets so far, of every reply; may be
+    // read from any thread.
+    int64_t FillerSent() const { return FFillerSent; }
 
 private:
     void Accept()
@@ -116,17 +120,18 @@ private:
             Socket.disconnectFromHost();
     }
 
-    static void SendFiller(QTcpSocket& Socket, qint64 Bytes, const QByteArray& Pattern, bool Close)
+    void SendFiller(QTcpSocket& Socket, qint64 Bytes, const QByteArray& Pattern, bool Close)
     {
         // Whole patterns, so that each block goes on where the last ended.
         const QByteArray block = Pattern.repeated(std::max<qsizetype>(64 * 1024 / Pattern.size(), 1));
         const qint64 blockSize = block.size();
         auto left = std::make_shared<qint64>(Bytes);
-        const auto topUp = [&Socket, block, blockSize, left, Close] {
+        const auto topUp = [this, &Socket, block, blockSize, left, Close] {
             while (*left > 0 && Socket.bytesToWrite() < 4 * blockSize) {
                 const qint64 n = std::min(*left, blockSize);
                 Socket.write(block.constData(), n);
                 *left -= n;
+                FFillerSent += n;
             }
             if (*left == 0 && Close) {
                 *left = -1;
@@ -137,6 +142,8 @@ private:
         topUp();
     }
 
+    // Before the server, whose sockets may still send while it goes.
+    std::atomic<int64_t> FFillerSent = 0;
     QTcpServer FServer;
     QMap<QByteArray, QList<TReply>> FReplies;
     QMap<QByteArray, QByteArray> FHeaders;
@@ -181,6 +188,7 @@ public:
         FThread.wait();
     }
     QString Url(const QByteArray& Path) const { return FBase + QString::fromLatin1(Path); }
+    int64_t FillerSent() const { return FServer->FillerSent(); }
 
 private:
     QThread FThread;

@@ -7,7 +7,7 @@ CORVANITH_PACKAGES=(
     libgl-dev libxkbcommon-dev libtiff-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libxcb1-dev libxcb-shape0-dev
-    libjpeg62-turbo-dev
+    libjpeg62-turbo-dev zlib1g-dev
     xvfb xauth xdotool python3
 )
 

@@ -1,6 +1,7 @@
 #include "io/net.h"
 
 #include "graphics/errors.h"
+#include "io/inflater.h"
 #include "platform/streams.h"
 
 #include <QNetworkAccessManager>
@@ -24,6 +25,14 @@ int StatusCode(const QNetworkReply& Reply)
 }
 
 bool IsSuccess(int Code) { return Code >= 200 && Code < 300; }
+
+// How an answer that is no success fails the download.
+QString StatusLine(const QNetworkReply& Reply)
+{
+    return QStringLiteral("HTTP %1 %2")
+        .arg(StatusCode(Reply))
+        .arg(Reply.attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
+}
 
 // The answers that the client would follow by itself.
 bool IsRedirection(int Code)
@@ -106,9 +115,10 @@ void TCorvUrlDownloader::Get(const QUrl& Url)
     QNetworkRequest request(Url);
     request.setHeader(QNetworkRequest::UserAgentHeader, QString::fromLatin1(DownloadUserAgent));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    // The client's guard against compressed bodies of a high ratio refuses
-    // valid pictures; the size limit counts the inflated bytes instead.
-    request.setDecompressedSafetyCheckThreshold(-1);
+    // Compressed bodies are inflated here, not by the client, which takes a
+    // cut stream for a whole one and stacked encodings for plain data; asking
+    // for the encodings itself keeps the client from inflating.
+    request.setRawHeader("Accept-Encoding", AcceptedEncodings);
     FReply = FManager->get(request);
     FReply->setReadBufferSize(ReadBufferSize);
     RestartSilenceClock();
@@ -240,8 +250,12 @@ void TCorvUrlDownloader::HeadersAvailable()
         Redirect();
         return;
     }
-    if (!IsSuccess(code))
+    // The body of any other answer is no picture, and it may have no end:
+    // the download ends at the headers.
+    if (!IsSuccess(code)) {
+        Fail(StatusLine(*FReply));
         return;
+    }
     FBodyBegun = true;
     const std::optional<int64_t> length = AnnouncedLength(*FReply);
     if (!length) {
@@ -262,6 +276,12 @@ void TCorvUrlDownloader::HeadersAvailable()
             return;
         }
     }
+    try {
+        FInflater = TCorvInflater::ForEncodings(FReply->rawHeader("Content-Encoding"));
+    } catch (const ECorvError& Error) {
+        Fail(QString::fromUtf8(Error.what()));
+        return;
+    }
     PostProgress(0, ToInt32(FAnnounced));
 }
 
@@ -272,29 +292,47 @@ void TCorvUrlDownloader::BodyAvailable()
     // is all that is held, whatever the ratio, and the size limit stops an
     // endless one within a piece.
     FPiece.resize(size_t(ReadBufferSize));
-    const int64_t written = FWritten;
-    while (FFailure.isEmpty() && !FStopped) {
+    const int64_t received = FReceived;
+    while (FBodyBegun && FFailure.isEmpty() && !FStopped) {
         const qint64 count = FReply->read(FPiece.data(), qint64(FPiece.size()));
         if (count <= 0)
             break;
-        // The body of an error answer is no picture.
-        if (!FBodyBegun)
+        FReceived += count;
+        if (!FInflater) {
+            Store(FPiece.data(), int32_t(count));
             continue;
-        if (FWritten + count > FMaxSize) {
-            Fail(QStringLiteral("The answer is larger than %1 bytes").arg(FMaxSize));
-            return;
         }
+        FInflated.resize(size_t(ReadBufferSize));
         try {
-            FStream.WriteBuffer(FPiece.data(), int32_t(count));
+            FInflater->SetInput(FPiece.data(), int32_t(count));
+            while (FFailure.isEmpty()) {
+                const int32_t inflated = FInflater->Inflate(FInflated.data(), int32_t(FInflated.size()));
+                if (inflated == 0)
+                    break;
+                Store(FInflated.data(), inflated);
+            }
         } catch (const ECorvError& Error) {
-            Fail(QStringLiteral("Cannot store the download: ") + QString::fromStdString(Error.what()));
-            return;
+            Fail(QString::fromUtf8(Error.what()));
         }
-        FWritten += count;
     }
     // One report for what arrived together, as the owner redraws for each.
-    if (FWritten > written)
-        PostProgress(ToInt32(FWritten), ToInt32(FAnnounced));
+    if (FFailure.isEmpty() && FReceived > received)
+        PostProgress(ToInt32(FReceived), ToInt32(FAnnounced));
+}
+
+void TCorvUrlDownloader::Store(const char* Data, int32_t Count)
+{
+    if (FWritten + Count > FMaxSize) {
+        Fail(QStringLiteral("The answer is larger than %1 bytes").arg(FMaxSize));
+        return;
+    }
+    try {
+        FStream.WriteBuffer(Data, Count);
+    } catch (const ECorvError& Error) {
+        Fail(QStringLiteral("Cannot store the download: ") + QString::fromStdString(Error.what()));
+        return;
+    }
+    FWritten += Count;
 }
 
 void TCorvUrlDownloader::TransferFinished()
@@ -304,13 +342,13 @@ void TCorvUrlDownloader::TransferFinished()
     const int code = StatusCode(*FReply);
     if (failure.isEmpty()) {
         if (code >= 300) {
-            failure = QStringLiteral("HTTP %1 %2")
-                          .arg(code)
-                          .arg(FReply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
+            failure = StatusLine(*FReply);
         } else if (FReply->error() != QNetworkReply::NoError) {
             failure = FReply->errorString();
         } else if (!IsSuccess(code)) {
             failure = QStringLiteral("The server sent no answer");
+        } else if (FInflater && !FInflater->Complete()) {
+            failure = QString::fromLatin1(DamagedDataText);
         } else if (FWritten == 0) {
             // The client takes a chunk size that is no number for the last
             // chunk, so an empty chunked body may be a malformed one.

@@ -23,12 +23,15 @@ class TStream;
 
 namespace Corvanith::Net {
 
+class TCorvInflater;
+
 inline constexpr const char* DownloadUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1)";
 inline constexpr int MaxRedirects = 3;
 // The answer must keep sending: this long without data fails the download.
 inline constexpr int DefaultTransferTimeout = 30000;
 // The most of an answer the network code holds before it is written to the
-// stream: the socket is read no faster than the stream takes the body.
+// stream, and the most of it inflated at a time: the socket is read no faster
+// than the stream takes the body.
 inline constexpr int64_t ReadBufferSize = 256 * 1024;
 
 // Whether an answer of this content type (the "Content-Type" header exactly
@@ -51,7 +54,8 @@ public:
     // After each new StatusText of the transfer.
     std::function<void()> OnStatus;
     // At the start of the body (Position 0, Max the announced size or 0 when
-    // none is), as it arrives, and at its end (both -1).
+    // none is), as it arrives, and at its end (both -1). Both count the bytes
+    // as sent, compressed or not.
     std::function<void()> OnProgress;
     // Asked once, for an answer with code 200, before its body is read; False
     // refuses it: nothing of the body is written and no status or progress
@@ -63,7 +67,8 @@ public:
     // a silent server keep the transfer waiting for ever.
     void SetTransferTimeout(int Milliseconds) { FTransferTimeout = Milliseconds; }
     // Answers longer than this many bytes fail, those that announce it at
-    // their headers, the others once they pass it.
+    // their headers, the others once they pass it; a compressed body counts
+    // as it inflates.
     void SetMaxSize(int64_t Bytes) { FMaxSize = Bytes; }
 
     // GET with the user agent DownloadUserAgent, following at most
@@ -80,7 +85,12 @@ public:
     const QString& Url() const { return FUrl; }
     // The GET completed with a body of at least one byte, the body is in the
     // stream, which ends after it, and the stream is back at its start. An
-    // answer whose length is not one number fails as malformed.
+    // answer whose length is not one number fails as malformed. A body sent
+    // in gzip or deflate encoding is stored inflated; one whose compressed
+    // data is damaged or cut short, or that comes in other or stacked
+    // encodings, fails with DamagedDataText (io/inflater.h). An answer that is no success
+    // and no redirection to follow fails at its headers with its status line
+    // ("HTTP 404 Not Found"), its body unread.
     bool Succeeded() const { return FSucceeded; }
     // The last status, or what went wrong.
     const QString& StatusText() const { return FStatusText; }
@@ -104,6 +114,8 @@ private:
     void RestartSilenceClock();
     void HeadersAvailable();
     void BodyAvailable();
+    // The next bytes of the body into the stream, within the size limit.
+    void Store(const char* Data, int32_t Count);
     void TransferFinished();
 
     QString FUrl;
@@ -125,11 +137,15 @@ private:
     bool FBodyBegun = false;
     int FRedirections = 0;
     int64_t FAnnounced = 0;
+    int64_t FReceived = 0;
     int64_t FWritten = 0;
     QString FFailure;
-    // What one read of the body takes, kept for the whole transfer: data
-    // arrives in many small parts.
+    // Set when the body comes compressed.
+    std::unique_ptr<TCorvInflater> FInflater;
+    // What one read of the body takes, and what one step of inflating it
+    // gives, kept for the whole transfer: data arrives in many small parts.
     std::vector<char> FPiece;
+    std::vector<char> FInflated;
 
     // Receives the network signals and the queued reports; freeing it drops
     // both.

@@ -173,6 +173,8 @@ TEST_F(DownloaderTest, ImageArrivesWholeWithItsReports)
     EXPECT_EQ(FReports.CheckedType, QStringLiteral("image/png"));
     EXPECT_EQ(d->ContentType(), QStringLiteral("image/png"));
     EXPECT_EQ(FServer.LastHeader("User-Agent"), QByteArray(Net::DownloadUserAgent));
+    // Only what the downloader inflates itself.
+    EXPECT_EQ(FServer.LastHeader("Accept-Encoding"), "gzip, deflate");
     ASSERT_GE(FReports.Progresses.size(), 2);
     EXPECT_EQ(FReports.Progresses.first(), std::pair(0, int32_t(Picture().size())));
     EXPECT_EQ(FReports.Progresses.last(), std::pair(-1, -1));
@@ -549,8 +551,9 @@ int64_t PeakGrowth(const std::function<void()>& Run)
 
 // Each bound of a direct answer holds as well after one or three
 // redirections: the read limit and the size limit for an answer without an
-// end or with one too far, its headers' check, and the failure of a later hop
-// with its own message.
+// end or with one too far, its headers' check, the failure of a later hop
+// with its own message, and the end at its headers of an error answer, or of
+// a redirection that names no target, whose body has no end.
 TEST_F(DownloaderTest, RedirectedAnswersKeepTheDirectBounds)
 {
     constexpr int64_t limit = 96 << 20;
@@ -567,6 +570,8 @@ TEST_F(DownloaderTest, RedirectedAnswersKeepTheDirectBounds)
         {"/over-limit", "/over-limit", QStringLiteral("The answer is too large (%1 bytes)").arg(overLimit)},
         {"/two-lengths", "/two-lengths", QStringLiteral("The answer is malformed")},
         {"/refused", refused, QStringLiteral("Connection refused")},
+        {"/missing-endless", "/missing-endless", QStringLiteral("HTTP 404 Not Found")},
+        {"/nowhere-endless", "/nowhere-endless", QStringLiteral("HTTP 302 Found")},
     };
     const Testing::TTestHttpServerThread server([&](Testing::TTestHttpServer& Server) {
         ServeDownloads(Server);
@@ -580,6 +585,14 @@ TEST_F(DownloaderTest, RedirectedAnswersKeepTheDirectBounds)
                                       .Body = "0123456789",
                                       .Headers = "Content-Length: 5\r\nContent-Length: 10\r\n",
                                       .SendLength = false});
+        const std::pair<QByteArray, QByteArray> endlessErrors[] = {{"/missing-endless", "404 Not Found"},
+                                                                   {"/nowhere-endless", "302 Found"}};
+        for (const auto& [path, status] : endlessErrors)
+            Server.Serve(path, {.Status = status,
+                                .ContentType = "text/html",
+                                .Body = {},
+                                .SendLength = false,
+                                .FillerBytes = int64_t(1) << 40});
         const QByteArray statuses[] = {"302 Found", "307 Temporary Redirect", "301 Moved Permanently"};
         for (const TTarget& target : targets) {
             QByteArray next = target.Location;
@@ -602,13 +615,21 @@ TEST_F(DownloaderTest, RedirectedAnswersKeepTheDirectBounds)
             Platform::TTemporaryFileStream file(dir.filePath(QStringLiteral("download-XXXXXX")));
             const auto d = Make(url, true, &file);
             d->SetMaxSize(limit);
+            const int64_t sentBefore = server.FillerSent();
             bool done = false;
             const int64_t growth = PeakGrowth([&] { done = Download(*d); });
             ASSERT_TRUE(done);
             EXPECT_FALSE(FReports.SucceededAtDone);
             EXPECT_EQ(FReports.TextAtDone.toStdString(), target.Text.toStdString());
-            EXPECT_LE(file.Size(), target.Path == "/endless" ? limit : 0);
+            const bool bodyRead = target.Path == "/endless";
+            EXPECT_LE(file.Size(), bodyRead ? limit : 0);
             EXPECT_LT(growth, 24 << 20) << "resident memory grew by " << growth << " bytes";
+            // An answer that fails at its headers is read no further: the
+            // server got rid of no more than the sockets' buffers hold.
+            if (!bodyRead) {
+                const int64_t sent = server.FillerSent() - sentBefore;
+                EXPECT_LT(sent, 32 << 20) << "the server sent " << sent << " bytes";
+            }
         }
     }
 }
@@ -632,7 +653,9 @@ QByteArray LittleEndian(uint32_t Value)
 
 // A body sent compressed inflates into the stream as it comes, and the size
 // limit counts the inflated bytes: a valid answer of a high ratio arrives
-// whole, one that inflates without end stops at the limit at once.
+// whole, one that inflates without end stops at the limit at once. A body
+// whose compressed data is damaged, cut short or in encodings not taken
+// fails as such, not as a picture that the bytes do not make.
 TEST_F(DownloaderTest, CompressedAnswersInflateUpToTheLimit)
 {
     constexpr int64_t limit = 96 << 20;
@@ -644,20 +667,33 @@ TEST_F(DownloaderTest, CompressedAnswersInflateUpToTheLimit)
     const QByteArray deflated = zeros.Start + zeros.Unit.repeated(units) + zeros.End;
     const QByteArray gzipHeader = QByteArray::fromHex("1f8b0800000000000003");
     const QByteArray zlibHeader = QByteArray::fromHex("7801");
+    const uint32_t crc = Crc32OfZeros(size);
+    const QByteArray gzip = gzipHeader + deflated + LittleEndian(crc) + LittleEndian(uint32_t(size));
     // Adler-32 of zeros: 1, and the count for the second sum.
     const uint32_t adler = uint32_t(size % 65521) << 16 | 1;
     const QByteArray adlerBytes = QByteArray::fromHex(QByteArray::number(adler, 16).rightJustified(8, '0'));
+    const QString tooLarge = QStringLiteral("The answer is larger than %1 bytes").arg(limit);
+    const QString damaged = QStringLiteral("The answer's compressed data is damaged.");
     struct TCase {
         QByteArray Path;
         QByteArray Encoding;
         QByteArray Body;
         QByteArray Endless;
+        // Empty: the download succeeds with the zeros.
+        QString Text;
     };
     const TCase cases[] = {
-        {"/gzip", "gzip", gzipHeader + deflated + LittleEndian(Crc32OfZeros(size)) + LittleEndian(uint32_t(size)), {}},
-        {"/deflate", "deflate", zlibHeader + deflated + adlerBytes, {}},
-        {"/gzip-endless", "gzip", gzipHeader + zeros.Start, zeros.Unit},
-        {"/deflate-endless", "deflate", zlibHeader + zeros.Start, zeros.Unit},
+        {"/gzip", "gzip", gzip, {}, {}},
+        {"/deflate", "deflate", zlibHeader + deflated + adlerBytes, {}, {}},
+        {"/x-gzip", "x-gzip", gzip, {}, {}},
+        {"/gzip-endless", "gzip", gzipHeader + zeros.Start, zeros.Unit, tooLarge},
+        {"/deflate-endless", "deflate", zlibHeader + zeros.Start, zeros.Unit, tooLarge},
+        {"/gzip-bad-crc", "gzip", gzipHeader + deflated + LittleEndian(crc ^ 1) + LittleEndian(uint32_t(size)), {},
+         damaged},
+        {"/gzip-cut", "gzip", gzipHeader + zeros.Start + zeros.Unit.repeated(units), {}, damaged},
+        {"/deflate-cut", "deflate", zlibHeader + deflated, {}, damaged},
+        {"/gzip-twice", "gzip, gzip", gzip, {}, damaged},
+        {"/compress", "compress", gzip, {}, damaged},
     };
     const Testing::TTestHttpServerThread server([&](Testing::TTestHttpServer& Server) {
         for (const TCase& c : cases)
@@ -679,14 +715,13 @@ TEST_F(DownloaderTest, CompressedAnswersInflateUpToTheLimit)
         bool done = false;
         const int64_t growth = PeakGrowth([&] { done = Download(*d); });
         ASSERT_TRUE(done);
-        if (c.Endless.isEmpty()) {
+        if (c.Text.isEmpty()) {
             EXPECT_TRUE(FReports.SucceededAtDone) << FReports.TextAtDone.toStdString();
             EXPECT_EQ(file.Size(), size);
             EXPECT_EQ(ReadRest(file).count('\0'), size);
         } else {
             EXPECT_FALSE(FReports.SucceededAtDone);
-            EXPECT_EQ(FReports.TextAtDone.toStdString(),
-                      QStringLiteral("The answer is larger than %1 bytes").arg(limit).toStdString());
+            EXPECT_EQ(FReports.TextAtDone.toStdString(), c.Text.toStdString());
             EXPECT_LE(file.Size(), limit);
         }
         EXPECT_LT(growth, 24 << 20) << "resident memory grew by " << growth << " bytes";
