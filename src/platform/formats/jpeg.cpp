@@ -1,5 +1,6 @@
 #include "platform/formats/jpeg.h"
 
+#include "platform/formats/exif.h"
 #include "platform/formats/pixels.h"
 #include "platform/streamcursor.h"
 
@@ -10,6 +11,8 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -253,6 +256,7 @@ public:
         jpeg_create_decompress(&FInfo);
         FCreated = true;
         FInfo.src = &FSource;
+        jpeg_save_markers(&FInfo, JPEG_APP0 + 1, 0xFFFF);
         jpeg_save_markers(&FInfo, JPEG_APP0 + 2, 0xFFFF);
         if (jpeg_read_header(&FInfo, TRUE) != JPEG_HEADER_OK)
             ERREXIT(&FInfo, JERR_NO_IMAGE);
@@ -293,6 +297,17 @@ public:
     {
         Length = FProfileLength;
         return std::exchange(FProfile, nullptr);
+    }
+
+    // The orientation of the first APP1 segment that holds an Exif block.
+    TOrientation Orientation() const
+    {
+        static constexpr uint8_t Exif[] = {'E', 'x', 'i', 'f', 0, 0};
+        for (jpeg_saved_marker_ptr m = FInfo.marker_list; m != nullptr; m = m->next)
+            if (m->marker == JPEG_APP0 + 1 && m->data_length >= sizeof(Exif) &&
+                std::memcmp(m->data, Exif, sizeof(Exif)) == 0)
+                return ExifOrientation({m->data, m->data_length});
+        return TOrientation::Upright;
     }
 
     jpeg_decompress_struct& Info() { return FInfo; }
@@ -400,8 +415,9 @@ TJpegReader::TJpegReader(IStream& Stream)
         FDecompress.reset();
         return;
     }
-    FWidth = int32_t(d.Info().output_width);
-    FHeight = int32_t(d.Info().output_height);
+    FOrientation = d.Orientation();
+    std::tie(FWidth, FHeight) =
+        OrientedSize(FOrientation, int32_t(d.Info().output_width), int32_t(d.Info().output_height));
 }
 
 TJpegReader::~TJpegReader() = default;
@@ -435,17 +451,25 @@ bool TJpegReader::Read(uint8_t* Bits, int32_t Stride)
     TDecompress& d = *FDecompress;
     jpeg_decompress_struct& info = d.Info();
     const bool cmyk = info.out_color_space == JCS_CMYK;
+    const int32_t width = int32_t(info.output_width);
+    TOrientedRows shown(FOrientation, width, int32_t(info.output_height), Bits, Stride);
+    // Rows that do not stay rows are decoded a band at a time beside the
+    // picture, and turned into their places from there.
+    std::vector<uint32_t> band(shown.DirectRow(0) ? 0 : size_t(RowsPerCall) * size_t(width));
     const bool read = d.Guarded([&] {
         while (info.output_scanline < info.output_height) {
-            const JDIMENSION first = info.output_scanline;
-            const int count = int(std::min<JDIMENSION>(RowsPerCall, info.output_height - first));
+            const int32_t first = int32_t(info.output_scanline);
+            const int count = int(std::min<JDIMENSION>(RowsPerCall, info.output_height - info.output_scanline));
             JSAMPROW rows[RowsPerCall];
             for (int i = 0; i < count; ++i)
-                rows[i] = Bits + int64_t(first + JDIMENSION(i)) * Stride;
+                rows[i] = reinterpret_cast<JSAMPROW>(band.empty() ? shown.DirectRow(first + i)
+                                                                  : band.data() + int64_t(i) * width);
             const JDIMENSION got = jpeg_read_scanlines(&info, rows, JDIMENSION(count));
             if (cmyk)
                 for (JDIMENSION i = 0; i < got; ++i)
                     InvertedCmykToBgra(rows[i], info.output_width);
+            if (!band.empty())
+                shown.Put(first, int32_t(got), band.data(), width);
         }
         jpeg_finish_decompress(&info);
     });

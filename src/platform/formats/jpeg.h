@@ -1,9 +1,11 @@
 #pragma once
 // JPEG: the file's scans checked against the least size their blocks take,
 // then decoded through libjpeg itself, read from the stream in chunks and
-// written row by row straight into the caller's buffer, with the work a file
-// may ask for bounded.
+// written row by row into their upright places in the caller's buffer, as
+// the file's Exif block orients them, with the work a file may ask for
+// bounded.
 #include "platform/formats/format.h"
+#include "platform/orientation.h"
 
 #include <QColorSpace>
 
@@ -29,6 +31,7 @@ private:
     class TDecompress;
 
     std::unique_ptr<TDecompress> FDecompress;
+    TOrientation FOrientation = TOrientation::Upright;
     // The embedded colour profile; an invalid colour space without one.
     QColorSpace FColourSpace;
 };

@@ -267,7 +267,7 @@ TEST(Jpeg, DecodesAsQtShowsIt)
         for (int x = 0; x < W; ++x)
             picture.setPixel(x, y, qRgb(x * 4, y * 6, ((x / 3) ^ (y / 2)) * 9 & 0xFF));
     const auto file = [&](const TJpegOptions& Options) { return Corvanith::Tests::JpegFile(picture, Options); };
-    // An orientation tag that turns the picture a quarter: not applied.
+    // An orientation tag that turns the picture a quarter clockwise.
     QByteArray exif("Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\x06\0\0\0\0\0\0\0", 32);
     // Comments longer than a read, which libjpeg passes over.
     QByteArray comments = file(TJpegOptions());
@@ -302,12 +302,114 @@ TEST(Jpeg, DecodesAsQtShowsIt)
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
         const QImage expected = Corvanith::Tests::QtDecoded(c.File);
-        ASSERT_EQ(expected.size(), QSize(W, H));
+        const bool turned = c.File.contains(exif);
+        ASSERT_EQ(expected.size(), turned ? QSize(H, W) : QSize(W, H));
         const Corvanith::Tests::TDecoded decoded = Corvanith::Tests::Decode(c.File);
         ASSERT_TRUE(decoded.Valid && decoded.Read);
-        ASSERT_EQ(decoded.Width, W);
-        ASSERT_EQ(decoded.Height, H);
+        ASSERT_EQ(decoded.Width, expected.width());
+        ASSERT_EQ(decoded.Height, expected.height());
         EXPECT_EQ(decoded.Pixels, Corvanith::Tests::PixelsOf(expected));
+    }
+}
+
+} // namespace
+
+namespace {
+
+// An Exif block whose first directory holds the orientation Value alone, in
+// either byte order.
+QByteArray ExifBlock(uint16_t Value, bool BigEndian = false)
+{
+    QByteArray block("Exif\0\0", 6);
+    const auto put = [&](uint32_t Field, int Bytes) {
+        for (int i = 0; i < Bytes; ++i)
+            block.append(char(Field >> 8 * (BigEndian ? Bytes - 1 - i : i)));
+    };
+    block.append(BigEndian ? "MM\0*" : "II*\0", 4);
+    put(8, 4);
+    put(1, 2);
+    put(0x0112, 2);
+    put(3, 2);
+    put(1, 4);
+    put(Value, 2);
+    put(0, 2);
+    put(0, 4);
+    return block;
+}
+
+// Where the Exif standard shows stored pixel (X, Y) of a W x H picture:
+// orientation 6, for one, is "the 0th row is the visual right-hand side of
+// the image, and the 0th column is the visual top".
+QPoint ShownAt(int Orientation, int X, int Y, int W, int H)
+{
+    switch (Orientation) {
+    case 2: return {W - 1 - X, Y};         // row 0 top, column 0 right
+    case 3: return {W - 1 - X, H - 1 - Y}; // row 0 bottom, column 0 right
+    case 4: return {X, H - 1 - Y};         // row 0 bottom, column 0 left
+    case 5: return {Y, X};                 // row 0 left, column 0 top
+    case 6: return {H - 1 - Y, X};         // row 0 right, column 0 top
+    case 7: return {H - 1 - Y, W - 1 - X}; // row 0 right, column 0 bottom
+    case 8: return {Y, W - 1 - X};         // row 0 left, column 0 bottom
+    default: return {X, Y};                // row 0 top, column 0 left
+    }
+}
+
+TEST(Jpeg, ExifOrientationIsShownUpright)
+{
+    // Odd sides, and more rows than libjpeg hands over at once, so that the
+    // last blocks are partly outside and rows come in several bands.
+    const QImage picture = Detailed(61, 45);
+    const QByteArray colour = JpegFile(picture, TJpegOptions());
+    const QByteArray xmp = QByteArray("http://ns.adobe.com/xap/1.0/\0<x:xmpmeta/>", 41);
+    struct TCase {
+        const char* Name;
+        QByteArray Stored;
+        QByteArray File;
+        int Orientation;
+        // Qt's reader applies the orientation too.
+        bool AsQt = true;
+    };
+    std::vector<TCase> cases;
+    for (uint16_t value = 1; value <= 8; ++value)
+        cases.push_back({"orientation", colour, WithSegment(colour, 0xE1, ExifBlock(value, value % 2 == 0)), value});
+    const QByteArray cmyk = JpegFile(picture, TJpegOptions().Stored(JCS_CMYK).Sampled(1, 1));
+    const QByteArray grey = JpegFile(picture, TJpegOptions().Stored(JCS_GRAYSCALE).Sampled(1, 1).Progressive());
+    const QByteArray profiled =
+        JpegFile(picture, TJpegOptions().WithProfile(QColorSpace(QColorSpace::AdobeRgb).iccProfile()));
+    cases.push_back({"CMYK", cmyk, WithSegment(cmyk, 0xE1, ExifBlock(6)), 6});
+    cases.push_back({"progressive grey", grey, WithSegment(grey, 0xE1, ExifBlock(7)), 7});
+    // Qt 6.4 drops the colour profile when it turns a picture a quarter.
+    cases.push_back({"colour profile", profiled, WithSegment(profiled, 0xE1, ExifBlock(8)), 8, false});
+    // Only the first Exif block counts; other APP1 segments are not Exif.
+    cases.push_back({"two Exif blocks", colour,
+                     WithSegment(WithSegment(colour, 0xE1, ExifBlock(3)), 0xE1, ExifBlock(5)), 5});
+    // Qt 6.4 reads its APP1 segments as one, which then is no Exif block.
+    cases.push_back({"XMP before the Exif block", colour,
+                     WithSegment(WithSegment(colour, 0xE1, ExifBlock(6)), 0xE1, xmp), 6, false});
+    // A block whose directory lies outside it is read as upright.
+    QByteArray outside = ExifBlock(6);
+    outside[10] = char(0x40);
+    cases.push_back({"Exif block pointing outside itself", colour, WithSegment(colour, 0xE1, outside), 1});
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.Name << " " << c.Orientation);
+        const TDecoded stored = Decode(c.Stored);
+        ASSERT_TRUE(stored.Valid && stored.Read);
+        const TDecoded decoded = Decode(c.File);
+        ASSERT_TRUE(decoded.Valid && decoded.Read);
+        const bool swapped = c.Orientation >= 5;
+        ASSERT_EQ(decoded.Width, swapped ? stored.Height : stored.Width);
+        ASSERT_EQ(decoded.Height, swapped ? stored.Width : stored.Height);
+        std::vector<uint32_t> expected(decoded.Pixels.size());
+        for (int y = 0; y < stored.Height; ++y)
+            for (int x = 0; x < stored.Width; ++x) {
+                const QPoint at = ShownAt(c.Orientation, x, y, stored.Width, stored.Height);
+                expected[size_t(at.y()) * size_t(decoded.Width) + size_t(at.x())] =
+                    stored.Pixels[size_t(y) * size_t(stored.Width) + size_t(x)];
+            }
+        EXPECT_EQ(decoded.Pixels, expected);
+        if (c.AsQt) {
+            EXPECT_EQ(decoded.Pixels, PixelsOf(QtDecoded(c.File)));
+        }
     }
 }
 
