@@ -45,6 +45,11 @@ constexpr int ScanPasses = 16;
 constexpr uint64_t LeastScanBlocks = uint64_t(64) << 20;
 constexpr long ArithmeticCoefficientBytes = 256L << 20;
 
+// Whether libjpeg, meeting the marker Code within a scan's entropy-coded
+// data, finds no more of the scan's data after it. It resumes after a restart
+// marker, and passes over codes below 0xC0, at the next restart.
+bool EndsScan(int Code) { return Code >= 0xC0 && (Code < 0xD0 || Code > 0xD7); }
+
 // JPEG: every scan codes each 8 x 8 block of its components, so its entropy
 // data has a least size. A block of a sequential scan or of a progressive
 // DC scan costs at least one bit (a Huffman code is never shorter); a
@@ -179,7 +184,10 @@ private:
     }
 
     // The bytes of the entropy-coded data that follows a scan header, up to
-    // the next marker that is no restart; the cursor is left on that marker.
+    // the next marker that ends a scan; the cursor is left on that marker.
+    // Restart markers, and codes below 0xC0 that are no marker at all (junk
+    // some writers leave in the data), do not end it: libjpeg decodes on
+    // after them at the next restart.
     uint64_t EntropyBytes()
     {
         uint64_t bytes = 0;
@@ -199,7 +207,7 @@ private:
                 next = FFile.Next();
             if (next == 0) {
                 ++bytes;
-            } else if (next < 0xD0 || next > 0xD7) {
+            } else if (next < 0 || EndsScan(next)) {
                 FFile.Seek(marker);
                 return bytes;
             }
@@ -225,7 +233,7 @@ public:
         FSource.init_source = [](j_decompress_ptr) {};
         FSource.fill_input_buffer = FillInputBuffer;
         FSource.skip_input_data = SkipInputData;
-        FSource.resync_to_restart = jpeg_resync_to_restart;
+        FSource.resync_to_restart = ResyncToRestart;
         FSource.term_source = [](j_decompress_ptr) {};
         FProgress.progress_monitor = CountScanBlocks;
     }
@@ -317,12 +325,31 @@ private:
 
     [[noreturn]] static void ErrorExit(j_common_ptr Info) { std::longjmp(Self(Info).FExit, 1); }
 
-    // Warnings are no failure to libjpeg, which fills what it cannot decode
-    // with grey: a scan whose data ends before its blocks do is one here.
+    // Whether the marker that libjpeg's entropy decoder stopped at leaves no
+    // more of the scan's data: libjpeg then fills the rest with grey. Where a
+    // scan has restarts, damage before a restart is mended there.
+    static bool ScanDataEnded(j_common_ptr Common)
+    {
+        const auto* info = reinterpret_cast<j_decompress_ptr>(Common);
+        return info->unread_marker != 0 && (info->restart_interval == 0 || EndsScan(info->unread_marker));
+    }
+
+    // Warnings are no failure to libjpeg: a scan whose data ends before its
+    // blocks do is one here, damage that a restart mends is not.
     static void EmitMessage(j_common_ptr Info, int Level)
     {
-        if (Level < 0 && Info->err->msg_code == JWRN_HIT_MARKER)
+        if (Level < 0 && Info->err->msg_code == JWRN_HIT_MARKER && ScanDataEnded(Info))
             ErrorExit(Info);
+    }
+
+    // A restart marker that is not where it should be: libjpeg looks for the
+    // next one and goes on from there, unless it finds the scan's end first.
+    static boolean ResyncToRestart(j_decompress_ptr Info, int Desired)
+    {
+        const boolean resumed = jpeg_resync_to_restart(Info, Desired);
+        if (ScanDataEnded(reinterpret_cast<j_common_ptr>(Info)))
+            ErrorExit(reinterpret_cast<j_common_ptr>(Info));
+        return resumed;
     }
 
     // libjpeg reads on up to the end marker: a stream that ends first is

@@ -23,8 +23,8 @@ public:
 
     static bool Matches(TSignature Head);
 
-    // Opaque pixels; false when the data is damaged or ends before the
-    // picture does.
+    // Opaque pixels; false when the data ends before the picture does.
+    // Damage that libjpeg mends at a restart shows as libjpeg decodes it.
     bool Read(uint8_t* Bits, int32_t Stride) override;
 
 private:

@@ -108,24 +108,29 @@ TEST(Jpeg, ScansWithoutTheirDataAreRefused)
     EXPECT_FALSE(Decode(file.chopped(2) + scans + "\xFF\xD9").Valid);
 }
 
-// Count fill bytes (0xFF) before the first restart marker of File, or before
-// every one.
-QByteArray WithFillBeforeRestarts(QByteArray File, int Count, bool Every)
+// Where the restart markers of File stand, in order.
+std::vector<qsizetype> Restarts(const QByteArray& File)
 {
-    int filled = 0;
+    std::vector<qsizetype> at;
     // Within entropy-coded data 0xFF stands only before a stuffed zero or a
     // marker, so every 0xFF 0xD0 to 0xD7 is a restart marker.
-    for (qsizetype i = File.indexOf("\xFF\xDA"); i >= 0 && i + 1 < File.size(); ++i) {
-        if (uint8_t(File[i]) != 0xFF || (uint8_t(File[i + 1]) & 0xF8) != 0xD0)
-            continue;
-        File.insert(i, Count, '\xFF');
-        i += Count + 1;
-        if (++filled == 1 && !Every)
-            break;
-    }
-    EXPECT_GT(filled, Every ? 1 : 0);
+    for (qsizetype i = File.indexOf("\xFF\xDA"); i >= 0 && i + 1 < File.size(); ++i)
+        if (uint8_t(File[i]) == 0xFF && (uint8_t(File[i + 1]) & 0xF8) == 0xD0)
+            at.push_back(i);
+    EXPECT_GT(at.size(), 2u);
+    return at;
+}
+
+// Bytes put before the first restart marker of File, or before every one.
+QByteArray WithBeforeRestarts(QByteArray File, const QByteArray& Bytes, bool Every)
+{
+    const std::vector<qsizetype> at = Restarts(File);
+    for (auto i = Every ? at.rbegin() : at.rend() - 1; i != at.rend(); ++i)
+        File.insert(*i, Bytes);
     return File;
 }
+
+QByteArray Fill(int Count) { return QByteArray(Count, '\xFF'); }
 
 TEST(Jpeg, FillBytesBeforeRestartMarkersDecodeAsLibjpegDoes)
 {
@@ -139,12 +144,12 @@ TEST(Jpeg, FillBytesBeforeRestartMarkersDecodeAsLibjpegDoes)
     const QByteArray baseline = JpegFile(Detailed(640, 480), TJpegOptions().Restarts(10));
     const QByteArray progressive = JpegFile(Detailed(640, 480), TJpegOptions().Progressive().Restarts(10));
     const TCase cases[] = {
-        {"grey, one before the first", WithFillBeforeRestarts(grey, 1, false)},
-        {"baseline, three before the first", WithFillBeforeRestarts(baseline, 3, false)},
-        {"baseline, one before every one", WithFillBeforeRestarts(baseline, 1, true)},
-        {"baseline, three before every one", WithFillBeforeRestarts(baseline, 3, true)},
-        {"progressive, one before the first", WithFillBeforeRestarts(progressive, 1, false)},
-        {"progressive, two before every one", WithFillBeforeRestarts(progressive, 2, true)},
+        {"grey, one before the first", WithBeforeRestarts(grey, Fill(1), false)},
+        {"baseline, three before the first", WithBeforeRestarts(baseline, Fill(3), false)},
+        {"baseline, one before every one", WithBeforeRestarts(baseline, Fill(1), true)},
+        {"baseline, three before every one", WithBeforeRestarts(baseline, Fill(3), true)},
+        {"progressive, one before the first", WithBeforeRestarts(progressive, Fill(1), false)},
+        {"progressive, two before every one", WithBeforeRestarts(progressive, Fill(2), true)},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -153,6 +158,85 @@ TEST(Jpeg, FillBytesBeforeRestartMarkersDecodeAsLibjpegDoes)
         const TDecoded decoded = Decode(c.File);
         EXPECT_TRUE(decoded.Valid && decoded.Read);
         EXPECT_EQ(decoded.Pixels, PixelsOf(expected));
+    }
+}
+
+// Damage within the data that libjpeg mends at the next restart marker, as
+// files from some cameras and editors hold it: libjpeg warns and decodes on.
+TEST(Jpeg, DamageMendedAtARestartDecodesAsLibjpegDoes)
+{
+    struct TCase {
+        const char* Name;
+        QByteArray File;
+    };
+    const QByteArray baseline = JpegFile(Detailed(640, 480), TJpegOptions().Restarts(10));
+    const QByteArray progressive = JpegFile(Detailed(640, 480), TJpegOptions().Progressive().Restarts(10));
+    const QByteArray grey = JpegFile(Flat(256, 8), TJpegOptions().Stored(JCS_GRAYSCALE).Sampled(1, 1).Restarts(1));
+    // "Corrupt JPEG data: 3 extraneous bytes before marker 0xd0".
+    const QByteArray junk("\x12\x34\x56", 3);
+    // Junk that holds 0xFF before a code that is no marker: libjpeg's
+    // entropy decoder stops there and finds the restart marker after it.
+    const QByteArray code("\x55\xFF\x12\x34", 4);
+    // The data of the second interval ends halfway: libjpeg fills the rest
+    // of it with grey and goes on at the restart.
+    const auto shortened = [](QByteArray File) {
+        const std::vector<qsizetype> at = Restarts(File);
+        const qsizetype half = (at[1] - at[0] - 2) / 2;
+        return File.remove(at[1] - half, half);
+    };
+    const TCase cases[] = {
+        {"baseline, junk before the first restart", WithBeforeRestarts(baseline, junk, false)},
+        {"baseline, junk with a code before the first restart", WithBeforeRestarts(baseline, code, false)},
+        {"baseline, junk with a code before every restart", WithBeforeRestarts(baseline, code, true)},
+        {"progressive, junk with a code before every restart", WithBeforeRestarts(progressive, code, true)},
+        {"grey, junk with a code before every restart", WithBeforeRestarts(grey, code, true)},
+        {"baseline, a restart marker out of its order", WithBeforeRestarts(baseline, "\xFF\xD3", false)},
+        {"baseline, an interval cut short", shortened(baseline)},
+        {"progressive, an interval cut short", shortened(progressive)},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const QImage expected = QtDecoded(c.File);
+        ASSERT_FALSE(expected.isNull());
+        const TDecoded decoded = Decode(c.File);
+        ASSERT_TRUE(decoded.Valid && decoded.Read);
+        EXPECT_EQ(decoded.Pixels, PixelsOf(expected));
+    }
+}
+
+// Where a scan's data ends before its blocks do, libjpeg fills the rest of
+// the picture with grey: no picture results.
+TEST(Jpeg, DataEndingBeforeThePictureIsRefused)
+{
+    const QByteArray baseline = JpegFile(Detailed(640, 480), TJpegOptions().Restarts(10));
+    const QByteArray progressive = JpegFile(Detailed(640, 480), TJpegOptions().Progressive().Restarts(10));
+    // Within the data of the last interval but one, so that most of the
+    // scan's data stands before the end.
+    const auto within = [](QByteArray File, const QByteArray& Bytes) {
+        const std::vector<qsizetype> at = Restarts(File);
+        qsizetype i = at[at.size() - 2] - 20;
+        while (uint8_t(File[i - 1]) == 0xFF)
+            --i;
+        return File.insert(i, Bytes);
+    };
+    struct TCase {
+        const char* Name;
+        QByteArray File;
+    };
+    const TCase cases[] = {
+        {"baseline, the end marker before the first restart", WithBeforeRestarts(baseline, "\xFF\xD9", false)},
+        {"progressive, the end marker before the first restart",
+         WithBeforeRestarts(progressive, "\xFF\xD9", false)},
+        {"baseline, the end marker within the data", within(baseline, "\xFF\xD9")},
+        // libjpeg stops at the code, and looking for the restart after it
+        // finds the end instead.
+        {"baseline, a code and the end marker within the data", within(baseline, "\xFF\x12\xFF\xD9")},
+        {"progressive, a code and the end marker within the data", within(progressive, "\xFF\x12\xFF\xD9")},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TDecoded decoded = Decode(c.File);
+        EXPECT_FALSE(decoded.Valid && decoded.Read);
     }
 }
 
