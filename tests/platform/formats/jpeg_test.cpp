@@ -497,4 +497,22 @@ TEST(Jpeg, ExifOrientationIsShownUpright)
     }
 }
 
+// A turned picture is written into its place a band of rows at a time: the
+// surface is all that is held of its size.
+TEST(Jpeg, TurnedPictureTakesNoSecondCopy)
+{
+    constexpr int W = 6000, H = 4000;
+    const QByteArray file = WithSegment(Jpeg(Flat(W, H), false, 50), 0xE1, ExifBlock(6));
+    Corvanith::Testing::ResetResidentPeak();
+    const int64_t before = Corvanith::Testing::ResidentBytes();
+    const TDecoded decoded = Decode(file);
+    ASSERT_TRUE(decoded.Valid && decoded.Read);
+    EXPECT_EQ(decoded.Width, H);
+    EXPECT_EQ(decoded.Height, W);
+    if (Corvanith::Testing::ResidentMemoryTells) {
+        const int64_t surface = int64_t(W) * H * 4;
+        EXPECT_LT(Corvanith::Testing::ResidentBytes("VmHWM:") - before, surface + (int64_t(16) << 20));
+    }
+}
+
 } // namespace
