@@ -2,6 +2,7 @@
 #include "platform/imagefiles.h"
 #include "platform/jpegfiles.h"
 #include "platform/codecs.h"
+#include "platform/formats/exif.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
+#include <random>
+#include <string>
 
 using namespace Corvanith::Platform;
 using namespace Corvanith::Tests;
@@ -341,6 +345,58 @@ QByteArray WithSegment(const QByteArray& File, uint8_t Marker, const QByteArray&
     return File.left(2) + segment + Body + File.mid(2);
 }
 
+// An Exif block whose first directory holds the orientation Value alone, in
+// either byte order.
+QByteArray ExifBlock(uint16_t Value, bool BigEndian = false)
+{
+    QByteArray block("Exif\0\0", 6);
+    const auto put = [&](uint32_t Field, int Bytes) {
+        for (int i = 0; i < Bytes; ++i)
+            block.append(char(Field >> 8 * (BigEndian ? Bytes - 1 - i : i)));
+    };
+    block.append(BigEndian ? "MM\0*" : "II*\0", 4);
+    put(8, 4);
+    put(1, 2);
+    put(0x0112, 2);
+    put(3, 2);
+    put(1, 4);
+    put(Value, 2);
+    put(0, 2);
+    put(0, 4);
+    return block;
+}
+
+// Where the Exif standard shows stored pixel (X, Y) of a W x H picture:
+// orientation 6, for one, is "the 0th row is the visual right-hand side of
+// the image, and the 0th column is the visual top".
+QPoint ShownAt(int Orientation, int X, int Y, int W, int H)
+{
+    switch (Orientation) {
+    case 2: return {W - 1 - X, Y};         // row 0 top, column 0 right
+    case 3: return {W - 1 - X, H - 1 - Y}; // row 0 bottom, column 0 right
+    case 4: return {X, H - 1 - Y};         // row 0 bottom, column 0 left
+    case 5: return {Y, X};                 // row 0 left, column 0 top
+    case 6: return {H - 1 - Y, X};         // row 0 right, column 0 top
+    case 7: return {H - 1 - Y, W - 1 - X}; // row 0 right, column 0 bottom
+    case 8: return {Y, W - 1 - X};         // row 0 left, column 0 bottom
+    default: return {X, Y};                // row 0 top, column 0 left
+    }
+}
+
+// The pixels of Stored as the Exif standard shows them in Orientation.
+std::vector<uint32_t> Shown(const TDecoded& Stored, int Orientation)
+{
+    const int shownWidth = Orientation >= 5 ? Stored.Height : Stored.Width;
+    std::vector<uint32_t> pixels(Stored.Pixels.size());
+    for (int y = 0; y < Stored.Height; ++y)
+        for (int x = 0; x < Stored.Width; ++x) {
+            const QPoint at = ShownAt(Orientation, x, y, Stored.Width, Stored.Height);
+            pixels[size_t(at.y()) * size_t(shownWidth) + size_t(at.x())] =
+                Stored.Pixels[size_t(y) * size_t(Stored.Width) + size_t(x)];
+        }
+    return pixels;
+}
+
 TEST(Jpeg, DecodesAsQtShowsIt)
 {
     using Corvanith::Tests::TJpegOptions;
@@ -352,7 +408,7 @@ TEST(Jpeg, DecodesAsQtShowsIt)
             picture.setPixel(x, y, qRgb(x * 4, y * 6, ((x / 3) ^ (y / 2)) * 9 & 0xFF));
     const auto file = [&](const TJpegOptions& Options) { return Corvanith::Tests::JpegFile(picture, Options); };
     // An orientation tag that turns the picture a quarter clockwise.
-    QByteArray exif("Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\x06\0\0\0\0\0\0\0", 32);
+    const QByteArray exif = ExifBlock(6);
     // Comments longer than a read, which libjpeg passes over.
     QByteArray comments = file(TJpegOptions());
     for (int i = 0; i < 3; ++i)
@@ -393,48 +449,6 @@ TEST(Jpeg, DecodesAsQtShowsIt)
         ASSERT_EQ(decoded.Width, expected.width());
         ASSERT_EQ(decoded.Height, expected.height());
         EXPECT_EQ(decoded.Pixels, Corvanith::Tests::PixelsOf(expected));
-    }
-}
-
-} // namespace
-
-namespace {
-
-// An Exif block whose first directory holds the orientation Value alone, in
-// either byte order.
-QByteArray ExifBlock(uint16_t Value, bool BigEndian = false)
-{
-    QByteArray block("Exif\0\0", 6);
-    const auto put = [&](uint32_t Field, int Bytes) {
-        for (int i = 0; i < Bytes; ++i)
-            block.append(char(Field >> 8 * (BigEndian ? Bytes - 1 - i : i)));
-    };
-    block.append(BigEndian ? "MM\0*" : "II*\0", 4);
-    put(8, 4);
-    put(1, 2);
-    put(0x0112, 2);
-    put(3, 2);
-    put(1, 4);
-    put(Value, 2);
-    put(0, 2);
-    put(0, 4);
-    return block;
-}
-
-// Where the Exif standard shows stored pixel (X, Y) of a W x H picture:
-// orientation 6, for one, is "the 0th row is the visual right-hand side of
-// the image, and the 0th column is the visual top".
-QPoint ShownAt(int Orientation, int X, int Y, int W, int H)
-{
-    switch (Orientation) {
-    case 2: return {W - 1 - X, Y};         // row 0 top, column 0 right
-    case 3: return {W - 1 - X, H - 1 - Y}; // row 0 bottom, column 0 right
-    case 4: return {X, H - 1 - Y};         // row 0 bottom, column 0 left
-    case 5: return {Y, X};                 // row 0 left, column 0 top
-    case 6: return {H - 1 - Y, X};         // row 0 right, column 0 top
-    case 7: return {H - 1 - Y, W - 1 - X}; // row 0 right, column 0 bottom
-    case 8: return {Y, W - 1 - X};         // row 0 left, column 0 bottom
-    default: return {X, Y};                // row 0 top, column 0 left
     }
 }
 
@@ -483,14 +497,7 @@ TEST(Jpeg, ExifOrientationIsShownUpright)
         const bool swapped = c.Orientation >= 5;
         ASSERT_EQ(decoded.Width, swapped ? stored.Height : stored.Width);
         ASSERT_EQ(decoded.Height, swapped ? stored.Width : stored.Height);
-        std::vector<uint32_t> expected(decoded.Pixels.size());
-        for (int y = 0; y < stored.Height; ++y)
-            for (int x = 0; x < stored.Width; ++x) {
-                const QPoint at = ShownAt(c.Orientation, x, y, stored.Width, stored.Height);
-                expected[size_t(at.y()) * size_t(decoded.Width) + size_t(at.x())] =
-                    stored.Pixels[size_t(y) * size_t(stored.Width) + size_t(x)];
-            }
-        EXPECT_EQ(decoded.Pixels, expected);
+        EXPECT_EQ(decoded.Pixels, Shown(stored, c.Orientation));
         if (c.AsQt) {
             EXPECT_EQ(decoded.Pixels, PixelsOf(QtDecoded(c.File)));
         }
@@ -513,6 +520,112 @@ TEST(Jpeg, TurnedPictureTakesNoSecondCopy)
         const int64_t surface = int64_t(W) * H * 4;
         EXPECT_LT(Corvanith::Testing::ResidentBytes("VmHWM:") - before, surface + (int64_t(16) << 20));
     }
+}
+
+// Files mutated from JPEGs with Exif blocks, from a fixed seed, so that a
+// failure comes back at each run; the sanitizer build watches every read and
+// write. A change within the Exif block alone, its segment's length kept
+// right, gives the stored picture in the orientation the block holds; any
+// other gives a refusal or a picture whose every pixel was written.
+// CORVANITH_JPEG_MUTATIONS sets how many files, for a longer run by hand.
+TEST(Jpeg, MutatedFilesWithExifBlocksDecodeSafely)
+{
+    const char* asked = std::getenv("CORVANITH_JPEG_MUTATIONS");
+    const long inputs = asked ? std::strtol(asked, nullptr, 10) : 4000;
+    const QImage picture = Detailed(37, 21);
+    const QByteArray stored[] = {
+        JpegFile(picture, TJpegOptions()),
+        JpegFile(picture, TJpegOptions().Sampled(1, 1).Progressive().Restarts(2)),
+        JpegFile(picture, TJpegOptions().Stored(JCS_CMYK).Sampled(1, 1)),
+        JpegFile(picture, TJpegOptions().Stored(JCS_GRAYSCALE).Sampled(1, 1).Restarts(1)),
+    };
+    std::vector<TDecoded> upright;
+    for (const QByteArray& file : stored)
+        upright.push_back(Decode(file));
+    const uint32_t edges[] = {0, 1, 2, 5, 6, 7, 8, 9, 0x0112, 0xFFFF, 0x10000, 0x7FFFFFFF, 0xFFFFFFF8, 0xFFFFFFFF};
+    std::mt19937 random(20240612);
+    const auto below = [&](size_t Bound) { return Bound == 0 ? 0 : size_t(random() % Bound); };
+    // One change at a random place of Bytes; the file's length changes only
+    // where Resize allows it.
+    const auto mutate = [&](QByteArray& Bytes, bool Resize) {
+        const qsizetype at = qsizetype(below(size_t(Bytes.size())));
+        switch (below(Resize ? 6 : 3)) {
+        case 0:
+            Bytes[at] = char(Bytes[at] ^ (1 << below(8)));
+            break;
+        case 1:
+            Bytes[at] = char(random());
+            break;
+        case 2: {
+            const uint32_t value = edges[below(std::size(edges))];
+            const int width = below(2) ? 2 : 4;
+            const bool big = below(2);
+            for (int k = 0; k < width && at + k < Bytes.size(); ++k)
+                Bytes[at + k] = char(value >> 8 * (big ? width - 1 - k : k));
+            break;
+        }
+        case 3:
+            Bytes.truncate(qsizetype(below(size_t(Bytes.size()) + 1)));
+            break;
+        case 4:
+            Bytes.insert(at, qsizetype(below(16) + 1), char(random()));
+            break;
+        default:
+            Bytes.remove(at, qsizetype(1 + below(size_t(Bytes.size() - at))));
+            break;
+        }
+    };
+    long refused = 0, turned = 0;
+    for (long i = 0; i < inputs; ++i) {
+        SCOPED_TRACE(testing::Message() << "input " << i);
+        const size_t seed = below(std::size(stored));
+        // Blocks hold more after their first directory, as a camera's do.
+        QByteArray block = ExifBlock(uint16_t(1 + below(8)), below(2)) + QByteArray(int(below(2)) * 96, '\x5A');
+        const bool blockOnly = below(2);
+        QByteArray file;
+        if (blockOnly) {
+            for (size_t changes = 1 + below(2); changes > 0 && !block.isEmpty(); --changes)
+                mutate(block, true);
+            file = WithSegment(stored[seed], 0xE1, block);
+        } else {
+            file = WithSegment(stored[seed], 0xE1, block);
+            for (size_t changes = 1 + below(4); changes > 0 && !file.isEmpty(); --changes)
+                mutate(file, true);
+        }
+        TMemoryStream stream(std::vector<uint8_t>(file.begin(), file.end()));
+        TStreamAdapter adapter(stream);
+        TImageDecoder decoder(adapter);
+        if (!decoder.Valid()) {
+            ASSERT_FALSE(blockOnly);
+            ++refused;
+            continue;
+        }
+        ASSERT_TRUE(DecodedSizeAllowed(decoder.Width(), decoder.Height()));
+        // A changed frame may claim a picture far larger than its data:
+        // the probe refuses most, and the rest are not worth the time here.
+        if (int64_t(decoder.Width()) * decoder.Height() > (int64_t(1) << 22))
+            continue;
+        // Transparent black, so that a pixel left unwritten shows.
+        std::vector<uint32_t> pixels(size_t(decoder.Width()) * size_t(decoder.Height()), 0);
+        const bool read = decoder.Read(reinterpret_cast<uint8_t*>(pixels.data()), decoder.Width() * 4);
+        if (!read) {
+            ASSERT_FALSE(blockOnly);
+            ++refused;
+            continue;
+        }
+        ASSERT_TRUE(std::all_of(pixels.begin(), pixels.end(), [](uint32_t p) { return p >> 24 == 0xFF; }));
+        if (!blockOnly)
+            continue;
+        const int orientation = int(ExifOrientation(std::span(reinterpret_cast<const uint8_t*>(block.constData()),
+                                                              size_t(block.size()))));
+        turned += orientation != 1;
+        ASSERT_EQ(pixels, Shown(upright[seed], orientation));
+    }
+    // Enough of the files must open, and enough turned, for the paths to run.
+    EXPECT_LT(refused, inputs / 2);
+    EXPECT_GT(turned, inputs / 10);
+    RecordProperty("Refused", std::to_string(refused));
+    RecordProperty("Turned", std::to_string(turned));
 }
 
 } // namespace
