@@ -96,14 +96,14 @@ inline QByteArray JpegFile(const QImage& Image, const TJpegOptions& Options)
     return file;
 }
 
-// What Qt's own reader shows of File: the pixels as stored, no orientation
-// applied, matched to sRGB when the file holds a colour profile.
+// What Qt's own reader shows of File: turned upright as its Exif block
+// says, matched to sRGB when the file holds a colour profile.
 inline QImage QtDecoded(QByteArray File)
 {
     QBuffer buffer(&File);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, "jpeg");
-    reader.setAutoTransform(false);
+    reader.setAutoTransform(true);
     QImage image = reader.read().convertToFormat(QImage::Format_RGB32);
     if (image.colorSpace().isValid())
         image.convertToColorSpace(QColorSpace(QColorSpace::SRgb));

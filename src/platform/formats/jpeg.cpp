@@ -1,5 +1,6 @@
 #include "platform/formats/jpeg.h"
 
+#include "platform/formats/exif.h"
 #include "platform/formats/pixels.h"
 #include "platform/streamcursor.h"
 
@@ -10,6 +11,8 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -41,6 +44,11 @@ constexpr int RowsPerCall = 16;
 constexpr int ScanPasses = 16;
 constexpr uint64_t LeastScanBlocks = uint64_t(64) << 20;
 constexpr long ArithmeticCoefficientBytes = 256L << 20;
+
+// Whether libjpeg, meeting the marker Code within a scan's entropy-coded
+// data, finds no more of the scan's data after it. It resumes after a restart
+// marker, and passes over codes below 0xC0, at the next restart.
+bool EndsScan(int Code) { return Code >= 0xC0 && (Code < 0xD0 || Code > 0xD7); }
 
 // JPEG: every scan codes each 8 x 8 block of its components, so its entropy
 // data has a least size. A block of a sequential scan or of a progressive
@@ -176,7 +184,10 @@ private:
     }
 
     // The bytes of the entropy-coded data that follows a scan header, up to
-    // the next marker that is no restart; the cursor is left on that marker.
+    // the next marker that ends a scan; the cursor is left on that marker.
+    // Restart markers, and codes below 0xC0 that are no marker at all (junk
+    // some writers leave in the data), do not end it: libjpeg decodes on
+    // after them at the next restart.
     uint64_t EntropyBytes()
     {
         uint64_t bytes = 0;
@@ -196,7 +207,7 @@ private:
                 next = FFile.Next();
             if (next == 0) {
                 ++bytes;
-            } else if (next < 0xD0 || next > 0xD7) {
+            } else if (next < 0 || EndsScan(next)) {
                 FFile.Seek(marker);
                 return bytes;
             }
@@ -222,7 +233,7 @@ public:
         FSource.init_source = [](j_decompress_ptr) {};
         FSource.fill_input_buffer = FillInputBuffer;
         FSource.skip_input_data = SkipInputData;
-        FSource.resync_to_restart = jpeg_resync_to_restart;
+        FSource.resync_to_restart = ResyncToRestart;
         FSource.term_source = [](j_decompress_ptr) {};
         FProgress.progress_monitor = CountScanBlocks;
     }
@@ -253,6 +264,7 @@ public:
         jpeg_create_decompress(&FInfo);
         FCreated = true;
         FInfo.src = &FSource;
+        jpeg_save_markers(&FInfo, JPEG_APP0 + 1, 0xFFFF);
         jpeg_save_markers(&FInfo, JPEG_APP0 + 2, 0xFFFF);
         if (jpeg_read_header(&FInfo, TRUE) != JPEG_HEADER_OK)
             ERREXIT(&FInfo, JERR_NO_IMAGE);
@@ -295,6 +307,17 @@ public:
         return std::exchange(FProfile, nullptr);
     }
 
+    // The orientation of the first APP1 segment that holds an Exif block.
+    TOrientation Orientation() const
+    {
+        static constexpr uint8_t Exif[] = {'E', 'x', 'i', 'f', 0, 0};
+        for (jpeg_saved_marker_ptr m = FInfo.marker_list; m != nullptr; m = m->next)
+            if (m->marker == JPEG_APP0 + 1 && m->data_length >= sizeof(Exif) &&
+                std::memcmp(m->data, Exif, sizeof(Exif)) == 0)
+                return ExifOrientation({m->data, m->data_length});
+        return TOrientation::Upright;
+    }
+
     jpeg_decompress_struct& Info() { return FInfo; }
 
 private:
@@ -302,12 +325,31 @@ private:
 
     [[noreturn]] static void ErrorExit(j_common_ptr Info) { std::longjmp(Self(Info).FExit, 1); }
 
-    // Warnings are no failure to libjpeg, which fills what it cannot decode
-    // with grey: a scan whose data ends before its blocks do is one here.
+    // Whether the marker that libjpeg's entropy decoder stopped at leaves no
+    // more of the scan's data: libjpeg then fills the rest with grey. Where a
+    // scan has restarts, damage before a restart is mended there.
+    static bool ScanDataEnded(j_common_ptr Common)
+    {
+        const auto* info = reinterpret_cast<j_decompress_ptr>(Common);
+        return info->unread_marker != 0 && (info->restart_interval == 0 || EndsScan(info->unread_marker));
+    }
+
+    // Warnings are no failure to libjpeg: a scan whose data ends before its
+    // blocks do is one here, damage that a restart mends is not.
     static void EmitMessage(j_common_ptr Info, int Level)
     {
-        if (Level < 0 && Info->err->msg_code == JWRN_HIT_MARKER)
+        if (Level < 0 && Info->err->msg_code == JWRN_HIT_MARKER && ScanDataEnded(Info))
             ErrorExit(Info);
+    }
+
+    // A restart marker that is not where it should be: libjpeg looks for the
+    // next one and goes on from there, unless it finds the scan's end first.
+    static boolean ResyncToRestart(j_decompress_ptr Info, int Desired)
+    {
+        const boolean resumed = jpeg_resync_to_restart(Info, Desired);
+        if (ScanDataEnded(reinterpret_cast<j_common_ptr>(Info)))
+            ErrorExit(reinterpret_cast<j_common_ptr>(Info));
+        return resumed;
     }
 
     // libjpeg reads on up to the end marker: a stream that ends first is
@@ -400,8 +442,9 @@ TJpegReader::TJpegReader(IStream& Stream)
         FDecompress.reset();
         return;
     }
-    FWidth = int32_t(d.Info().output_width);
-    FHeight = int32_t(d.Info().output_height);
+    FOrientation = d.Orientation();
+    std::tie(FWidth, FHeight) =
+        OrientedSize(FOrientation, int32_t(d.Info().output_width), int32_t(d.Info().output_height));
 }
 
 TJpegReader::~TJpegReader() = default;
@@ -435,17 +478,25 @@ bool TJpegReader::Read(uint8_t* Bits, int32_t Stride)
     TDecompress& d = *FDecompress;
     jpeg_decompress_struct& info = d.Info();
     const bool cmyk = info.out_color_space == JCS_CMYK;
+    const int32_t width = int32_t(info.output_width);
+    TOrientedRows shown(FOrientation, width, int32_t(info.output_height), Bits, Stride);
+    // Rows that do not stay rows are decoded a band at a time beside the
+    // picture, and turned into their places from there.
+    std::vector<uint32_t> band(shown.DirectRow(0) ? 0 : size_t(RowsPerCall) * size_t(width));
     const bool read = d.Guarded([&] {
         while (info.output_scanline < info.output_height) {
-            const JDIMENSION first = info.output_scanline;
-            const int count = int(std::min<JDIMENSION>(RowsPerCall, info.output_height - first));
+            const int32_t first = int32_t(info.output_scanline);
+            const int count = int(std::min<JDIMENSION>(RowsPerCall, info.output_height - info.output_scanline));
             JSAMPROW rows[RowsPerCall];
             for (int i = 0; i < count; ++i)
-                rows[i] = Bits + int64_t(first + JDIMENSION(i)) * Stride;
+                rows[i] = reinterpret_cast<JSAMPROW>(band.empty() ? shown.DirectRow(first + i)
+                                                                  : band.data() + int64_t(i) * width);
             const JDIMENSION got = jpeg_read_scanlines(&info, rows, JDIMENSION(count));
             if (cmyk)
                 for (JDIMENSION i = 0; i < got; ++i)
                     InvertedCmykToBgra(rows[i], info.output_width);
+            if (!band.empty())
+                shown.Put(first, int32_t(got), band.data(), width);
         }
         jpeg_finish_decompress(&info);
     });

@@ -2,6 +2,7 @@
 #include "platform/imagefiles.h"
 #include "platform/jpegfiles.h"
 #include "platform/codecs.h"
+#include "platform/formats/exif.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
+#include <random>
+#include <string>
 
 using namespace Corvanith::Platform;
 using namespace Corvanith::Tests;
@@ -108,24 +112,29 @@ TEST(Jpeg, ScansWithoutTheirDataAreRefused)
     EXPECT_FALSE(Decode(file.chopped(2) + scans + "\xFF\xD9").Valid);
 }
 
-// Count fill bytes (0xFF) before the first restart marker of File, or before
-// every one.
-QByteArray WithFillBeforeRestarts(QByteArray File, int Count, bool Every)
+// Where the restart markers of File stand, in order.
+std::vector<qsizetype> Restarts(const QByteArray& File)
 {
-    int filled = 0;
+    std::vector<qsizetype> at;
     // Within entropy-coded data 0xFF stands only before a stuffed zero or a
     // marker, so every 0xFF 0xD0 to 0xD7 is a restart marker.
-    for (qsizetype i = File.indexOf("\xFF\xDA"); i >= 0 && i + 1 < File.size(); ++i) {
-        if (uint8_t(File[i]) != 0xFF || (uint8_t(File[i + 1]) & 0xF8) != 0xD0)
-            continue;
-        File.insert(i, Count, '\xFF');
-        i += Count + 1;
-        if (++filled == 1 && !Every)
-            break;
-    }
-    EXPECT_GT(filled, Every ? 1 : 0);
+    for (qsizetype i = File.indexOf("\xFF\xDA"); i >= 0 && i + 1 < File.size(); ++i)
+        if (uint8_t(File[i]) == 0xFF && (uint8_t(File[i + 1]) & 0xF8) == 0xD0)
+            at.push_back(i);
+    EXPECT_GT(at.size(), 2u);
+    return at;
+}
+
+// Bytes put before the first restart marker of File, or before every one.
+QByteArray WithBeforeRestarts(QByteArray File, const QByteArray& Bytes, bool Every)
+{
+    const std::vector<qsizetype> at = Restarts(File);
+    for (auto i = Every ? at.rbegin() : at.rend() - 1; i != at.rend(); ++i)
+        File.insert(*i, Bytes);
     return File;
 }
+
+QByteArray Fill(int Count) { return QByteArray(Count, '\xFF'); }
 
 TEST(Jpeg, FillBytesBeforeRestartMarkersDecodeAsLibjpegDoes)
 {
@@ -139,12 +148,12 @@ TEST(Jpeg, FillBytesBeforeRestartMarkersDecodeAsLibjpegDoes)
     const QByteArray baseline = JpegFile(Detailed(640, 480), TJpegOptions().Restarts(10));
     const QByteArray progressive = JpegFile(Detailed(640, 480), TJpegOptions().Progressive().Restarts(10));
     const TCase cases[] = {
-        {"grey, one before the first", WithFillBeforeRestarts(grey, 1, false)},
-        {"baseline, three before the first", WithFillBeforeRestarts(baseline, 3, false)},
-        {"baseline, one before every one", WithFillBeforeRestarts(baseline, 1, true)},
-        {"baseline, three before every one", WithFillBeforeRestarts(baseline, 3, true)},
-        {"progressive, one before the first", WithFillBeforeRestarts(progressive, 1, false)},
-        {"progressive, two before every one", WithFillBeforeRestarts(progressive, 2, true)},
+        {"grey, one before the first", WithBeforeRestarts(grey, Fill(1), false)},
+        {"baseline, three before the first", WithBeforeRestarts(baseline, Fill(3), false)},
+        {"baseline, one before every one", WithBeforeRestarts(baseline, Fill(1), true)},
+        {"baseline, three before every one", WithBeforeRestarts(baseline, Fill(3), true)},
+        {"progressive, one before the first", WithBeforeRestarts(progressive, Fill(1), false)},
+        {"progressive, two before every one", WithBeforeRestarts(progressive, Fill(2), true)},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -153,6 +162,85 @@ TEST(Jpeg, FillBytesBeforeRestartMarkersDecodeAsLibjpegDoes)
         const TDecoded decoded = Decode(c.File);
         EXPECT_TRUE(decoded.Valid && decoded.Read);
         EXPECT_EQ(decoded.Pixels, PixelsOf(expected));
+    }
+}
+
+// Damage within the data that libjpeg mends at the next restart marker, as
+// files from some cameras and editors hold it: libjpeg warns and decodes on.
+TEST(Jpeg, DamageMendedAtARestartDecodesAsLibjpegDoes)
+{
+    struct TCase {
+        const char* Name;
+        QByteArray File;
+    };
+    const QByteArray baseline = JpegFile(Detailed(640, 480), TJpegOptions().Restarts(10));
+    const QByteArray progressive = JpegFile(Detailed(640, 480), TJpegOptions().Progressive().Restarts(10));
+    const QByteArray grey = JpegFile(Flat(256, 8), TJpegOptions().Stored(JCS_GRAYSCALE).Sampled(1, 1).Restarts(1));
+    // "Corrupt JPEG data: 3 extraneous bytes before marker 0xd0".
+    const QByteArray junk("\x12\x34\x56", 3);
+    // Junk that holds 0xFF before a code that is no marker: libjpeg's
+    // entropy decoder stops there and finds the restart marker after it.
+    const QByteArray code("\x55\xFF\x12\x34", 4);
+    // The data of the second interval ends halfway: libjpeg fills the rest
+    // of it with grey and goes on at the restart.
+    const auto shortened = [](QByteArray File) {
+        const std::vector<qsizetype> at = Restarts(File);
+        const qsizetype half = (at[1] - at[0] - 2) / 2;
+        return File.remove(at[1] - half, half);
+    };
+    const TCase cases[] = {
+        {"baseline, junk before the first restart", WithBeforeRestarts(baseline, junk, false)},
+        {"baseline, junk with a code before the first restart", WithBeforeRestarts(baseline, code, false)},
+        {"baseline, junk with a code before every restart", WithBeforeRestarts(baseline, code, true)},
+        {"progressive, junk with a code before every restart", WithBeforeRestarts(progressive, code, true)},
+        {"grey, junk with a code before every restart", WithBeforeRestarts(grey, code, true)},
+        {"baseline, a restart marker out of its order", WithBeforeRestarts(baseline, "\xFF\xD3", false)},
+        {"baseline, an interval cut short", shortened(baseline)},
+        {"progressive, an interval cut short", shortened(progressive)},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const QImage expected = QtDecoded(c.File);
+        ASSERT_FALSE(expected.isNull());
+        const TDecoded decoded = Decode(c.File);
+        ASSERT_TRUE(decoded.Valid && decoded.Read);
+        EXPECT_EQ(decoded.Pixels, PixelsOf(expected));
+    }
+}
+
+// Where a scan's data ends before its blocks do, libjpeg fills the rest of
+// the picture with grey: no picture results.
+TEST(Jpeg, DataEndingBeforeThePictureIsRefused)
+{
+    const QByteArray baseline = JpegFile(Detailed(640, 480), TJpegOptions().Restarts(10));
+    const QByteArray progressive = JpegFile(Detailed(640, 480), TJpegOptions().Progressive().Restarts(10));
+    // Within the data of the last interval but one, so that most of the
+    // scan's data stands before the end.
+    const auto within = [](QByteArray File, const QByteArray& Bytes) {
+        const std::vector<qsizetype> at = Restarts(File);
+        qsizetype i = at[at.size() - 2] - 20;
+        while (uint8_t(File[i - 1]) == 0xFF)
+            --i;
+        return File.insert(i, Bytes);
+    };
+    struct TCase {
+        const char* Name;
+        QByteArray File;
+    };
+    const TCase cases[] = {
+        {"baseline, the end marker before the first restart", WithBeforeRestarts(baseline, "\xFF\xD9", false)},
+        {"progressive, the end marker before the first restart",
+         WithBeforeRestarts(progressive, "\xFF\xD9", false)},
+        {"baseline, the end marker within the data", within(baseline, "\xFF\xD9")},
+        // libjpeg stops at the code, and looking for the restart after it
+        // finds the end instead.
+        {"baseline, a code and the end marker within the data", within(baseline, "\xFF\x12\xFF\xD9")},
+        {"progressive, a code and the end marker within the data", within(progressive, "\xFF\x12\xFF\xD9")},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TDecoded decoded = Decode(c.File);
+        EXPECT_FALSE(decoded.Valid && decoded.Read);
     }
 }
 
@@ -257,6 +345,58 @@ QByteArray WithSegment(const QByteArray& File, uint8_t Marker, const QByteArray&
     return File.left(2) + segment + Body + File.mid(2);
 }
 
+// An Exif block whose first directory holds the orientation Value alone, in
+// either byte order.
+QByteArray ExifBlock(uint16_t Value, bool BigEndian = false)
+{
+    QByteArray block("Exif\0\0", 6);
+    const auto put = [&](uint32_t Field, int Bytes) {
+        for (int i = 0; i < Bytes; ++i)
+            block.append(char(Field >> 8 * (BigEndian ? Bytes - 1 - i : i)));
+    };
+    block.append(BigEndian ? "MM\0*" : "II*\0", 4);
+    put(8, 4);
+    put(1, 2);
+    put(0x0112, 2);
+    put(3, 2);
+    put(1, 4);
+    put(Value, 2);
+    put(0, 2);
+    put(0, 4);
+    return block;
+}
+
+// Where the Exif standard shows stored pixel (X, Y) of a W x H picture:
+// orientation 6, for one, is "the 0th row is the visual right-hand side of
+// the image, and the 0th column is the visual top".
+QPoint ShownAt(int Orientation, int X, int Y, int W, int H)
+{
+    switch (Orientation) {
+    case 2: return {W - 1 - X, Y};         // row 0 top, column 0 right
+    case 3: return {W - 1 - X, H - 1 - Y}; // row 0 bottom, column 0 right
+    case 4: return {X, H - 1 - Y};         // row 0 bottom, column 0 left
+    case 5: return {Y, X};                 // row 0 left, column 0 top
+    case 6: return {H - 1 - Y, X};         // row 0 right, column 0 top
+    case 7: return {H - 1 - Y, W - 1 - X}; // row 0 right, column 0 bottom
+    case 8: return {Y, W - 1 - X};         // row 0 left, column 0 bottom
+    default: return {X, Y};                // row 0 top, column 0 left
+    }
+}
+
+// The pixels of Stored as the Exif standard shows them in Orientation.
+std::vector<uint32_t> Shown(const TDecoded& Stored, int Orientation)
+{
+    const int shownWidth = Orientation >= 5 ? Stored.Height : Stored.Width;
+    std::vector<uint32_t> pixels(Stored.Pixels.size());
+    for (int y = 0; y < Stored.Height; ++y)
+        for (int x = 0; x < Stored.Width; ++x) {
+            const QPoint at = ShownAt(Orientation, x, y, Stored.Width, Stored.Height);
+            pixels[size_t(at.y()) * size_t(shownWidth) + size_t(at.x())] =
+                Stored.Pixels[size_t(y) * size_t(Stored.Width) + size_t(x)];
+        }
+    return pixels;
+}
+
 TEST(Jpeg, DecodesAsQtShowsIt)
 {
     using Corvanith::Tests::TJpegOptions;
@@ -267,8 +407,8 @@ TEST(Jpeg, DecodesAsQtShowsIt)
         for (int x = 0; x < W; ++x)
             picture.setPixel(x, y, qRgb(x * 4, y * 6, ((x / 3) ^ (y / 2)) * 9 & 0xFF));
     const auto file = [&](const TJpegOptions& Options) { return Corvanith::Tests::JpegFile(picture, Options); };
-    // An orientation tag that turns the picture a quarter: not applied.
-    QByteArray exif("Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\x06\0\0\0\0\0\0\0", 32);
+    // An orientation tag that turns the picture a quarter clockwise.
+    const QByteArray exif = ExifBlock(6);
     // Comments longer than a read, which libjpeg passes over.
     QByteArray comments = file(TJpegOptions());
     for (int i = 0; i < 3; ++i)
@@ -302,13 +442,190 @@ TEST(Jpeg, DecodesAsQtShowsIt)
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
         const QImage expected = Corvanith::Tests::QtDecoded(c.File);
-        ASSERT_EQ(expected.size(), QSize(W, H));
+        const bool turned = c.File.contains(exif);
+        ASSERT_EQ(expected.size(), turned ? QSize(H, W) : QSize(W, H));
         const Corvanith::Tests::TDecoded decoded = Corvanith::Tests::Decode(c.File);
         ASSERT_TRUE(decoded.Valid && decoded.Read);
-        ASSERT_EQ(decoded.Width, W);
-        ASSERT_EQ(decoded.Height, H);
+        ASSERT_EQ(decoded.Width, expected.width());
+        ASSERT_EQ(decoded.Height, expected.height());
         EXPECT_EQ(decoded.Pixels, Corvanith::Tests::PixelsOf(expected));
     }
+}
+
+TEST(Jpeg, ExifOrientationIsShownUpright)
+{
+    // Odd sides, and more rows than libjpeg hands over at once, so that the
+    // last blocks are partly outside and rows come in several bands.
+    const QImage picture = Detailed(61, 45);
+    const QByteArray colour = JpegFile(picture, TJpegOptions());
+    const QByteArray xmp = QByteArray("http://ns.adobe.com/xap/1.0/\0<x:xmpmeta/>", 41);
+    struct TCase {
+        const char* Name;
+        QByteArray Stored;
+        QByteArray File;
+        int Orientation;
+        // Qt's reader applies the orientation too.
+        bool AsQt = true;
+    };
+    std::vector<TCase> cases;
+    for (uint16_t value = 1; value <= 8; ++value)
+        cases.push_back({"orientation", colour, WithSegment(colour, 0xE1, ExifBlock(value, value % 2 == 0)), value});
+    const QByteArray cmyk = JpegFile(picture, TJpegOptions().Stored(JCS_CMYK).Sampled(1, 1));
+    const QByteArray grey = JpegFile(picture, TJpegOptions().Stored(JCS_GRAYSCALE).Sampled(1, 1).Progressive());
+    const QByteArray profiled =
+        JpegFile(picture, TJpegOptions().WithProfile(QColorSpace(QColorSpace::AdobeRgb).iccProfile()));
+    cases.push_back({"CMYK", cmyk, WithSegment(cmyk, 0xE1, ExifBlock(6)), 6});
+    cases.push_back({"progressive grey", grey, WithSegment(grey, 0xE1, ExifBlock(7)), 7});
+    // Qt 6.4 drops the colour profile when it turns a picture a quarter.
+    cases.push_back({"colour profile", profiled, WithSegment(profiled, 0xE1, ExifBlock(8)), 8, false});
+    // Only the first Exif block counts; other APP1 segments are not Exif.
+    cases.push_back({"two Exif blocks", colour,
+                     WithSegment(WithSegment(colour, 0xE1, ExifBlock(3)), 0xE1, ExifBlock(5)), 5});
+    // Qt 6.4 reads its APP1 segments as one, which then is no Exif block.
+    cases.push_back({"XMP before the Exif block", colour,
+                     WithSegment(WithSegment(colour, 0xE1, ExifBlock(6)), 0xE1, xmp), 6, false});
+    // A block whose directory lies outside it is read as upright.
+    QByteArray outside = ExifBlock(6);
+    outside[10] = char(0x40);
+    cases.push_back({"Exif block pointing outside itself", colour, WithSegment(colour, 0xE1, outside), 1});
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.Name << " " << c.Orientation);
+        const TDecoded stored = Decode(c.Stored);
+        ASSERT_TRUE(stored.Valid && stored.Read);
+        const TDecoded decoded = Decode(c.File);
+        ASSERT_TRUE(decoded.Valid && decoded.Read);
+        const bool swapped = c.Orientation >= 5;
+        ASSERT_EQ(decoded.Width, swapped ? stored.Height : stored.Width);
+        ASSERT_EQ(decoded.Height, swapped ? stored.Width : stored.Height);
+        EXPECT_EQ(decoded.Pixels, Shown(stored, c.Orientation));
+        if (c.AsQt) {
+            EXPECT_EQ(decoded.Pixels, PixelsOf(QtDecoded(c.File)));
+        }
+    }
+}
+
+// A turned picture is written into its place a band of rows at a time: the
+// surface is all that is held of its size.
+TEST(Jpeg, TurnedPictureTakesNoSecondCopy)
+{
+    constexpr int W = 6000, H = 4000;
+    const QByteArray file = WithSegment(Jpeg(Flat(W, H), false, 50), 0xE1, ExifBlock(6));
+    Corvanith::Testing::ResetResidentPeak();
+    const int64_t before = Corvanith::Testing::ResidentBytes();
+    const TDecoded decoded = Decode(file);
+    ASSERT_TRUE(decoded.Valid && decoded.Read);
+    EXPECT_EQ(decoded.Width, H);
+    EXPECT_EQ(decoded.Height, W);
+    if (Corvanith::Testing::ResidentMemoryTells) {
+        const int64_t surface = int64_t(W) * H * 4;
+        EXPECT_LT(Corvanith::Testing::ResidentBytes("VmHWM:") - before, surface + (int64_t(16) << 20));
+    }
+}
+
+// Files mutated from JPEGs with Exif blocks, from a fixed seed, so that a
+// failure comes back at each run; the sanitizer build watches every read and
+// write. A change within the Exif block alone, its segment's length kept
+// right, gives the stored picture in the orientation the block holds; any
+// other gives a refusal or a picture whose every pixel was written.
+// CORVANITH_JPEG_MUTATIONS sets how many files, for a longer run by hand.
+TEST(Jpeg, MutatedFilesWithExifBlocksDecodeSafely)
+{
+    const char* asked = std::getenv("CORVANITH_JPEG_MUTATIONS");
+    const long inputs = asked ? std::strtol(asked, nullptr, 10) : 4000;
+    const QImage picture = Detailed(37, 21);
+    const QByteArray stored[] = {
+        JpegFile(picture, TJpegOptions()),
+        JpegFile(picture, TJpegOptions().Sampled(1, 1).Progressive().Restarts(2)),
+        JpegFile(picture, TJpegOptions().Stored(JCS_CMYK).Sampled(1, 1)),
+        JpegFile(picture, TJpegOptions().Stored(JCS_GRAYSCALE).Sampled(1, 1).Restarts(1)),
+    };
+    std::vector<TDecoded> upright;
+    for (const QByteArray& file : stored)
+        upright.push_back(Decode(file));
+    const uint32_t edges[] = {0, 1, 2, 5, 6, 7, 8, 9, 0x0112, 0xFFFF, 0x10000, 0x7FFFFFFF, 0xFFFFFFF8, 0xFFFFFFFF};
+    std::mt19937 random(20240612);
+    const auto below = [&](size_t Bound) { return Bound == 0 ? 0 : size_t(random() % Bound); };
+    // One change at a random place of Bytes; the file's length changes only
+    // where Resize allows it.
+    const auto mutate = [&](QByteArray& Bytes, bool Resize) {
+        const qsizetype at = qsizetype(below(size_t(Bytes.size())));
+        switch (below(Resize ? 6 : 3)) {
+        case 0:
+            Bytes[at] = char(Bytes[at] ^ (1 << below(8)));
+            break;
+        case 1:
+            Bytes[at] = char(random());
+            break;
+        case 2: {
+            const uint32_t value = edges[below(std::size(edges))];
+            const int width = below(2) ? 2 : 4;
+            const bool big = below(2);
+            for (int k = 0; k < width && at + k < Bytes.size(); ++k)
+                Bytes[at + k] = char(value >> 8 * (big ? width - 1 - k : k));
+            break;
+        }
+        case 3:
+            Bytes.truncate(qsizetype(below(size_t(Bytes.size()) + 1)));
+            break;
+        case 4:
+            Bytes.insert(at, qsizetype(below(16) + 1), char(random()));
+            break;
+        default:
+            Bytes.remove(at, qsizetype(1 + below(size_t(Bytes.size() - at))));
+            break;
+        }
+    };
+    long refused = 0, turned = 0;
+    for (long i = 0; i < inputs; ++i) {
+        SCOPED_TRACE(testing::Message() << "input " << i);
+        const size_t seed = below(std::size(stored));
+        // Blocks hold more after their first directory, as a camera's do.
+        QByteArray block = ExifBlock(uint16_t(1 + below(8)), below(2)) + QByteArray(int(below(2)) * 96, '\x5A');
+        const bool blockOnly = below(2);
+        QByteArray file;
+        if (blockOnly) {
+            for (size_t changes = 1 + below(2); changes > 0 && !block.isEmpty(); --changes)
+                mutate(block, true);
+            file = WithSegment(stored[seed], 0xE1, block);
+        } else {
+            file = WithSegment(stored[seed], 0xE1, block);
+            for (size_t changes = 1 + below(4); changes > 0 && !file.isEmpty(); --changes)
+                mutate(file, true);
+        }
+        TMemoryStream stream(std::vector<uint8_t>(file.begin(), file.end()));
+        TStreamAdapter adapter(stream);
+        TImageDecoder decoder(adapter);
+        if (!decoder.Valid()) {
+            ASSERT_FALSE(blockOnly);
+            ++refused;
+            continue;
+        }
+        ASSERT_TRUE(DecodedSizeAllowed(decoder.Width(), decoder.Height()));
+        // A changed frame may claim a picture far larger than its data:
+        // the probe refuses most, and the rest are not worth the time here.
+        if (int64_t(decoder.Width()) * decoder.Height() > (int64_t(1) << 22))
+            continue;
+        // Transparent black, so that a pixel left unwritten shows.
+        std::vector<uint32_t> pixels(size_t(decoder.Width()) * size_t(decoder.Height()), 0);
+        const bool read = decoder.Read(reinterpret_cast<uint8_t*>(pixels.data()), decoder.Width() * 4);
+        if (!read) {
+            ASSERT_FALSE(blockOnly);
+            ++refused;
+            continue;
+        }
+        ASSERT_TRUE(std::all_of(pixels.begin(), pixels.end(), [](uint32_t p) { return p >> 24 == 0xFF; }));
+        if (!blockOnly)
+            continue;
+        const int orientation = int(ExifOrientation(std::span(reinterpret_cast<const uint8_t*>(block.constData()),
+                                                              size_t(block.size()))));
+        turned += orientation != 1;
+        ASSERT_EQ(pixels, Shown(upright[seed], orientation));
+    }
+    // Enough of the files must open, and enough turned, for the paths to run.
+    EXPECT_LT(refused, inputs / 2);
+    EXPECT_GT(turned, inputs / 10);
+    RecordProperty("Refused", std::to_string(refused));
+    RecordProperty("Turned", std::to_string(turned));
 }
 
 } // namespace
