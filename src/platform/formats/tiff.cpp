@@ -30,6 +30,9 @@ constexpr tmsize_t MostLibtiffAllocates = tmsize_t(MaxDecodedSide) * MaxDecodedS
 // Rows that cannot be written in place (a turned picture's) are made this
 // many pixels at a time and then put in their places.
 constexpr int64_t BlockPixels = 1 << 20;
+// The most a row of strips or tiles may take whatever the picture's size:
+// tiles are often larger than a small picture.
+constexpr uint64_t MostBandBytes = uint64_t(64) << 20;
 // What the data of every strip or tile counts at most in the least-cost
 // rule: far beyond any file, and no product with an expansion overflows.
 constexpr uint64_t MostDataCounted = uint64_t(1) << 50;
@@ -259,7 +262,7 @@ public:
         const std::unique_ptr<TIFFOpenOptions, decltype(&TIFFOpenOptionsFree)> options(TIFFOpenOptionsAlloc(),
                                                                                        TIFFOpenOptionsFree);
         if (!options)
-            throw std::bad_alloc();
+            throw EOutOfMemory("Out of memory opening a TIFF picture");
         TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), MostLibtiffAllocates);
         TIFFOpenOptionsSetErrorHandlerExtR(options.get(), KeepError, this);
         TIFFOpenOptionsSetWarningHandlerExtR(options.get(), IgnoreWarning, nullptr);
@@ -565,6 +568,12 @@ std::unique_ptr<TTiffReader::TLayout> TTiffReader::Judge()
         return refuse(FFile->FirstError().empty() ? std::string(pieceName) + "size is not valid" : FFile->FirstError());
     layout->Across = uint32_t((uint64_t(width) + layout->PieceWidth - 1) / layout->PieceWidth);
     layout->Down = uint32_t((uint64_t(height) + layout->PieceHeight - 1) / layout->PieceHeight);
+    // The reader holds a row of pieces: tiles far larger than the picture
+    // would have it hold far more than the picture.
+    const uint64_t pictureBytes =
+        (uint64_t(width) * bits * (separate ? 1 : samples) + 7) / 8 * height * uint64_t(planes);
+    if (layout->PieceBytes > std::max(MostBandBytes, 4 * pictureBytes) / (uint64_t(layout->Across) * planes))
+        return refuse(std::string(pieceName) + "size is far larger than the picture");
 
     // Every piece read lies in the file; stored as they are, its rows do.
     // The rest may claim more bytes than the file has left, of which only

@@ -970,6 +970,30 @@ TEST(TiffReader, NothingReachesTheTerminal)
     EXPECT_EQ(failures[1], "Compression scheme 12345 is not supported");
 }
 
+TEST(TiffReader, WhatLibtiffCannotDecodeIsRefusedWithItsReason)
+{
+    struct TCase {
+        const char* Name;
+        uint64_t Bits;
+        uint64_t Format;
+        const char* Failure;
+    };
+    const TCase cases[] = {
+        {"16-bit floating-point samples", 16, SAMPLEFORMAT_IEEEFP,
+         "Sorry, can not handle images with IEEE floating-point samples"},
+        {"12-bit samples", 12, SAMPLEFORMAT_UINT, "Sorry, can not handle images with 12-bit samples"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TDecoded decoded = Decode(Bytes(TiffFile({{256, 4, {4}}, {257, 4, {4}}, {258, 3, {c.Bits}}, {259, 3, {1}},
+                                                        {262, 3, {1}}, {273, 4, {8}}, {277, 3, {1}}, {279, 4, {64}},
+                                                        {339, 3, {c.Format}}},
+                                                       QByteArray(64, '\0'), false)));
+        EXPECT_EQ(decoded.Width, 0);
+        EXPECT_EQ(decoded.Failure, c.Failure);
+    }
+}
+
 // ---- Files that cannot hold what they claim ----
 
 // Written by Qt's TIFF writer (libtiff's, with its defaults).
@@ -1281,6 +1305,25 @@ TEST(TiffReader, BigTiffIsCheckedAsClassicTiff)
         // The same tiles for a picture of 4000 x 4000.
         tags[0].Values = tags[1].Values = {4000};
         ExpectRefusedBeforeItsPixels(Bytes(TiffFile(tags, tiles, true, bigEndian)));
+    }
+}
+
+TEST(TiffReader, TilesFarLargerThanThePictureAreRefusedBeforeAnyBuffer)
+{
+    // A 16 x 16 picture in one LZW tile of 65536 x 65536 pixels: 12 GiB of
+    // samples for the one tile. A tile of 256 x 256 is common for such a
+    // picture.
+    const QByteArray lzw = QByteArray::fromHex("800000");
+    for (const uint32_t tile : {65536u, 256u}) {
+        SCOPED_TRACE(tile);
+        const TBytes file = Bytes(TiffFile({{256, 4, {16}}, {257, 4, {16}}, {258, 3, {8, 8, 8}}, {259, 3, {5}},
+                                            {262, 3, {2}}, {277, 3, {3}}, {322, 4, {tile}}, {323, 4, {tile}},
+                                            {324, 4, {8}}, {325, 4, {3}}},
+                                           lzw, false));
+        if (tile > 256)
+            ExpectRefusedBeforeItsPixels(file);
+        else
+            EXPECT_EQ(Decode(file).Width, 16);
     }
 }
 
