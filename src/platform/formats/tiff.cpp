@@ -33,7 +33,7 @@ constexpr int64_t BlockPixels = 1 << 20;
 // The most a row of strips or tiles may take whatever the picture's size:
 // tiles are often larger than a small picture.
 constexpr uint64_t MostBandBytes = uint64_t(64) << 20;
-// What the data of every strip or tile counts at most in the least-cost
+// What the data of all strips or tiles counts at most in the least-cost
 // rule: far beyond any file, and no product with an expansion overflows.
 constexpr uint64_t MostDataCounted = uint64_t(1) << 50;
 
@@ -562,10 +562,10 @@ std::unique_ptr<TTiffReader::TLayout> TTiffReader::Judge()
         layout->PieceBytes = TIFFStripSize64(tiff);
         layout->RowBytes = int64_t(TIFFScanlineSize64(tiff));
     }
-    const char* const pieceName = layout->Tiled ? "Tile " : "Strip ";
+    const std::string pieceName = layout->Tiled ? "Tile " : "Strip ";
     if (layout->PieceWidth == 0 || layout->PieceHeight == 0 || layout->PieceBytes == 0 || layout->RowBytes <= 0 ||
         layout->PieceBytes > uint64_t(std::numeric_limits<tmsize_t>::max()))
-        return refuse(FFile->FirstError().empty() ? std::string(pieceName) + "size is not valid" : FFile->FirstError());
+        return refuse(FFile->FirstError().empty() ? pieceName + "size is not valid" : FFile->FirstError());
     layout->Across = uint32_t((uint64_t(width) + layout->PieceWidth - 1) / layout->PieceWidth);
     layout->Down = uint32_t((uint64_t(height) + layout->PieceHeight - 1) / layout->PieceHeight);
     // The reader holds a row of pieces: tiles far larger than the picture
@@ -573,11 +573,11 @@ std::unique_ptr<TTiffReader::TLayout> TTiffReader::Judge()
     const uint64_t pictureBytes =
         (uint64_t(width) * bits * (separate ? 1 : samples) + 7) / 8 * height * uint64_t(planes);
     if (layout->PieceBytes > std::max(MostBandBytes, 4 * pictureBytes) / (uint64_t(layout->Across) * planes))
-        return refuse(std::string(pieceName) + "size is far larger than the picture");
+        return refuse(pieceName + "size is far larger than the picture");
 
-    // Every piece read lies in the file; stored as they are, its rows do.
-    // The rest may claim more bytes than the file has left, of which only
-    // those in the file count.
+    // Every piece read lies in the file. libtiff reads the rows of one
+    // stored as it is, whatever its byte count says, and the whole byte
+    // count of one compressed.
     const auto fileSize = uint64_t(FFile->Size());
     const uint32_t pieces = layout->Tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
     uint64_t data = 0;
@@ -586,16 +586,18 @@ std::unique_ptr<TTiffReader::TLayout> TTiffReader::Judge()
             for (uint32_t across = 0; across < layout->Across; ++across) {
                 const uint32_t top = down * layout->PieceHeight;
                 const uint32_t piece = layout->Piece(tiff, across * layout->PieceWidth, top, plane);
+                const auto named = [&](const char* What) { return pieceName + std::to_string(piece) + What; };
                 if (piece >= pieces)
-                    return refuse(std::string(pieceName) + std::to_string(piece) + " is missing");
+                    return refuse(named(" is missing"));
                 const uint64_t offset = TIFFGetStrileOffset(tiff, piece);
                 const uint64_t inFile = offset <= fileSize ? fileSize - offset : 0;
-                const uint64_t stored = layout->Tiled
-                                            ? layout->PieceBytes
-                                            : TIFFVStripSize64(tiff, std::min(layout->PieceHeight, height - top));
-                if (offset > fileSize || (compression == COMPRESSION_NONE && stored > inFile))
-                    return refuse(std::string(pieceName) + std::to_string(piece) + " lies beyond the end of the file");
-                data = std::min(MostDataCounted, data + std::min(TIFFGetStrileByteCount(tiff, piece), inFile));
+                const uint64_t bytes = compression != COMPRESSION_NONE ? TIFFGetStrileByteCount(tiff, piece)
+                                       : layout->Tiled
+                                           ? layout->PieceBytes
+                                           : TIFFVStripSize64(tiff, std::min(layout->PieceHeight, height - top));
+                if (offset > fileSize || bytes > inFile)
+                    return refuse(named(" runs past the end of the file"));
+                data = std::min(MostDataCounted, data + bytes);
             }
 
     // Decompressed at the most a byte can give, the data must reach the
