@@ -5,7 +5,7 @@
 #include "platform/formats/jpeg.h"
 #include "platform/formats/pixels.h"
 #include "platform/formats/png.h"
-#include "platform/formats/qttiff.h"
+#include "platform/formats/tiff.h"
 #include "platform/imaging.h"
 #include "platform/streamdevice.h"
 
@@ -37,7 +37,7 @@ const TDecodedFormat* SniffFormat(TSignature Head)
         {ImageFormatJPEG, TJpegReader::Matches, Open<TJpegReader>},
         {ImageFormatGIF, TGifReader::Matches, Open<TGifReader>},
         {ImageFormatBMP, TBmpReader::Matches, Open<TBmpReader>},
-        {ImageFormatTIFF, TQtTiffReader::Matches, Open<TQtTiffReader>},
+        {ImageFormatTIFF, TTiffReader::Matches, Open<TTiffReader>},
     };
     for (const TDecodedFormat& format : Formats)
         if (format.Matches(Head))

@@ -65,8 +65,6 @@ void TQtFormatReader::Accept(QSize Size)
     FHeight = Size.height();
 }
 
-bool TQtFormatReader::Decode(QIODevice&, QImageReader& Reader, QImage& Image) { return Reader.read(&Image); }
-
 bool TQtFormatReader::Read(uint8_t* Bits, int32_t Stride)
 {
     if (!FReader)
@@ -94,7 +92,7 @@ bool TQtFormatReader::Read(uint8_t* Bits, int32_t Stride)
     FDevice->ResetShortReads();
     // The BMP reader reports success for a file that ends early, leaving the
     // rest as it was: a damaged file is refused like any other.
-    const bool read = Decode(*FDevice, *FReader, image);
+    const bool read = FReader->read(&image);
     const bool endedEarly = FExactReads ? FDevice->ShortRead() : FDevice->ReadAtEnd();
     if (!read || image.size() != QSize(FWidth, FHeight) || (endedEarly && !FMayEndEarly)) {
         FFailure = read ? "The file ends before its picture does" : FReader->errorString().toStdString();

@@ -10,7 +10,6 @@
 #include <memory>
 #include <vector>
 
-class QIODevice;
 class QImageReader;
 
 namespace Corvanith::Platform {
@@ -63,9 +62,6 @@ protected:
     // The picture has Size when the decoder takes that size.
     void Accept(QSize Size);
 
-    // Decodes into Image, which has the picture's size and Qt's format for
-    // it (or is deeper); false when the data does not decode.
-    virtual bool Decode(QIODevice& Device, QImageReader& Reader, QImage& Image);
     // What the format's unit mends in Qt's result before it is handed over.
     virtual void Mend(QImage&) {}
 
