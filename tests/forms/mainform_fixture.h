@@ -7,9 +7,12 @@
 #include "document/document.h"
 #include "document/layers.h"
 #include "forms/mainform.h"
+#include "forms/openurl.h"
 #include "graphics/surface.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QPushButton>
 #include <QApplication>
 #include <QImage>
 #include <QLabel>
@@ -92,6 +95,17 @@ protected:
             ASSERT_NE(dialog, nullptr);
             Answer(*dialog);
         });
+    }
+
+    // Opens Url through the open-URL dialog, as its Open button does.
+    void OpenUrl(const QString& Url)
+    {
+        WhenDialogOpens([Url](QWidget& dialog) {
+            auto& form = static_cast<Forms::TOpenUrlForm&>(dialog);
+            form.UrlComboBox().setEditText(Url);
+            form.OpenButton().click();
+        });
+        Form().OpenUrlToolbarItem->trigger();
     }
 
 private:

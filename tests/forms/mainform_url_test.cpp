@@ -156,12 +156,7 @@ TEST_F(MainFormTest, APictureFromAUrlOpensWithTheControlsUpToDate)
                             .Body = QByteArray(reinterpret_cast<const char*>(png.Data().data()),
                                                qsizetype(png.Data().size()))});
     const QString url = server.Url("/p.png");
-    WhenDialogOpens([&](QWidget& dialog) {
-        auto& form = static_cast<Forms::TOpenUrlForm&>(dialog);
-        form.UrlComboBox().setEditText(url);
-        form.OpenButton().click();
-    });
-    Form().OpenUrlToolbarItem->trigger();
+    OpenUrl(url);
     ASSERT_NE(Form().GetDocument(), nullptr);
     EXPECT_EQ(Form().GetDocument()->Source().Location, url);
     EXPECT_TRUE(Cache().Contains(url));
@@ -180,12 +175,7 @@ TEST_F(MainFormTest, APageTallerThanTheLimitOpensCutAndSaysSo)
     server.Serve("/long", {.Body = "<!DOCTYPE html><html><head><title>Long</title></head><body style='margin:0'>"
                                    "<div style='height:20000px;background:rgb(0,0,255)'></div></body></html>"});
     const QString url = server.Url("/long");
-    WhenDialogOpens([&](QWidget& dialog) {
-        auto& form = static_cast<Forms::TOpenUrlForm&>(dialog);
-        form.UrlComboBox().setEditText(url);
-        form.OpenButton().click();
-    });
-    Form().OpenUrlToolbarItem->trigger();
+    OpenUrl(url);
     ASSERT_NE(Form().GetDocument(), nullptr);
     EXPECT_EQ(Form().GetDocument()->Source().Kind, Document::TCorvDocumentSourceKind::dskWebPage);
     EXPECT_EQ(SizeText(), "950 x 16380");

@@ -298,7 +298,7 @@ uint32_t Eight(uint32_t Value, int Bits) { return Bits == 16 ? (Value * 255 + 32
 
 // ---- Signatures ----
 
-TEST(TiffReader, MatchesClassicAndBigTiffInEitherByteOrder)
+TEST(Tiff, MatchesClassicAndBigTiffInEitherByteOrder)
 {
     for (const char* head : {"II*\0", "MM\0*", "II+\0", "MM\0+"}) {
         const TBytes bytes(head, head + 4);
@@ -378,7 +378,7 @@ TStoredPicture StoredPicture(const TStoredKind& Kind, uint16_t Bits)
     return picture;
 }
 
-TEST(TiffReader, StoredSamplesInEveryLayoutDepthByteOrderAndCompression)
+TEST(Tiff, StoredSamplesInEveryLayoutDepthByteOrderAndCompression)
 {
     // Strips of 7 rows and tiles of 16 x 16 that the picture's edges cut,
     // uncompressed tiles among them.
@@ -409,7 +409,7 @@ TEST(TiffReader, StoredSamplesInEveryLayoutDepthByteOrderAndCompression)
                             }
 }
 
-TEST(TiffReader, StraightAlphaKeepsTheColoursUnderIt)
+TEST(Tiff, StraightAlphaKeepsTheColoursUnderIt)
 {
     // As Pillow and ImageMagick write RGBA: faint pixels keep their colours.
     TPage page;
@@ -426,7 +426,7 @@ TEST(TiffReader, StraightAlphaKeepsTheColoursUnderIt)
     EXPECT_FALSE(decoded.Opaque);
 }
 
-TEST(TiffReader, SixteenBitSamplesRoundToEightBits)
+TEST(Tiff, SixteenBitSamplesRoundToEightBits)
 {
     // Every high byte, with low bytes either side of the halfway mark.
     TPage page;
@@ -443,7 +443,7 @@ TEST(TiffReader, SixteenBitSamplesRoundToEightBits)
     });
 }
 
-TEST(TiffReader, JpegCompressedSamplesDecode)
+TEST(Tiff, JpegCompressedSamplesDecode)
 {
     // Grey and RGB as stored, and YCbCr that libjpeg turns into RGB: a
     // smooth picture comes back close.
@@ -490,7 +490,7 @@ TEST(TiffReader, JpegCompressedSamplesDecode)
 
 // ---- What libtiff's RGBA interface turns into pixels ----
 
-TEST(TiffReader, PalettesFewBitsFaxCodesAndCmykDecode)
+TEST(Tiff, PalettesFewBitsFaxCodesAndCmykDecode)
 {
     struct TCase {
         const char* Name;
@@ -599,7 +599,7 @@ TBytes YCbCrFile(uint32_t Width, uint32_t Height, uint32_t Rows, uint16_t Orient
     return file.Finish();
 }
 
-TEST(TiffReader, SubsampledYCbCrDecodes)
+TEST(Tiff, SubsampledYCbCrDecodes)
 {
     // Luma varied in every pixel, chroma in every block.
     const auto sample = [](uint32_t X, uint32_t Y, int S) {
@@ -681,7 +681,7 @@ void ExpectTurned(const TDecoded& Stored, const TDecoded& Shown, const TShownCor
     EXPECT_EQ(misses, 0);
 }
 
-TEST(TiffReader, EveryOrientationShowsThePictureUpright)
+TEST(Tiff, EveryOrientationShowsThePictureUpright)
 {
     // A picture whose every pixel differs, read through the samples as
     // stored and through libtiff's palettes, in strips and in tiles; and a
@@ -732,7 +732,7 @@ TEST(TiffReader, EveryOrientationShowsThePictureUpright)
     }
 }
 
-TEST(TiffReader, TurnedYCbCrIsSplitAtItsBlocks)
+TEST(Tiff, TurnedYCbCrIsSplitAtItsBlocks)
 {
     // Strips of subsampled YCbCr taller than a block of turned rows: the
     // blocks start at rows of its 2 x 2 blocks.
@@ -748,7 +748,7 @@ TEST(TiffReader, TurnedYCbCrIsSplitAtItsBlocks)
 
 // ---- The files of the reports ----
 
-TEST(TiffReader, DamagedBigTiffIsRefusedBeforeAnyPixel)
+TEST(Tiff, DamagedBigTiffIsRefusedBeforeAnyPixel)
 {
     // A damaged big-endian BigTIFF of grey and alpha: strip offsets far
     // past its end, byte counts libtiff recomputes, tags out of order and
@@ -759,7 +759,7 @@ TEST(TiffReader, DamagedBigTiffIsRefusedBeforeAnyPixel)
     EXPECT_EQ(decoded.Failure, "Strip 0 runs past the end of the file");
 }
 
-TEST(TiffReader, UncompressedTilesDecode)
+TEST(Tiff, UncompressedTilesDecode)
 {
     // Written by tiffcp -t: 37 x 23 in tiles of 16 x 16, side by side, one
     // after the other from byte 8 on. The samples are read off the file.
@@ -782,7 +782,7 @@ TEST(TiffReader, UncompressedTilesDecode)
     }
 }
 
-TEST(TiffReader, StripRunningPastTheEndOfTheFileWithItsRowsInItDecodes)
+TEST(Tiff, StripRunningPastTheEndOfTheFileWithItsRowsInItDecodes)
 {
     // One strip of 52 x 53 RGBA rows claiming 35 MB: stored as they are,
     // the rows are all libtiff reads; compressed, it reads the 35 MB.
@@ -818,7 +818,7 @@ TEST(TiffReader, StripRunningPastTheEndOfTheFileWithItsRowsInItDecodes)
 
 // ---- What holds for every file ----
 
-TEST(TiffReader, TheFirstPageIsRead)
+TEST(Tiff, TheFirstPageIsRead)
 {
     TPage first;
     first.Sample = [](uint32_t X, uint32_t Y, int S) { return Varied(X, Y, S, 255); };
@@ -830,7 +830,7 @@ TEST(TiffReader, TheFirstPageIsRead)
     });
 }
 
-TEST(TiffReader, ColourProfilesAreMatchedToSrgb)
+TEST(Tiff, ColourProfilesAreMatchedToSrgb)
 {
     // RGB and grey with an Adobe RGB profile come out as Qt converts them.
     for (const uint16_t photometric : {uint16_t(PHOTOMETRIC_RGB), uint16_t(PHOTOMETRIC_MINISBLACK)}) {
@@ -882,7 +882,7 @@ public:
     uint64_t Total = 0;
 };
 
-TEST(TiffReader, TheStreamIsReadInBoundedPiecesForProgress)
+TEST(Tiff, TheStreamIsReadInBoundedPiecesForProgress)
 {
     // One strip of 6 MB stored as it is: read a piece at a time, each byte
     // once.
@@ -902,7 +902,7 @@ TEST(TiffReader, TheStreamIsReadInBoundedPiecesForProgress)
     EXPECT_LT(counting.Total, uint64_t(stream.Size()) + 4096);
 }
 
-TEST(TiffReader, APictureInTheMiddleOfAStreamIsReadFromItsStart)
+TEST(Tiff, APictureInTheMiddleOfAStreamIsReadFromItsStart)
 {
     TPage page;
     page.Sample = [](uint32_t X, uint32_t Y, int S) { return Varied(X, Y, S, 255); };
@@ -920,7 +920,7 @@ TEST(TiffReader, APictureInTheMiddleOfAStreamIsReadFromItsStart)
     EXPECT_EQ(pixels[5 * 37 + 9], Argb(255, Varied(9, 5, 0, 255), Varied(9, 5, 1, 255), Varied(9, 5, 2, 255)));
 }
 
-TEST(TiffReader, ALargePictureTakesItsSurfaceAndABand)
+TEST(Tiff, ALargePictureTakesItsSurfaceAndABand)
 {
     if (!Corvanith::Testing::ResidentMemoryTells)
         GTEST_SKIP() << "the sanitizer's quarantine hides what the reader keeps";
@@ -946,7 +946,7 @@ TEST(TiffReader, ALargePictureTakesItsSurfaceAndABand)
     }
 }
 
-TEST(TiffReader, NothingReachesTheTerminal)
+TEST(Tiff, NothingReachesTheTerminal)
 {
     // libtiff's complaints about damaged files become the reader's failure.
     TBytes cutDirectory = Written([] {
@@ -981,7 +981,7 @@ TEST(TiffReader, NothingReachesTheTerminal)
     EXPECT_EQ(failures[1], "Compression scheme 12345 is not supported");
 }
 
-TEST(TiffReader, WhatLibtiffCannotDecodeIsRefusedWithItsReason)
+TEST(Tiff, WhatLibtiffCannotDecodeIsRefusedWithItsReason)
 {
     struct TCase {
         const char* Name;
@@ -1048,7 +1048,7 @@ void SetTiffTag(TBytes& Tiff, uint16_t Tag, uint32_t Value)
     FAIL() << "no tag " << Tag;
 }
 
-TEST(TiffReader, QtsTiffsDecode)
+TEST(Tiff, QtsTiffsDecode)
 {
     for (const int compression : {0, 1}) {
         SCOPED_TRACE(compression == 0 ? "uncompressed" : "LZW");
@@ -1071,7 +1071,7 @@ TEST(TiffReader, QtsTiffsDecode)
     EXPECT_TRUE(Decode(QtTiff(opaque)).Opaque);
 }
 
-TEST(TiffReader, GreyWithAlphaKeepsItsAlpha)
+TEST(Tiff, GreyWithAlphaKeepsItsAlpha)
 {
     // Grey and alpha samples of 8 or 16 bits, the alpha straight
     // (unassociated) or premultiplied (associated), the grey stored from
@@ -1190,7 +1190,7 @@ void ExpectRefusedBeforeItsPixels(const TBytes& File)
     }
 }
 
-TEST(TiffReader, FrameLargerThanItsStripsIsRefused)
+TEST(Tiff, FrameLargerThanItsStripsIsRefused)
 {
     for (const int compression : {0, 1}) {
         SCOPED_TRACE(compression == 0 ? "uncompressed" : "LZW");
@@ -1239,7 +1239,7 @@ struct TGreyPicture {
     }
 };
 
-TEST(TiffReader, StripsThatCannotBeBoundedAreRefusedBeforeAnySurface)
+TEST(Tiff, StripsThatCannotBeBoundedAreRefusedBeforeAnySurface)
 {
     const QByteArray few(40, '\x80');
     for (const bool big : {false, true}) {
@@ -1277,7 +1277,7 @@ TEST(TiffReader, StripsThatCannotBeBoundedAreRefusedBeforeAnySurface)
     }
 }
 
-TEST(TiffReader, BigTiffIsCheckedAsClassicTiff)
+TEST(Tiff, BigTiffIsCheckedAsClassicTiff)
 {
     const TGreyPicture grey(40, 24);
     const uint64_t data = TiffDataOffset(true);
@@ -1319,7 +1319,7 @@ TEST(TiffReader, BigTiffIsCheckedAsClassicTiff)
     }
 }
 
-TEST(TiffReader, TilesFarLargerThanThePictureAreRefusedBeforeAnyBuffer)
+TEST(Tiff, TilesFarLargerThanThePictureAreRefusedBeforeAnyBuffer)
 {
     // A 16 x 16 picture in one LZW tile of 65536 x 65536 pixels: 12 GiB of
     // samples for the one tile. A tile of 256 x 256 is common for such a
@@ -1338,7 +1338,7 @@ TEST(TiffReader, TilesFarLargerThanThePictureAreRefusedBeforeAnyBuffer)
     }
 }
 
-TEST(TiffReader, AHugeSideIsRefusedBeforeItsPixels)
+TEST(Tiff, AHugeSideIsRefusedBeforeItsPixels)
 {
     // As many pixels as the largest square holds, in one column; and a
     // picture beyond the square.
@@ -1349,7 +1349,7 @@ TEST(TiffReader, AHugeSideIsRefusedBeforeItsPixels)
     }
 }
 
-TEST(TiffReader, FilesCutShortAreRefused)
+TEST(Tiff, FilesCutShortAreRefused)
 {
     // Without its last bytes a file may still hold every pixel: then it
     // gives exactly those pixels.
@@ -1461,7 +1461,7 @@ TBytes Mutated(TBytes File, std::mt19937& Random)
     return File;
 }
 
-TEST(TiffReader, DamagedFilesAreRefusedOrDecodedSafely)
+TEST(Tiff, DamagedFilesAreRefusedOrDecodedSafely)
 {
     // Each is refused with a reason, or decodes; the sanitizers' builds
     // watch every access.
