@@ -75,8 +75,6 @@ TImageDecoder::TImageDecoder(IStream& Stream) : FStream(Stream)
 
 TImageDecoder::~TImageDecoder() = default;
 
-std::string TImageDecoder::Failure() const { return FReader ? FReader->Failure() : std::string(); }
-
 bool TImageDecoder::Refuse()
 {
     FStream.Seek(int64_t(FStart), 0, nullptr);

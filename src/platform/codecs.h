@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <vector>
 
 namespace Corvanith::Platform {
@@ -71,8 +70,6 @@ public:
     bool Read(uint8_t* Bits, int32_t Stride);
     // After Read: the picture has no alpha channel, every alpha byte is 255.
     bool Opaque() const { return FOpaque; }
-    // Why the picture was refused or failed to decode, where its reader said.
-    std::string Failure() const;
 
 private:
     bool Refuse();

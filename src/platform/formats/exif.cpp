@@ -27,9 +27,11 @@ bool StartsWith(std::span<const uint8_t> Bytes, std::string_view Text)
 
 } // namespace
 
+bool IsExifBlock(std::span<const uint8_t> App1) { return StartsWith(App1, Identifier); }
+
 TOrientation ExifOrientation(std::span<const uint8_t> App1)
 {
-    if (!StartsWith(App1, Identifier))
+    if (!IsExifBlock(App1))
         return TOrientation::Upright;
     // Offsets in the block count from the TIFF header.
     const std::span<const uint8_t> tiff = App1.subspan(Identifier.size());

@@ -20,4 +20,8 @@ namespace Corvanith::Platform {
 // follows them run past the block. Only the first tag 0x0112 is read.
 TOrientation ExifOrientation(std::span<const uint8_t> App1);
 
+// Whether an APP1 payload is an Exif block (and not, say, XMP): it starts
+// with "Exif\0\0".
+bool IsExifBlock(std::span<const uint8_t> App1);
+
 } // namespace Corvanith::Platform

@@ -11,7 +11,6 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -310,10 +309,8 @@ public:
     // The orientation of the first APP1 segment that holds an Exif block.
     TOrientation Orientation() const
     {
-        static constexpr uint8_t Exif[] = {'E', 'x', 'i', 'f', 0, 0};
         for (jpeg_saved_marker_ptr m = FInfo.marker_list; m != nullptr; m = m->next)
-            if (m->marker == JPEG_APP0 + 1 && m->data_length >= sizeof(Exif) &&
-                std::memcmp(m->data, Exif, sizeof(Exif)) == 0)
+            if (m->marker == JPEG_APP0 + 1 && IsExifBlock({m->data, m->data_length}))
                 return ExifOrientation({m->data, m->data_length});
         return TOrientation::Upright;
     }

@@ -10,6 +10,13 @@
 
 namespace Corvanith::Platform {
 
+namespace {
+
+// Pictures are converted to straight ARGB this many pixels at a time.
+constexpr int64_t ConvertBandPixels = 1 << 16;
+
+} // namespace
+
 // RGB32 leaves the alpha bytes to the writer; ours must hold 255.
 void SetOpaque(uint8_t* Bits, int32_t Stride, int32_t Width, int32_t Height)
 {
@@ -25,13 +32,6 @@ void SetOpaque(uint8_t* Bits, int32_t Stride, int32_t Width, int32_t Height)
             row[int64_t(x) * 4 + 3] = 0xFF;
     }
 }
-
-namespace {
-
-// Pictures are converted to straight ARGB this many pixels at a time.
-constexpr int64_t ConvertBandPixels = 1 << 16;
-
-} // namespace
 
 // The bands run from the bottom up, and each is copied out before its rows
 // are written, below rows still to be read.

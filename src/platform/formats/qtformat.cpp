@@ -38,11 +38,9 @@ TQtFormatReader::TQtFormatReader(IStream& Stream) : FStream(Stream)
 
 TQtFormatReader::~TQtFormatReader() = default;
 
-void TQtFormatReader::Rewind() { FStream.Seek(int64_t(FStart), 0, nullptr); }
-
 QSize TQtFormatReader::Open(const TOptions& Options)
 {
-    Rewind();
+    FStream.Seek(int64_t(FStart), 0, nullptr);
     FDevice = std::make_unique<TStreamDevice>(FStream, QIODevice::ReadOnly, Options.ReadAhead);
     for (const TByteRange& range : Options.Hidden)
         FDevice->Hide(range.Offset, range.Length);

@@ -52,12 +52,8 @@ protected:
     // The stream stands at the picture's start.
     explicit TQtFormatReader(IStream& Stream);
 
-    IStream& Stream() { return FStream; }
-    // Back to the picture's start, as a unit's own checks leave the stream
-    // anywhere.
-    void Rewind();
-    // Opens Qt's reader over the stream from the picture's start: the size
-    // it reports.
+    // Opens Qt's reader over the stream from the picture's start, wherever
+    // the unit's own checks left the stream: the size it reports.
     QSize Open(const TOptions& Options);
     // The picture has Size when the decoder takes that size.
     void Accept(QSize Size);

@@ -282,6 +282,11 @@ public:
     // Bytes from the picture's start to the end of the stream.
     int64_t Size() const { return FSize; }
     const std::string& FirstError() const { return FFirstError; }
+    // libtiff's first error, or Otherwise where it gave none.
+    std::string FirstErrorOr(std::string Otherwise) const
+    {
+        return FFirstError.empty() ? std::move(Otherwise) : FFirstError;
+    }
     void ForgetErrors() { FFirstError.clear(); }
 
 private:
@@ -485,7 +490,7 @@ std::unique_ptr<TTiffReader::TLayout> TTiffReader::Judge()
     };
     TIFF* tiff = FFile->Handle();
     if (tiff == nullptr)
-        return refuse(FFile->FirstError().empty() ? "Not a TIFF file" : FFile->FirstError());
+        return refuse(FFile->FirstErrorOr("Not a TIFF file"));
     auto layout = std::make_unique<TLayout>();
     TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &layout->Width);
     TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &layout->Height);
@@ -565,7 +570,7 @@ std::unique_ptr<TTiffReader::TLayout> TTiffReader::Judge()
     const std::string pieceName = layout->Tiled ? "Tile " : "Strip ";
     if (layout->PieceWidth == 0 || layout->PieceHeight == 0 || layout->PieceBytes == 0 || layout->RowBytes <= 0 ||
         layout->PieceBytes > uint64_t(std::numeric_limits<tmsize_t>::max()))
-        return refuse(FFile->FirstError().empty() ? pieceName + "size is not valid" : FFile->FirstError());
+        return refuse(FFile->FirstErrorOr(pieceName + "size is not valid"));
     layout->Across = uint32_t((uint64_t(width) + layout->PieceWidth - 1) / layout->PieceWidth);
     layout->Down = uint32_t((uint64_t(height) + layout->PieceHeight - 1) / layout->PieceHeight);
     // The reader holds a row of pieces: tiles far larger than the picture
@@ -631,7 +636,7 @@ bool TTiffReader::Read(uint8_t* Bits, int32_t Stride)
                            " TIFF picture");
     }
     if (!read) {
-        FFailure = FFile->FirstError().empty() ? "The picture's data does not decode" : FFile->FirstError();
+        FFailure = FFile->FirstErrorOr("The picture's data does not decode");
         return false;
     }
     FOpaque = FLayout->Pixels->Opaque();
