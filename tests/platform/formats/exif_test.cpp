@@ -1,9 +1,9 @@
 #include "platform/formats/exif.h"
+#include "platform/formats/mutations.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -261,46 +261,14 @@ TEST(ExifOrientation, MutatedBlocksAreReadWithinThemselves)
     };
     // Values that sit on the edges of the checks: counts, offsets near the
     // block's end and near 2^32, types and orientations just in and out of range.
-    const uint32_t edges[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 0x0112, 0x7FFF, 0xFFFF, 0x10000, 0x7FFFFFFF,
-                              0x80000000, 0xFFFFFFF4, 0xFFFFFFF8, 0xFFFFFFFE, 0xFFFFFFFF};
-    // mt19937's outputs are the same everywhere, unlike the distributions'.
-    std::mt19937 random(20240611);
-    const auto below = [&](size_t Bound) { return Bound == 0 ? 0 : size_t(random() % Bound); };
+    Corvanith::Tests::TMutator mutator(20240611, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 0x0112, 0x7FFF, 0xFFFF, 0x10000,
+                                                  0x7FFFFFFF, 0x80000000, 0xFFFFFFF4, 0xFFFFFFF8, 0xFFFFFFFE,
+                                                  0xFFFFFFFF});
     long oriented = 0;
     for (long i = 0; i < inputs; ++i) {
-        TBytes block = seeds[below(seeds.size())];
-        for (size_t changes = 1 + below(4); changes > 0; --changes) {
-            const size_t at = below(block.size());
-            switch (below(6)) {
-            case 0:
-                if (!block.empty())
-                    block[at] ^= uint8_t(1 << below(8));
-                break;
-            case 1:
-                if (!block.empty())
-                    block[at] = uint8_t(random());
-                break;
-            case 2: {
-                // An edge value over two or four bytes, in either order.
-                const uint32_t value = edges[below(std::size(edges))] + uint32_t(block.size() * below(2));
-                const size_t width = below(2) ? 2 : 4;
-                const bool big = below(2);
-                for (size_t k = 0; k < width && at + k < block.size(); ++k)
-                    block[at + k] = uint8_t(value >> 8 * (big ? width - 1 - k : k));
-                break;
-            }
-            case 3:
-                block.resize(below(block.size() + 1));
-                break;
-            case 4:
-                block.insert(block.begin() + at, below(16) + 1, uint8_t(random()));
-                break;
-            default:
-                if (!block.empty())
-                    block.erase(block.begin() + at, block.begin() + at + 1 + below(block.size() - at));
-                break;
-            }
-        }
+        TBytes block = seeds[mutator.Below(seeds.size())];
+        for (size_t changes = 1 + mutator.Below(4); changes > 0; --changes)
+            mutator.Mutate(block);
         const TOrientation orientation = Read(block);
         ASSERT_GE(uint8_t(orientation), 1) << "input " << i;
         ASSERT_LE(uint8_t(orientation), 8) << "input " << i;

@@ -3,6 +3,7 @@
 #include "platform/jpegfiles.h"
 #include "platform/codecs.h"
 #include "platform/formats/exif.h"
+#include "platform/formats/mutations.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,6 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <string>
 
 using namespace Corvanith::Platform;
@@ -534,38 +534,13 @@ TEST(Jpeg, MutatedFilesWithExifBlocksDecodeSafely)
     std::vector<TDecoded> upright;
     for (const QByteArray& file : stored)
         upright.push_back(Decode(file));
-    const uint32_t edges[] = {0, 1, 2, 5, 6, 7, 8, 9, 0x0112, 0xFFFF, 0x10000, 0x7FFFFFFF, 0xFFFFFFF8, 0xFFFFFFFF};
-    std::mt19937 random(20240612);
-    const auto below = [&](size_t Bound) { return Bound == 0 ? 0 : size_t(random() % Bound); };
-    // One change at a random place of Bytes; the file's length changes only
-    // where Resize allows it.
-    const auto mutate = [&](QByteArray& Bytes, bool Resize) {
-        const qsizetype at = qsizetype(below(size_t(Bytes.size())));
-        switch (below(Resize ? 6 : 3)) {
-        case 0:
-            Bytes[at] = char(Bytes[at] ^ (1 << below(8)));
-            break;
-        case 1:
-            Bytes[at] = char(random());
-            break;
-        case 2: {
-            const uint32_t value = edges[below(std::size(edges))];
-            const int width = below(2) ? 2 : 4;
-            const bool big = below(2);
-            for (int k = 0; k < width && at + k < Bytes.size(); ++k)
-                Bytes[at + k] = char(value >> 8 * (big ? width - 1 - k : k));
-            break;
-        }
-        case 3:
-            Bytes.truncate(qsizetype(below(size_t(Bytes.size()) + 1)));
-            break;
-        case 4:
-            Bytes.insert(at, qsizetype(below(16) + 1), char(random()));
-            break;
-        default:
-            Bytes.remove(at, qsizetype(1 + below(size_t(Bytes.size() - at))));
-            break;
-        }
+    Corvanith::Tests::TMutator mutator(
+        20240612, {0, 1, 2, 5, 6, 7, 8, 9, 0x0112, 0xFFFF, 0x10000, 0x7FFFFFFF, 0xFFFFFFF8, 0xFFFFFFFF});
+    const auto below = [&mutator](size_t Bound) { return mutator.Below(Bound); };
+    const auto mutate = [&mutator](QByteArray& Bytes) {
+        std::vector<uint8_t> bytes(Bytes.begin(), Bytes.end());
+        mutator.Mutate(bytes);
+        Bytes = QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
     };
     long refused = 0, turned = 0;
     for (long i = 0; i < inputs; ++i) {
@@ -577,12 +552,12 @@ TEST(Jpeg, MutatedFilesWithExifBlocksDecodeSafely)
         QByteArray file;
         if (blockOnly) {
             for (size_t changes = 1 + below(2); changes > 0 && !block.isEmpty(); --changes)
-                mutate(block, true);
+                mutate(block);
             file = WithSegment(stored[seed], 0xE1, block);
         } else {
             file = WithSegment(stored[seed], 0xE1, block);
             for (size_t changes = 1 + below(4); changes > 0 && !file.isEmpty(); --changes)
-                mutate(file, true);
+                mutate(file);
         }
         TMemoryStream stream(std::vector<uint8_t>(file.begin(), file.end()));
         TStreamAdapter adapter(stream);

@@ -1,6 +1,7 @@
 #include "platform/formats/tiff.h"
 
 #include "platform/formats/formatchecks.h"
+#include "platform/formats/mutations.h"
 #include "platform/streams.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +21,6 @@
 #include <cstdarg>
 #include <cstring>
 #include <functional>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -1434,42 +1434,18 @@ std::vector<TBytes> FuzzSeeds()
     return seeds;
 }
 
-// File with a few bytes changed, inserted or removed, a field set to a
-// value that tends to break sums, or the end cut off.
-TBytes Mutated(TBytes File, std::mt19937& Random)
-{
-    static constexpr uint32_t Telling[] = {0, 1, 2, 3, 8, 16, 255, 256, 0x7FFF, 0xFFFF, 0x10000, 0x7FFFFFFF,
-                                           0x80000000, 0xFFFFFFFF};
-    const int changes = 1 + int(Random() % 6);
-    for (int k = 0; k < changes && File.size() > 8; ++k) {
-        const size_t at = Random() % File.size();
-        switch (Random() % 6) {
-        case 0: File[at] = uint8_t(Random()); break;
-        case 1: File[at] ^= uint8_t(1u << (Random() % 8)); break;
-        case 2: File.insert(File.begin() + ptrdiff_t(at), uint8_t(Random())); break;
-        case 3: File.erase(File.begin() + ptrdiff_t(at)); break;
-        case 4: {
-            const uint32_t value = Telling[Random() % std::size(Telling)];
-            const size_t bytes = Random() % 2 == 0 ? 2 : 4;
-            for (size_t i = 0; i < bytes && at + i < File.size(); ++i)
-                File[at + i] = uint8_t(value >> (8 * i));
-            break;
-        }
-        default: File.resize(std::max<size_t>(8, at)); break;
-        }
-    }
-    return File;
-}
-
 TEST(Tiff, DamagedFilesAreRefusedOrDecodedSafely)
 {
     // Each is refused with a reason, or decodes; the sanitizers' builds
     // watch every access.
     const std::vector<TBytes> seeds = FuzzSeeds();
-    std::mt19937 random(20240611);
+    Corvanith::Tests::TMutator mutator(20240611, {0, 1, 2, 3, 8, 16, 255, 256, 0x7FFF, 0xFFFF, 0x10000, 0x7FFFFFFF,
+                                                  0x80000000, 0xFFFFFFFF});
     int decoded = 0, refused = 0;
     for (int i = 0; i < 500; ++i) {
-        const TBytes file = Mutated(seeds[size_t(i) % seeds.size()], random);
+        TBytes file = seeds[size_t(i) % seeds.size()];
+        for (size_t changes = 1 + mutator.Below(6); changes > 0; --changes)
+            mutator.Mutate(file);
         TMemoryStream stream(file);
         TStreamAdapter adapter(stream);
         TTiffReader reader(adapter);
